@@ -1,0 +1,20 @@
+#include "base/text.h"
+
+namespace quillet {
+
+namespace {
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace quillet

@@ -1,0 +1,120 @@
+#include "host/program.h"
+
+#include "base/text.h"
+
+namespace quillet::host {
+
+using ole::MakeRef;
+using ole::Ref;
+
+StartMode ParseStartMode(const std::vector<std::string>& args) {
+  auto has = [&args](const char* name) {
+    for (const std::string& arg : args)
+      if (!arg.empty() && (arg[0] == '-' || arg[0] == '/') &&
+          EqualsIgnoreCase(std::string_view(arg).substr(1), name))
+        return true;
+    return false;
+  };
+  if (has("AUTOMATION") || has("EMBEDDING")) return StartMode::kAutomation;
+  if (has("REGSERVER")) return StartMode::kRegister;
+  if (has("UNREGSERVER")) return StartMode::kUnregister;
+  return StartMode::kStandAlone;
+}
+
+namespace {
+
+struct Entry {
+  std::string key;
+  std::string value;
+};
+
+std::vector<Entry> Entries(const ClassRegistration& cls, const std::string& program) {
+  const std::string clsid_key = std::string("CLSID\\") + cls.clsid;
+  return {
+      {cls.progid, cls.description},
+      {std::string(cls.progid) + "\\Clsid", cls.clsid},
+      {clsid_key, cls.description},
+      {clsid_key + "\\ProgID", cls.progid},
+      {clsid_key + "\\LocalServer32", program},
+  };
+}
+
+}  // namespace
+
+void RegisterServer(Registry& registry, const ClassRegistration& cls, const std::string& program) {
+  for (const Entry& entry : Entries(cls, program)) registry.SetValue(entry.key, entry.value);
+}
+
+void UnregisterServer(Registry& registry, const ClassRegistration& cls) {
+  const std::vector<Entry> entries = Entries(cls, {});
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) registry.DeleteKey(it->key);
+}
+
+Program::Program(Platform platform) : platform_(platform) {}
+
+Program::~Program() {
+  if (class_registered_ || resident_ || command_factory_) Exit();
+}
+
+StartMode Program::Start(const std::vector<std::string>& args) {
+  platform_.com.Initialize();
+  const StartMode mode = ParseStartMode(args);
+
+  auto factory = MakeRef<ole::AutoObjectFactory>(
+      [this] { return Ref<ole::Dispatch>(MakeRef<C3POServer>(*this)); });
+  class_registered_ = !ole::hr::Failed(
+      platform_.com.RegisterClassObject(kServerClass.clsid, factory, &class_cookie_));
+
+  command_factory_ = MakeRef<host::CommandFactory>(*this);
+  icon_factory_ = MakeRef<host::IconFactory>();
+  event_monitor_ = MakeRef<host::EventMonitor>(*this);
+
+  const std::string program = platform_.system.ModuleFileName();
+  if (mode == StartMode::kUnregister)
+    UnregisterServer(platform_.registry, kServerClass);
+  else
+    RegisterServer(platform_.registry, kServerClass, program);
+  if (mode == StartMode::kRegister || mode == StartMode::kUnregister) return mode;
+
+  gui().SetTitleFromPath(program);
+  resident_ = std::make_unique<TForm2>(gui());
+  resident_->Hide();
+  gui().SetMainWindow(&resident_->window());
+  return mode;
+}
+
+void Program::RunEventLoop() {
+  switch (gui().ShowCommand()) {
+    case gui::kShowMaximized:
+      resident_->window().ShowMaximized();
+      break;
+    case gui::kShowMinNoActive:
+      gui().Minimize();
+      break;
+    default:
+      resident_->Show();
+  }
+  gui().Run();
+  resident_->Hide();
+}
+
+void Program::Exit() {
+  if (resident_) gui().SetMainWindow(nullptr);
+  resident_.reset();
+  command_factory_.reset();
+  icon_factory_.reset();
+  event_monitor_.reset();
+  server_init_ = Value();
+  if (class_registered_) platform_.com.RevokeClassObject(class_cookie_);
+  class_registered_ = false;
+  platform_.com.Uninitialize();
+}
+
+int Program::Run(const std::vector<std::string>& args) {
+  const StartMode mode = Start(args);
+  if (mode != StartMode::kRegister && mode != StartMode::kUnregister) RunEventLoop();
+  Exit();
+  return 0;
+}
+
+}  // namespace quillet::host

@@ -1,0 +1,74 @@
+// Start-up and exit of the program as an out-of-process automation server: the command-line
+// switches, the registry entries, the class object, the shared C3PO objects, the resident window
+// and the event loop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/servobj.h"
+#include "host/tempform.h"
+#include "platform/platform.h"
+
+namespace quillet::host {
+
+enum class StartMode { kStandAlone, kAutomation, kRegister, kUnregister };
+
+// Switches start with "-" or "/" and match as a whole, ignoring case; "AUTOMATION" and
+// "EMBEDDING" win over "REGSERVER", which wins over "UNREGSERVER". Other arguments are ignored.
+StartMode ParseStartMode(const std::vector<std::string>& args);
+
+// The class the server offers, fixed at build time.
+struct ClassRegistration {
+  const char* progid;
+  const char* clsid;
+  const char* description;
+};
+inline constexpr ClassRegistration kServerClass = {
+    "QUILLET.C3PO", "{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}", "Quillet C3PO Object"};
+
+// Writes the five entries in their order; results are not examined.
+void RegisterServer(Registry& registry, const ClassRegistration& cls, const std::string& program);
+// Deletes them in the reverse order.
+void UnregisterServer(Registry& registry, const ClassRegistration& cls);
+
+class Program {
+ public:
+  explicit Program(Platform platform);
+  ~Program();
+
+  // The whole life of the process; returns its exit code.
+  int Run(const std::vector<std::string>& args);
+
+  // Start-up up to the event loop; in the register modes it stops after the registry update.
+  StartMode Start(const std::vector<std::string>& args);
+  // Shows the resident window as the process's show command says and runs the event loop until
+  // it is told to stop.
+  void RunEventLoop();
+  // Destroys the windows, releases the shared objects, revokes the class object, shuts OLE down.
+  void Exit();
+
+  gui::Gui& gui() { return platform_.gui; }
+  Platform& platform() { return platform_; }
+  // Null before start-up creates it and in the register modes.
+  TForm2* resident_window() { return resident_.get(); }
+  const ole::Ref<host::CommandFactory>& command_factory() const { return command_factory_; }
+  const ole::Ref<host::IconFactory>& icon_factory() const { return icon_factory_; }
+  const ole::Ref<host::EventMonitor>& event_monitor() const { return event_monitor_; }
+  // The value the newest server's Init was given, kept until the program ends.
+  void KeepServerInit(const Value& value) { server_init_ = value; }
+
+ private:
+  Platform platform_;
+  std::uint32_t class_cookie_ = 0;
+  bool class_registered_ = false;
+  ole::Ref<host::CommandFactory> command_factory_;
+  ole::Ref<host::IconFactory> icon_factory_;
+  ole::Ref<host::EventMonitor> event_monitor_;
+  Value server_init_;
+  std::unique_ptr<TForm2> resident_;
+};
+
+}  // namespace quillet::host

@@ -1,0 +1,157 @@
+#include "platform/linux/file_registry.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "platform/linux/root.h"
+
+namespace quillet {
+
+namespace linux_platform {
+
+namespace {
+
+constexpr std::int32_t kErrorFileNotFound = 2;
+constexpr std::int32_t kErrorAccessDenied = 5;
+constexpr char kRoot[] = "HKEY_CLASSES_ROOT";
+
+std::vector<std::string> Parts(const std::string& key) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : key) {
+    if (c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+// Keys compare part by part without regard to case, so a key sorts right before its subkeys.
+struct KeyLess {
+  bool operator()(const std::string& a, const std::string& b) const { return Parts(a) < Parts(b); }
+};
+
+struct Key {
+  std::optional<std::string> value;
+};
+using Keys = std::map<std::string, Key, KeyLess>;
+
+std::string Unescape(const std::string& quoted) {
+  std::string out;
+  for (std::size_t i = 0; i < quoted.size(); ++i) {
+    if (quoted[i] == '\\' && i + 1 < quoted.size()) ++i;
+    out += quoted[i];
+  }
+  return out;
+}
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+Keys Load(const std::string& path) {
+  Keys keys;
+  std::ifstream in(path, std::ios::binary);
+  std::string line, current;
+  const std::string section = std::string("[") + kRoot + "\\";
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.starts_with(section) && line.ends_with("]")) {
+      current = line.substr(section.size(), line.size() - section.size() - 1);
+      keys[current];
+    } else if (!current.empty() && line.starts_with("@=\"") && line.ends_with("\"")) {
+      keys[current].value = Unescape(line.substr(3, line.size() - 4));
+    }
+  }
+  return keys;
+}
+
+std::int32_t Save(const std::string& path, const Keys& keys) {
+  std::ostringstream out;
+  out << "REGEDIT4\r\n";
+  for (const auto& [name, key] : keys) {
+    out << "\r\n[" << kRoot << '\\' << name << "]\r\n";
+    if (key.value) out << "@=\"" << Escape(*key.value) << "\"\r\n";
+  }
+  const std::string temp = path + ".new";
+  {
+    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+    file << out.str();
+    if (!file.flush()) return kErrorAccessDenied;
+  }
+  std::error_code error;
+  std::filesystem::rename(temp, path, error);
+  return error ? kErrorAccessDenied : 0;
+}
+
+}  // namespace
+
+std::int32_t FileRegistry::SetValue(const std::string& key, const std::string& value) {
+  const std::vector<std::string> parts = Parts(key);
+  if (parts.empty()) return kErrorAccessDenied;
+  Keys keys = Load(path_);
+  // Parents come into being with their child, keeping the spelling they are given here unless
+  // they already exist.
+  std::string prefix;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= key.size(); ++i) {
+    if (i == key.size() || key[i] == '\\') {
+      if (i > start) {
+        prefix += (prefix.empty() ? "" : "\\") + key.substr(start, i - start);
+        auto found = keys.find(prefix);
+        if (found == keys.end()) {
+          keys[prefix];
+        } else {
+          prefix = found->first;
+        }
+      }
+      start = i + 1;
+    }
+  }
+  keys[prefix].value = value;
+  return Save(path_, keys);
+}
+
+std::int32_t FileRegistry::DeleteKey(const std::string& key) {
+  Keys keys = Load(path_);
+  auto found = keys.find(key);
+  if (found == keys.end()) return kErrorFileNotFound;
+  auto next = std::next(found);
+  const std::vector<std::string> parts = Parts(key);
+  if (next != keys.end()) {
+    const std::vector<std::string> next_parts = Parts(next->first);
+    if (next_parts.size() > parts.size() &&
+        std::equal(parts.begin(), parts.end(), next_parts.begin()))
+      return kErrorAccessDenied;  // subkeys must go first, as on Windows NT
+  }
+  keys.erase(found);
+  return Save(path_, keys);
+}
+
+std::optional<std::string> FileRegistry::QueryValue(const std::string& key) {
+  Keys keys = Load(path_);
+  auto found = keys.find(key);
+  if (found == keys.end()) return std::nullopt;
+  return found->second.value;
+}
+
+}  // namespace linux_platform
+
+Registry& Registry::Default() {
+  static linux_platform::FileRegistry registry(linux_platform::Root() + "/registry.reg");
+  return registry;
+}
+
+}  // namespace quillet

@@ -1,0 +1,23 @@
+// Port: facts about the system the program runs on (GetWindowsDirectoryA, GetModuleFileNameA).
+#pragma once
+
+#include <string>
+
+namespace quillet {
+
+class System {
+ public:
+  virtual ~System() = default;
+  static System& Default();
+
+  // The Windows directory as the system reports it, without a trailing separator.
+  virtual std::string WindowsDirectory() = 0;
+  // The full path of the running program file.
+  virtual std::string ModuleFileName() = 0;
+  // The separator between directories and file names in paths ("\" on Windows).
+  virtual char PathSeparator() = 0;
+  // Where the run log of PGP commands lives.
+  virtual std::string RunLogPath() = 0;
+};
+
+}  // namespace quillet

@@ -1,0 +1,159 @@
+#include "platform/automation.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/autoobject.h"
+
+namespace quillet::ole {
+namespace {
+
+TEST(ValueConversion, TextToIntegerFailsLikeTheSystem) {
+  EXPECT_EQ(Convert(Value("42"), VarType::kInt), Value(42));
+  EXPECT_EQ(Convert(Value("  -17 "), VarType::kInt), Value(-17));
+  EXPECT_EQ(Convert(Value("2.5"), VarType::kInt), Value(2));  // half to even
+  EXPECT_EQ(Convert(Value("3.5"), VarType::kInt), Value(4));
+  Value out;
+  EXPECT_EQ(ChangeType(Value("abc"), VarType::kInt, &out), hr::kTypeMismatch);
+  EXPECT_EQ(ChangeType(Value(""), VarType::kInt, &out), hr::kTypeMismatch);
+  EXPECT_EQ(ChangeType(Value("12x"), VarType::kInt, &out), hr::kTypeMismatch);
+  EXPECT_EQ(ChangeType(Value("2147483648"), VarType::kInt, &out), hr::kOverflow);
+  EXPECT_EQ(Convert(Value("-2147483648"), VarType::kInt), Value(INT32_MIN));
+}
+
+TEST(ValueConversion, OtherTypes) {
+  EXPECT_EQ(Convert(Value(true), VarType::kInt), Value(-1));
+  EXPECT_EQ(Convert(Value(), VarType::kInt), Value(0));
+  EXPECT_EQ(Convert(Value(-5), VarType::kString), Value("-5"));
+  EXPECT_EQ(Convert(Value(), VarType::kString), Value(""));
+  EXPECT_EQ(Convert(Value("TRUE"), VarType::kBool), Value(true));
+  EXPECT_EQ(Convert(Value("0"), VarType::kBool), Value(false));
+  EXPECT_EQ(Convert(Value(7), VarType::kBool), Value(true));
+  std::string text = "12";
+  std::int32_t number = 9;
+  EXPECT_EQ(Convert(Value(&text), VarType::kInt), Value(12));
+  EXPECT_EQ(Convert(Value(&number), VarType::kString), Value("9"));
+  Value out;
+  EXPECT_EQ(ChangeType(Value("yes"), VarType::kBool, &out), hr::kTypeMismatch);
+  EXPECT_EQ(ChangeType(Value::Omitted(), VarType::kString, &out), hr::kTypeMismatch);
+}
+
+TEST(ValueConversion, FailureRaisesOleErrorWithSystemMessage) {
+  try {
+    Convert(Value("abc"), VarType::kInt);
+    FAIL() << "no error";
+  } catch (const OleError& e) {
+    EXPECT_EQ(e.code(), hr::kTypeMismatch);
+    EXPECT_STREQ(e.what(), "Type mismatch");
+  }
+}
+
+TEST(ValueAccess, StrictAccessorsRefuseOtherTypes) {
+  EXPECT_THROW(Value("1").AsInt(), OleError);
+  EXPECT_THROW(Value(1).AsString(), OleError);
+  EXPECT_THROW(Value().AsObject(), OleError);
+  EXPECT_THROW(Value(Ref<Dispatch>()).AsObject(), OleError);
+}
+
+// Counts its own destruction.
+class Probe : public RefCounted {
+ public:
+  explicit Probe(int* destroyed) : destroyed_(destroyed) {}
+  ~Probe() override { ++*destroyed_; }
+
+ private:
+  int* destroyed_;
+};
+
+TEST(RefCounting, ObjectDiesExactlyWithItsLastReference) {
+  int destroyed = 0;
+  Ref<Probe> first = MakeRef<Probe>(&destroyed);
+  EXPECT_EQ(first->RefCount(), 1u);
+  {
+    Ref<Probe> second = first;
+    Ref<Probe> third(first.get());
+    EXPECT_EQ(first->RefCount(), 3u);
+  }
+  EXPECT_EQ(destroyed, 0);
+  Ref<Probe> moved = std::move(first);
+  EXPECT_FALSE(first);
+  EXPECT_EQ(moved->RefCount(), 1u);
+  moved.reset();
+  EXPECT_EQ(destroyed, 1);
+}
+
+// A dispatch interface that records how it is called and answers from a script.
+class Recorder : public Dispatch {
+ public:
+  HResult GetIDsOfNames(const std::vector<std::string>& names, std::vector<DispId>* ids) override {
+    looked_up.push_back(names.at(0));
+    ids->assign(names.size(), 7);
+    return lookup_answer;
+  }
+  HResult Invoke(DispId, std::uint16_t flags, DispParams& params, Value* result, ExcepInfo* excep,
+                 std::uint32_t*) override {
+    last_flags = flags;
+    last_args = params.args;
+    last_named = params.named;
+    wanted_result = result != nullptr;
+    if (result) *result = Value("answer");
+    if (invoke_answer == hr::kException) *excep = {"Source", "It went wrong", hr::kFail};
+    return invoke_answer;
+  }
+  std::uint32_t GetTypeInfoCount() override { return 0; }
+  HResult GetTypeInfo(std::uint32_t) override { return hr::kNotImpl; }
+
+  HResult lookup_answer = hr::kOk;
+  HResult invoke_answer = hr::kOk;
+  std::vector<std::string> looked_up;
+  std::uint16_t last_flags = 0;
+  std::vector<Value> last_args;
+  std::vector<DispId> last_named;
+  bool wanted_result = false;
+};
+
+TEST(ClientHelper, FlagsOrderAndLookupAtEveryCall) {
+  Ref<Recorder> r = MakeRef<Recorder>();
+  Ref<Dispatch> object(r);
+
+  EXPECT_EQ(Get(object, "MenuItems"), Value("answer"));
+  EXPECT_EQ(r->last_flags, kMethod | kPropertyGet);
+  EXPECT_TRUE(r->wanted_result);
+
+  Get(object, "AddMenu", {"&PGP", 5});
+  EXPECT_EQ(r->last_flags, kMethod);
+  EXPECT_EQ(r->last_args, (std::vector<Value>{5, "&PGP"}));  // last argument first
+
+  Call(object, "Add", {"x"});
+  EXPECT_EQ(r->last_flags, kMethod);
+  EXPECT_FALSE(r->wanted_result);
+
+  Put(object, "fromtext", "me");
+  EXPECT_EQ(r->last_flags, kPropertyPut);
+  EXPECT_EQ(r->last_named, std::vector<DispId>{kDispIdPropertyPut});
+
+  EXPECT_EQ(r->looked_up, (std::vector<std::string>{"MenuItems", "AddMenu", "Add", "fromtext"}));
+}
+
+TEST(ClientHelper, FailuresCarryTheDescriptionOrTheSystemMessage) {
+  Ref<Recorder> r = MakeRef<Recorder>();
+  Ref<Dispatch> object(r);
+  r->invoke_answer = hr::kException;
+  try {
+    Call(object, "execute");
+    FAIL();
+  } catch (const OleError& e) {
+    EXPECT_STREQ(e.what(), "It went wrong");
+    EXPECT_EQ(e.code(), hr::kFail);
+  }
+  r->lookup_answer = hr::kUnknownName;
+  try {
+    Call(object, "nothing");
+    FAIL();
+  } catch (const OleError& e) {
+    EXPECT_STREQ(e.what(), "Unknown name");
+  }
+  EXPECT_THROW(Get(Value(3), "MenuItems"), OleError);  // a value that holds no object
+}
+
+}  // namespace
+}  // namespace quillet::ole
