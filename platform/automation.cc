@@ -188,9 +188,9 @@ OleError::OleError(HResult code, const std::string& description)
 
 namespace {
 
-Value InvokeByName(const Ref<Dispatch>& object, const std::string& name, std::uint16_t flags,
+Value InvokeByName(const Value& holder, const std::string& name, std::uint16_t flags,
                    std::vector<Value> args, std::vector<DispId> named, bool want_result) {
-  if (!object) throw OleError(hr::kPointer);
+  const Ref<Dispatch>& object = holder.AsObject();
   std::vector<DispId> ids;
   if (HResult r = object->GetIDsOfNames({name}, &ids); hr::Failed(r)) throw OleError(r);
   DispParams params{{args.rbegin(), args.rend()}, std::move(named)};
@@ -206,25 +206,17 @@ Value InvokeByName(const Ref<Dispatch>& object, const std::string& name, std::ui
 
 }  // namespace
 
-Value Call(const Ref<Dispatch>& object, const std::string& name, std::vector<Value> args) {
+Value Call(const Value& object, const std::string& name, std::vector<Value> args) {
   return InvokeByName(object, name, kMethod, std::move(args), {}, false);
 }
 
-Value Get(const Ref<Dispatch>& object, const std::string& name, std::vector<Value> args) {
+Value Get(const Value& object, const std::string& name, std::vector<Value> args) {
   const std::uint16_t flags = args.empty() ? kMethod | kPropertyGet : kMethod;
   return InvokeByName(object, name, flags, std::move(args), {}, true);
 }
 
-void Put(const Ref<Dispatch>& object, const std::string& name, Value value) {
+void Put(const Value& object, const std::string& name, Value value) {
   InvokeByName(object, name, kPropertyPut, {std::move(value)}, {kDispIdPropertyPut}, false);
-}
-
-Value Get(const Value& object, const std::string& name, std::vector<Value> args) {
-  return Get(object.AsObject(), name, std::move(args));
-}
-
-Value Call(const Value& object, const std::string& name, std::vector<Value> args) {
-  return Call(object.AsObject(), name, std::move(args));
 }
 
 }  // namespace quillet::ole

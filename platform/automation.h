@@ -227,16 +227,14 @@ std::string SystemMessage(std::int32_t code);
 // Converts or raises OleError.
 Value Convert(const Value& in, VarType to);
 
-// Late-bound calls by name, looking the name up at every call. Arguments are given in their
-// natural order. Failures raise OleError.
-Value Call(const Ref<Dispatch>& object, const std::string& name, std::vector<Value> args = {});
+// Late-bound calls by name on the object a value holds, looking the name up at every call.
+// Arguments are given in their natural order. Failures raise OleError, also when the value holds
+// no object.
+Value Call(const Value& object, const std::string& name, std::vector<Value> args = {});
 // As Call, with the result wanted; with no arguments the member is invoked as method and
 // property read at once, so a property and a method of that name both answer.
-Value Get(const Ref<Dispatch>& object, const std::string& name, std::vector<Value> args = {});
-// Assigns a property.
-void Put(const Ref<Dispatch>& object, const std::string& name, Value value);
-// Calls with the object held in a value, which must hold one.
 Value Get(const Value& object, const std::string& name, std::vector<Value> args = {});
-Value Call(const Value& object, const std::string& name, std::vector<Value> args = {});
+// Assigns a property.
+void Put(const Value& object, const std::string& name, Value value);
 
 }  // namespace quillet::ole

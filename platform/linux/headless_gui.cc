@@ -173,11 +173,13 @@ HeadlessWindow::~HeadlessWindow() {
 }
 
 void HeadlessWindow::Show() {
+  if (!visible_) gui_.Note("window " + spec_.name + " \"" + spec_.caption + "\" shown");
   visible_ = true;
   maximized_ = false;
 }
 
 void HeadlessWindow::ShowMaximized() {
+  if (!visible_) gui_.Note("window " + spec_.name + " \"" + spec_.caption + "\" shown maximized");
   visible_ = true;
   maximized_ = true;
 }

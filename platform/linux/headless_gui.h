@@ -194,7 +194,7 @@ class HeadlessGui : public gui::Gui {
   //   file PATH | file cancel; blank lines and lines starting with # are skipped.
   // "answer" and "file" lines are read when a box or dialog needs them.
   void SetScript(std::istream* script) { script_ = script; }
-  // Where every box, dialog and user step is written as it happens, when set.
+  // Where every box, dialog, shown window and user step is written as it happens, when set.
   void SetTranscript(std::ostream* transcript) { transcript_ = transcript; }
   void SetShowCommand(int command) { show_command_ = command; }
 
@@ -203,7 +203,8 @@ class HeadlessGui : public gui::Gui {
   HeadlessWindow* FindOrNull(const std::string& form_name) const;
   // The task-bar entry's close, which closes the main window, shown or hidden.
   void CloseTaskbarEntry();
-  // The end of the user's session: true when the main window lets it end, which then closes it.
+  // The end of the user's session: true when the main window lets it end, which ends the
+  // program without closing the window.
   bool EndSession();
 
   // --- What the user saw ---

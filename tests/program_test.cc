@@ -1,0 +1,196 @@
+#include "host/program.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/test_platform.h"
+
+namespace quillet::host {
+namespace {
+
+using gui::Answer;
+
+TEST(StartMode, SwitchesAndTheirPrecedence) {
+  const std::vector<std::pair<std::vector<std::string>, StartMode>> cases = {
+      {{}, StartMode::kStandAlone},
+      {{"-REGSERVER"}, StartMode::kRegister},
+      {{"/regserver"}, StartMode::kRegister},
+      {{"-RegServer"}, StartMode::kRegister},
+      {{"REGSERVER"}, StartMode::kStandAlone},     // no prefix character
+      {{"-REGSERVERS"}, StartMode::kStandAlone},   // more than the name
+      {{"--REGSERVER"}, StartMode::kStandAlone},
+      {{"-UNREGSERVER"}, StartMode::kUnregister},
+      {{"/Automation"}, StartMode::kAutomation},
+      {{"-Embedding"}, StartMode::kAutomation},
+      {{"-UNREGSERVER", "-REGSERVER"}, StartMode::kRegister},
+      {{"-EMBEDDING", "-UNREGSERVER"}, StartMode::kAutomation},
+      {{"-REGSERVER", "/automation"}, StartMode::kAutomation},
+      {{"file.txt", "-x", "/unregserver"}, StartMode::kUnregister},
+  };
+  for (const auto& [args, mode] : cases) {
+    std::string joined;
+    for (const std::string& a : args) joined += a + " ";
+    EXPECT_EQ(ParseStartMode(args), mode) << joined;
+  }
+}
+
+const std::vector<std::string> kRegisterCalls = {
+    "set QUILLET.C3PO = Quillet C3PO Object",
+    "set QUILLET.C3PO\\Clsid = {6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}",
+    "set CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9} = Quillet C3PO Object",
+    "set CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}\\ProgID = QUILLET.C3PO",
+};
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> RegisterCalls() {
+    std::vector<std::string> calls = kRegisterCalls;
+    calls.push_back("set CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}\\LocalServer32 = " +
+                    tp_.system.ModuleFileName());
+    return calls;
+  }
+
+  testing::TestPlatform tp_;
+  Program program_{tp_.platform()};
+};
+
+TEST_F(ProgramTest, RegisterWritesTheFiveEntriesAndExitsWithoutAWindow) {
+  EXPECT_EQ(program_.Run({"-REGSERVER"}), 0);
+  EXPECT_EQ(tp_.registry.calls, RegisterCalls());
+  EXPECT_TRUE(tp_.gui.windows().empty());
+  EXPECT_TRUE(tp_.gui.messages().empty());
+  // The exit sequence revoked the class object and shut OLE down again.
+  ole::Ref<ole::Dispatch> object;
+  EXPECT_EQ(tp_.com.CreateObject("QUILLET.C3PO", &object), ole::hr::kClassNotRegistered);
+  EXPECT_EQ(tp_.com.initializations(), 0);
+  EXPECT_FALSE(program_.command_factory());
+}
+
+TEST_F(ProgramTest, UnregisterDeletesTheEntriesInReverseOrder) {
+  program_.Run({"/regserver"});
+  tp_.registry.calls.clear();
+  EXPECT_EQ(Program(tp_.platform()).Run({"-UNREGSERVER"}), 0);
+  const std::string clsid = "CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}";
+  EXPECT_EQ(tp_.registry.calls,
+            (std::vector<std::string>{"delete " + clsid + "\\LocalServer32",
+                                      "delete " + clsid + "\\ProgID", "delete " + clsid,
+                                      "delete QUILLET.C3PO\\Clsid", "delete QUILLET.C3PO"}));
+  for (const char* key : {"QUILLET.C3PO", "QUILLET.C3PO\\Clsid"})
+    EXPECT_FALSE(tp_.registry.QueryValue(key)) << key;
+  EXPECT_FALSE(tp_.registry.QueryValue(clsid));
+  EXPECT_TRUE(tp_.gui.windows().empty());
+}
+
+TEST_F(ProgramTest, PlainStartRegistersAndRunsWithTheResidentWindow) {
+  EXPECT_EQ(program_.Start({"-unknown"}), StartMode::kStandAlone);
+  EXPECT_EQ(tp_.registry.calls, RegisterCalls());
+  ASSERT_NE(program_.resident_window(), nullptr);
+  const auto& window = tp_.gui.Find("Form2");
+  EXPECT_FALSE(window.Visible());  // created invisible; the event loop shows it
+  EXPECT_EQ(window.spec().caption, "QUILLET");
+  EXPECT_EQ(tp_.gui.Title(), "quillet");
+
+  tp_.gui.QueueStep([&] {
+    EXPECT_TRUE(window.Visible());
+    EXPECT_FALSE(window.maximized());
+    tp_.gui.Terminate();
+  });
+  program_.RunEventLoop();
+  EXPECT_FALSE(window.Visible());  // hidden once the loop has ended
+}
+
+TEST_F(ProgramTest, TheShowCommandDecidesHowTheResidentWindowAppears) {
+  program_.Start({"-Embedding"});
+  const auto& window = tp_.gui.Find("Form2");
+  tp_.gui.SetShowCommand(gui::kShowMaximized);
+  tp_.gui.QueueStep([&] {
+    EXPECT_TRUE(window.Visible());
+    EXPECT_TRUE(window.maximized());
+    tp_.gui.Terminate();
+  });
+  program_.RunEventLoop();
+  EXPECT_FALSE(tp_.gui.minimized());
+}
+
+TEST_F(ProgramTest, MinimisedWithoutActivationLeavesTheWindowHidden) {
+  program_.Start({});
+  const auto& window = tp_.gui.Find("Form2");
+  tp_.gui.SetShowCommand(gui::kShowMinNoActive);
+  tp_.gui.QueueStep([&] {
+    EXPECT_FALSE(window.Visible());
+    EXPECT_TRUE(tp_.gui.minimized());
+    tp_.gui.Terminate();
+  });
+  program_.RunEventLoop();
+}
+
+const char kQuitQuestion[] =
+    "Are you sure that you want to quit Quillet?  You will have to restart Groupwise to access "
+    "Quillet again.";
+
+TEST_F(ProgramTest, ClosingTheResidentWindowAsksFirst) {
+  program_.Start({});
+  auto& window = tp_.gui.Find("Form2");
+  bool ran_on = false;
+  tp_.gui.QueueStep([&] { window.UserClose(); });
+  tp_.gui.QueueAnswer(Answer::kCancel);
+  tp_.gui.QueueStep([&] {
+    ran_on = !tp_.gui.Terminated() && window.Visible();
+    window.UserClose();
+  });
+  tp_.gui.QueueAnswer(Answer::kOk);
+  program_.RunEventLoop();
+
+  EXPECT_TRUE(ran_on);
+  ASSERT_EQ(tp_.gui.messages().size(), 2u);
+  const gui::MessageSpec& box = tp_.gui.messages()[0].spec;
+  EXPECT_EQ(box.text, kQuitQuestion);
+  EXPECT_EQ(box.caption, "Confirm");
+  EXPECT_EQ(box.icon, gui::Icon::kQuestion);
+  EXPECT_EQ(box.buttons, gui::Buttons::kOkCancel);
+  EXPECT_TRUE(tp_.gui.Terminated());
+}
+
+TEST_F(ProgramTest, TheTaskBarEntryAndTheSessionEndAskToo) {
+  program_.Start({});
+  tp_.gui.QueueStep([&] {
+    tp_.gui.Find("Form2").Hide();  // as after a command opened a window of its own
+    tp_.gui.CloseTaskbarEntry();
+  });
+  tp_.gui.QueueAnswer(Answer::kCancel);
+  tp_.gui.QueueStep([&] { EXPECT_FALSE(tp_.gui.EndSession()); });
+  tp_.gui.QueueAnswer(Answer::kCancel);
+  tp_.gui.QueueStep([&] { EXPECT_TRUE(tp_.gui.EndSession()); });
+  tp_.gui.QueueAnswer(Answer::kOk);
+  program_.RunEventLoop();
+  ASSERT_EQ(tp_.gui.messages().size(), 3u);
+  for (const auto& shown : tp_.gui.messages()) EXPECT_EQ(shown.spec.text, kQuitQuestion);
+}
+
+TEST_F(ProgramTest, ReleasingEveryClientObjectDoesNotEndTheProgram) {
+  program_.Start({"-Embedding"});
+  tp_.gui.QueueStep([&] {
+    ole::Value server(tp_.com.CreateOleObject("QUILLET.C3PO"));
+    ole::Value factory = ole::Get(server, "CommandFactory");
+    ole::Value monitor = ole::Get(server, "EventMonitor");
+    ole::Value icons = ole::Get(server, "IconFactory");
+  });
+  tp_.gui.QueueStep([&] {
+    EXPECT_FALSE(tp_.gui.Terminated());
+    EXPECT_GE(ole::LiveObjects::Count(), 3);  // the shared objects stay
+    tp_.gui.Terminate();
+  });
+  program_.RunEventLoop();
+  EXPECT_TRUE(tp_.gui.messages().empty());
+}
+
+TEST_F(ProgramTest, ExitReleasesTheSharedObjects) {
+  const int before = ole::LiveObjects::Count();
+  program_.Start({});
+  EXPECT_EQ(ole::LiveObjects::Count(), before + 3);
+  program_.Exit();
+  EXPECT_EQ(ole::LiveObjects::Count(), before);
+  EXPECT_EQ(program_.resident_window(), nullptr);
+}
+
+}  // namespace
+}  // namespace quillet::host

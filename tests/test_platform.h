@@ -1,0 +1,72 @@
+// Platform implementations for tests: a registry file, object creation and the headless user
+// interface of the test's own, and fixed system facts, all in a fresh directory per test.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/linux/file_registry.h"
+#include "platform/linux/headless_gui.h"
+#include "platform/linux/process_com.h"
+#include "platform/platform.h"
+
+namespace quillet::testing {
+
+// A directory that is removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class FixedSystem : public System {
+ public:
+  explicit FixedSystem(const std::filesystem::path& root) : root_(root.string()) {}
+  std::string WindowsDirectory() override { return root_ + "/windows"; }
+  std::string ModuleFileName() override { return root_ + "/bin/quillet"; }
+  char PathSeparator() override { return '/'; }
+  std::string RunLogPath() override { return root_ + "/quillet.log"; }
+
+ private:
+  std::string root_;
+};
+
+// Records every registry call, in order, before passing it on.
+class RecordingRegistry : public Registry {
+ public:
+  explicit RecordingRegistry(Registry& inner) : inner_(inner) {}
+  std::int32_t SetValue(const std::string& key, const std::string& value) override {
+    calls.push_back("set " + key + " = " + value);
+    return inner_.SetValue(key, value);
+  }
+  std::int32_t DeleteKey(const std::string& key) override {
+    calls.push_back("delete " + key);
+    return inner_.DeleteKey(key);
+  }
+  std::optional<std::string> QueryValue(const std::string& key) override {
+    return inner_.QueryValue(key);
+  }
+
+  std::vector<std::string> calls;
+
+ private:
+  Registry& inner_;
+};
+
+struct TestPlatform {
+  TempDir dir;
+  linux_platform::FileRegistry file_registry{(dir.path() / "registry.reg").string()};
+  RecordingRegistry registry{file_registry};
+  linux_platform::ProcessCom com{registry};
+  FixedSystem system{dir.path()};
+  linux_platform::HeadlessGui gui;
+
+  Platform platform() { return {com, registry, system, gui}; }
+};
+
+}  // namespace quillet::testing

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what building and testing Quillet needs on Debian 12, as root.
+set -euo pipefail
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
