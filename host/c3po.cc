@@ -5,14 +5,15 @@ namespace quillet::host {
 using ole::DispatchTable;
 
 const DispatchTable& TC3POServer::BaseTable() {
-  static const DispatchTable table = std::move(DispatchTable("TC3POServer")
-                                                   .Property("CommandFactory", &TC3POServer::CommandFactory)
-                                                   .Property("Description", &TC3POServer::Description)
-                                                   .Property("EventMonitor", &TC3POServer::EventMonitor)
-                                                   .Property("IconFactory", &TC3POServer::IconFactory)
-                                                   .Method("CanShutdown", &TC3POServer::CanShutdown)
-                                                   .Method("DeInit", &TC3POServer::DeInit)
-                                                   .Method("Init", &TC3POServer::Init));
+  static const DispatchTable table =
+      std::move(DispatchTable("TC3POServer")
+                    .Property("CommandFactory", &TC3POServer::CommandFactory)
+                    .Property("Description", &TC3POServer::Description)
+                    .Property("EventMonitor", &TC3POServer::EventMonitor)
+                    .Property("IconFactory", &TC3POServer::IconFactory)
+                    .Method("CanShutdown", &TC3POServer::CanShutdown)
+                    .Method("DeInit", &TC3POServer::DeInit)
+                    .Method("Init", &TC3POServer::Init));
   return table;
 }
 
@@ -29,16 +30,17 @@ const DispatchTable& TCommandFactory::BaseTable() {
 }
 
 const DispatchTable& TGWCommand::BaseTable() {
-  static const DispatchTable table = std::move(DispatchTable("TGWCommand")
-                                                   .Property("BaseCmd", &TGWCommand::BaseCmd)
-                                                   .Property("LongPrompt", &TGWCommand::LongPrompt)
-                                                   .Property("Parameters", &TGWCommand::Parameters)
-                                                   .Property("PersistentID", &TGWCommand::PersistentID)
-                                                   .Property("ToolTip", &TGWCommand::ToolTip)
-                                                   .Method("Execute", &TGWCommand::Execute)
-                                                   .Method("Help", &TGWCommand::Help)
-                                                   .Method("Undo", &TGWCommand::Undo)
-                                                   .Method("Validate", &TGWCommand::Validate));
+  static const DispatchTable table =
+      std::move(DispatchTable("TGWCommand")
+                    .Property("BaseCmd", &TGWCommand::BaseCmd)
+                    .Property("LongPrompt", &TGWCommand::LongPrompt)
+                    .Property("Parameters", &TGWCommand::Parameters)
+                    .Property("PersistentID", &TGWCommand::PersistentID)
+                    .Property("ToolTip", &TGWCommand::ToolTip)
+                    .Method("Execute", &TGWCommand::Execute)
+                    .Method("Help", &TGWCommand::Help)
+                    .Method("Undo", &TGWCommand::Undo)
+                    .Method("Validate", &TGWCommand::Validate));
   return table;
 }
 

@@ -51,12 +51,24 @@ const DispatchTable& C3POServer::Table() {
   return table;
 }
 
-Value C3POServer::CommandFactory() { return Value(program_.command_factory()); }
-std::string C3POServer::Description() { return "Quillet"; }
-Value C3POServer::EventMonitor() { return Value(program_.event_monitor()); }
-Value C3POServer::IconFactory() { return Value(program_.icon_factory()); }
-bool C3POServer::CanShutdown() { return true; }
-void C3POServer::Init(const Value& value) { program_.KeepServerInit(value); }
+Value C3POServer::CommandFactory() {
+  return Value(program_.command_factory());
+}
+std::string C3POServer::Description() {
+  return "Quillet";
+}
+Value C3POServer::EventMonitor() {
+  return Value(program_.event_monitor());
+}
+Value C3POServer::IconFactory() {
+  return Value(program_.icon_factory());
+}
+bool C3POServer::CanShutdown() {
+  return true;
+}
+void C3POServer::Init(const Value& value) {
+  program_.KeepServerInit(value);
+}
 
 // --- CommandFactory ---
 
@@ -91,7 +103,8 @@ void CommandFactory::CustomizeContextMenu(const std::string& context, const Valu
   const Value items = ole::Get(context_menu, "MenuItems");
   if (!IsMessageContext(context)) return;
   ole::Call(items, "AddSeparator");
-  for (const MenuEntry& entry : kEntries) AddEntry(items, entry.caption, entry.id, entry.long_prompt);
+  for (const MenuEntry& entry : kEntries)
+    AddEntry(items, entry.caption, entry.id, entry.long_prompt);
 }
 
 bool CommandFactory::CustomizeMenu(const std::string& context, const Value& menu_bar) {
@@ -106,12 +119,18 @@ bool CommandFactory::CustomizeMenu(const std::string& context, const Value& menu
   return false;
 }
 
-std::int32_t CommandFactory::Init(std::int32_t) { return kFactoryInitAnswer; }
+std::int32_t CommandFactory::Init(std::int32_t) {
+  return kFactoryInitAnswer;
+}
 
-bool CommandFactory::CustomizeToolBar(const std::string&, const Value&) { return false; }
+bool CommandFactory::CustomizeToolBar(const std::string&, const Value&) {
+  return false;
+}
 
 // No command is built on demand, so none is claimed.
-bool CommandFactory::WantCommand(const std::string&, const std::string&) { return false; }
+bool CommandFactory::WantCommand(const std::string&, const std::string&) {
+  return false;
+}
 
 // --- Command ---
 
@@ -126,9 +145,15 @@ const DispatchTable& Command::Table() {
   return table;
 }
 
-std::string Command::LongPrompt() { return long_prompt_; }
-std::string Command::ToolTip() { return tool_tip_; }
-std::int32_t Command::Validate() { return 1; }
+std::string Command::LongPrompt() {
+  return long_prompt_;
+}
+std::string Command::ToolTip() {
+  return tool_tip_;
+}
+std::int32_t Command::Validate() {
+  return 1;
+}
 void Command::Execute() {
   for (const MenuEntry& entry : kEntries) {
     if (entry.id != id_) continue;

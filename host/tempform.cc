@@ -27,7 +27,9 @@ TForm2::TForm2(gui::Gui& gui) : gui_(gui), window_(gui.NewWindow(Spec())) {
   FormCreate();
 }
 
-void TForm2::FormCreate() { window_->Hide(); }
+void TForm2::FormCreate() {
+  window_->Hide();
+}
 
 bool TForm2::FormCloseQuery() {
   return gui_.Confirm(

@@ -127,16 +127,26 @@ HResult ToString(const Value& in, std::string* out) {
 
 }  // namespace
 
-bool Value::AsBool() const { return Expect<bool>(v_); }
-std::int32_t Value::AsInt() const { return Expect<std::int32_t>(v_); }
-const std::string& Value::AsString() const { return Expect<std::string>(v_); }
+bool Value::AsBool() const {
+  return Expect<bool>(v_);
+}
+std::int32_t Value::AsInt() const {
+  return Expect<std::int32_t>(v_);
+}
+const std::string& Value::AsString() const {
+  return Expect<std::string>(v_);
+}
 const Ref<Dispatch>& Value::AsObject() const {
   const Ref<Dispatch>& object = Expect<Ref<Dispatch>>(v_);
   if (!object) throw OleError(hr::kTypeMismatch);
   return object;
 }
-std::int32_t* Value::AsIntRef() const { return Expect<std::int32_t*>(v_); }
-std::string* Value::AsStringRef() const { return Expect<std::string*>(v_); }
+std::int32_t* Value::AsIntRef() const {
+  return Expect<std::int32_t*>(v_);
+}
+std::string* Value::AsStringRef() const {
+  return Expect<std::string*>(v_);
+}
 
 Value Value::Dereferenced() const {
   if (type() == VarType::kIntRef) return Value(*AsIntRef());
@@ -197,8 +207,8 @@ Value InvokeByName(const Value& holder, const std::string& name, std::uint16_t f
   Value result;
   ExcepInfo excep;
   std::uint32_t arg_error = 0;
-  HResult r = object->Invoke(ids.at(0), flags, params, want_result ? &result : nullptr, &excep,
-                             &arg_error);
+  HResult r =
+      object->Invoke(ids.at(0), flags, params, want_result ? &result : nullptr, &excep, &arg_error);
   if (r == hr::kException) throw OleError(excep.scode ? excep.scode : r, excep.description);
   if (hr::Failed(r)) throw OleError(r);
   return result;

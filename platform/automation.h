@@ -42,7 +42,9 @@ inline constexpr HResult kNoAggregation = static_cast<HResult>(0x80040110);
 inline constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154);
 inline constexpr HResult kInvalidClassString = static_cast<HResult>(0x800401F3);
 
-inline bool Failed(HResult code) { return code < 0; }
+inline bool Failed(HResult code) {
+  return code < 0;
+}
 }  // namespace hr
 
 // Dispatch identifiers with a fixed meaning.
@@ -159,8 +161,9 @@ class Value {
   Value(const char* s) : v_(std::string(s)) {}
   Value(Ref<Dispatch> object) : v_(std::move(object)) {}
   template <typename T>
-    requires(std::is_base_of_v<Dispatch, T> && !std::is_same_v<T, Dispatch>)
-  Value(const Ref<T>& object) : v_(Ref<Dispatch>(object)) {}
+  requires(std::is_base_of_v<Dispatch, T> && !std::is_same_v<T, Dispatch>)
+      Value(const Ref<T>& object)
+      : v_(Ref<Dispatch>(object)) {}
   Value(std::int32_t* ref) : v_(ref) {}
   Value(std::string* ref) : v_(ref) {}
   Value(Missing) : v_(Missing{}) {}

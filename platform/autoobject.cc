@@ -34,15 +34,24 @@ namespace {
 int live_objects = 0;
 }  // namespace
 
-int LiveObjects::Count() { return live_objects; }
-void LiveObjects::Add() { ++live_objects; }
-void LiveObjects::Remove() { --live_objects; }
+int LiveObjects::Count() {
+  return live_objects;
+}
+void LiveObjects::Add() {
+  ++live_objects;
+}
+void LiveObjects::Remove() {
+  --live_objects;
+}
 
-AutoObject::AutoObject(const DispatchTable& table) : table_(table) { LiveObjects::Add(); }
-AutoObject::~AutoObject() { LiveObjects::Remove(); }
+AutoObject::AutoObject(const DispatchTable& table) : table_(table) {
+  LiveObjects::Add();
+}
+AutoObject::~AutoObject() {
+  LiveObjects::Remove();
+}
 
-HResult AutoObject::GetIDsOfNames(const std::vector<std::string>& names,
-                                  std::vector<DispId>* ids) {
+HResult AutoObject::GetIDsOfNames(const std::vector<std::string>& names, std::vector<DispId>* ids) {
   ids->assign(names.size(), kDispIdUnknown);
   const Member* member = names.empty() ? nullptr : table_.Find(names[0]);
   if (member) (*ids)[0] = member->id;
@@ -84,8 +93,8 @@ HResult AutoObject::Invoke(DispId id, std::uint16_t flags, DispParams& params, V
         if (arg.type() == VarType::kMissing) {
           r = hr::kParamNotOptional;
         } else {
-          r = ChangeType(arg, member->params[i] == ParamType::kString ? VarType::kString
-                                                                        : VarType::kInt,
+          r = ChangeType(arg,
+                         member->params[i] == ParamType::kString ? VarType::kString : VarType::kInt,
                          &taken);
         }
         break;

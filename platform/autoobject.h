@@ -132,13 +132,15 @@ class DispatchTable {
  private:
   template <typename C, typename R, typename... P>
   DispatchTable& Add(std::string name, MemberKind kind, R (C::*fn)(P...)) {
-    members_.push_back(Member{
-        static_cast<DispId>(members_.size() + 1), std::move(name), kind,
-        detail::Result<R>::kType, {detail::Param<P>::kType...},
-        [fn](AutoObject& self, const Args& args) {
-          return detail::CallMember(static_cast<C&>(self), fn, args,
-                                    std::index_sequence_for<P...>{});
-        }});
+    members_.push_back(Member{static_cast<DispId>(members_.size() + 1),
+                              std::move(name),
+                              kind,
+                              detail::Result<R>::kType,
+                              {detail::Param<P>::kType...},
+                              [fn](AutoObject& self, const Args& args) {
+                                return detail::CallMember(static_cast<C&>(self), fn, args,
+                                                          std::index_sequence_for<P...>{});
+                              }});
     levels_.back() = members_.size();
     return *this;
   }

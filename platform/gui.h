@@ -50,13 +50,13 @@ struct ControlSpec {
   std::optional<Font> font;  // the window's font when unset
   int tab_order = -1;        // -1: takes no focus
   bool visible = true;
-  bool word_wrap = false;        // labels
-  bool multi_select = false;     // list boxes
-  int item_height = 0;           // list boxes
-  char password_char = 0;        // edits: shown for every typed character when set
+  bool word_wrap = false;     // labels
+  bool multi_select = false;  // list boxes
+  int item_height = 0;        // list boxes
+  char password_char = 0;     // edits: shown for every typed character when set
   ButtonGlyph glyph = ButtonGlyph::kNone;
-  bool is_default = false;       // buttons: pressed by Enter
-  bool is_cancel = false;        // buttons: pressed by Esc
+  bool is_default = false;         // buttons: pressed by Enter
+  bool is_cancel = false;          // buttons: pressed by Esc
   std::vector<std::string> items;  // radio groups
   int item_index = -1;             // radio groups: the selected item
 };
@@ -67,7 +67,7 @@ enum class Placement { kDesigned, kScreenCenter };
 struct FormSpec {
   std::string name;  // the form object's name, such as "Form2"
   std::string caption;
-  Rect bounds;               // outer size, or the client area's when client_size is set
+  Rect bounds;  // outer size, or the client area's when client_size is set
   bool client_size = false;
   Border border = Border::kSizeable;
   Placement placement = Placement::kDesigned;
@@ -79,7 +79,7 @@ struct FormSpec {
 
 struct OpenFileSettings {
   std::string title;
-  std::string filter;       // "Description|pattern|..." pairs; empty for none
+  std::string filter;  // "Description|pattern|..." pairs; empty for none
   std::string default_ext;
   std::string initial_dir;
   std::string file_name;

@@ -15,8 +15,8 @@ TEST(StartMode, SwitchesAndTheirPrecedence) {
       {{"-REGSERVER"}, StartMode::kRegister},
       {{"/regserver"}, StartMode::kRegister},
       {{"-RegServer"}, StartMode::kRegister},
-      {{"REGSERVER"}, StartMode::kStandAlone},     // no prefix character
-      {{"-REGSERVERS"}, StartMode::kStandAlone},   // more than the name
+      {{"REGSERVER"}, StartMode::kStandAlone},    // no prefix character
+      {{"-REGSERVERS"}, StartMode::kStandAlone},  // more than the name
       {{"--REGSERVER"}, StartMode::kStandAlone},
       {{"-UNREGSERVER"}, StartMode::kUnregister},
       {{"/Automation"}, StartMode::kAutomation},
@@ -180,6 +180,32 @@ TEST_F(ProgramTest, ReleasingEveryClientObjectDoesNotEndTheProgram) {
     tp_.gui.Terminate();
   });
   program_.RunEventLoop();
+  EXPECT_TRUE(tp_.gui.messages().empty());
+}
+
+// GroupWise's closing event, as it arrives while the program runs.
+class ClosingEvent : public ole::AutoObject {
+ public:
+  ClosingEvent() : AutoObject(Table()) {}
+  static const ole::DispatchTable& Table() {
+    static const ole::DispatchTable table = std::move(
+        ole::DispatchTable("Event").Property("PersistentID", &ClosingEvent::PersistentID));
+    return table;
+  }
+  std::string PersistentID() { return "gw#e#2"; }
+};
+
+TEST_F(ProgramTest, TheClosingEventEndsTheProgramWithoutAQuestion) {
+  program_.Start({"-Embedding"});
+  bool returned = false;
+  tp_.gui.QueueStep([&] {
+    ole::Value server(tp_.com.CreateOleObject("QUILLET.C3PO"));
+    ole::Call(ole::Get(server, "EventMonitor"), "Notify",
+              {"GW.CLIENT", ole::Value(ole::MakeRef<ClosingEvent>())});
+    returned = true;
+  });
+  program_.RunEventLoop();  // returns: the loop has ended
+  EXPECT_TRUE(returned);
   EXPECT_TRUE(tp_.gui.messages().empty());
 }
 

@@ -50,7 +50,9 @@ std::string Entries(const std::string& program) {
          "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}]\r\n"
          "@=\"Quillet C3PO Object\"\r\n"
          "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}\\LocalServer32]\r\n"
-         "@=\"" + program + "\"\r\n"
+         "@=\"" +
+         program +
+         "\"\r\n"
          "\r\n[HKEY_CLASSES_ROOT\\CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}\\ProgID]\r\n"
          "@=\"QUILLET.C3PO\"\r\n"
          "\r\n[HKEY_CLASSES_ROOT\\QUILLET.C3PO]\r\n"
@@ -84,11 +86,13 @@ TEST_F(QuilletExe, PlainStartRegistersRunsAndEndsWhenTheUserConfirms) {
       "message box \"Confirm\" (question; OK Cancel): Are you sure that you want to quit "
       "Quillet?  You will have to restart Groupwise to access Quillet again.";
   EXPECT_EQ(outcome.exit_code, 0);
-  EXPECT_EQ(outcome.output, "window Form2 \"QUILLET\" shown\n"
-                            "user: close Form2\n" +
-                                question + " -> Cancel\n"
-                                "user: close Form2\n" +
-                                question + " -> OK\n");
+  EXPECT_EQ(outcome.output,
+            "window Form2 \"QUILLET\" shown\n"
+            "user: close Form2\n" +
+                question +
+                " -> Cancel\n"
+                "user: close Form2\n" +
+                question + " -> OK\n");
   EXPECT_EQ(Registry(), Entries(std::filesystem::canonical(QUILLET_EXE).string()));
 }
 

@@ -49,10 +49,11 @@ class FakeItems : public ole::AutoObject {
   FakeItems(MenuLog& log, std::string name)
       : AutoObject(Table()), log_(log), name_(std::move(name)) {}
   static const ole::DispatchTable& Table() {
-    static const ole::DispatchTable table = std::move(ole::DispatchTable("FakeItems")
-                                                          .Method("AddMenu", &FakeItems::AddMenu)
-                                                          .Method("Add", &FakeItems::Add)
-                                                          .Method("AddSeparator", &FakeItems::AddSeparator));
+    static const ole::DispatchTable table =
+        std::move(ole::DispatchTable("FakeItems")
+                      .Method("AddMenu", &FakeItems::AddMenu)
+                      .Method("Add", &FakeItems::Add)
+                      .Method("AddSeparator", &FakeItems::AddSeparator));
     return table;
   }
   Value AddMenu(const std::string& caption, const Value& command, std::int32_t flags) {
@@ -154,8 +155,8 @@ TEST_F(C3POTest, IdentifiersByNameAndTheBaseBodiesByNumber) {
 
   Ref<ole::Dispatch> command = MakeRef<Command>(kCmdNewKey);
   const std::vector<std::pair<std::string, DispId>> command_ids = {
-      {"BaseCmd", 1}, {"LongPrompt", 10}, {"Parameters", 3}, {"PersistentID", 4}, {"ToolTip", 11},
-      {"Execute", 12}, {"Help", 7},       {"Undo", 8},       {"Validate", 13}};
+      {"BaseCmd", 1},  {"LongPrompt", 10}, {"Parameters", 3}, {"PersistentID", 4}, {"ToolTip", 11},
+      {"Execute", 12}, {"Help", 7},        {"Undo", 8},       {"Validate", 13}};
   for (const auto& [name, id] : command_ids) EXPECT_EQ(IdOf(command, name), id) << name;
 
   // The base identifiers reach the base bodies.
@@ -220,7 +221,8 @@ TEST_F(C3POTest, TwoWindowsGetCommandsOfTheirOwn) {
 
 TEST_F(C3POTest, ContextMenuOfAMessageWindow) {
   MenuLog log;
-  ole::Call(factory_, "CustomizeContextMenu", {"GW.MESSAGE.MAIL", Value(MakeRef<FakeMenu>(log, "ctx"))});
+  ole::Call(factory_, "CustomizeContextMenu",
+            {"GW.MESSAGE.MAIL", Value(MakeRef<FakeMenu>(log, "ctx"))});
   EXPECT_EQ(log.calls, (std::vector<std::string>{
                            "ctx.AddSeparator",
                            "ctx.Add &Quillet 100 []",
@@ -249,7 +251,8 @@ TEST_F(C3POTest, OtherContextsGetNothing) {
 }
 
 TEST_F(C3POTest, FactoryAnswers) {
-  for (std::int32_t flags : {0, -1, 12345}) EXPECT_EQ(ole::Get(factory_, "Init", {flags}), Value(17));
+  for (std::int32_t flags : {0, -1, 12345})
+    EXPECT_EQ(ole::Get(factory_, "Init", {flags}), Value(17));
   EXPECT_TRUE(ole::Get(factory_, "BuildCommand", {"a", "b", Value(1), Value("x")}).IsEmpty());
   EXPECT_EQ(ole::Get(factory_, "WantCommand", {"a", "b"}), Value(false));
 }
@@ -257,7 +260,8 @@ TEST_F(C3POTest, FactoryAnswers) {
 TEST_F(C3POTest, IconsAreHandedBackUnchanged) {
   std::string file = "icons.dll";
   std::int32_t large = 3, small = 4;
-  ole::Call(program_.icon_factory(), "GetIcons", {"name", Value(&file), Value(&large), Value(&small)});
+  ole::Call(program_.icon_factory(), "GetIcons",
+            {"name", Value(&file), Value(&large), Value(&small)});
   EXPECT_EQ(file, "icons.dll");
   EXPECT_EQ(large, 3);
   EXPECT_EQ(small, 4);
@@ -295,9 +299,9 @@ TEST_F(C3POTest, ErrorAnswers) {
             hr::kTypeMismatch);
   EXPECT_EQ(position, 0u);  // a string where an integer by reference is declared
 
-  EXPECT_EQ(Invoke(factory_, 9, ole::kMethod, {Value(), Value::Omitted()}, &result, nullptr,
-                   &position),
-            hr::kParamNotOptional);
+  EXPECT_EQ(
+      Invoke(factory_, 9, ole::kMethod, {Value(), Value::Omitted()}, &result, nullptr, &position),
+      hr::kParamNotOptional);
   EXPECT_EQ(position, 1u);
 
   EXPECT_EQ(Invoke(factory_, 10, ole::kMethod, {"abc"}, &result, nullptr, &position),
@@ -333,7 +337,8 @@ TEST_F(C3POTest, InitKeepsItsValueUntilTheProgramEnds) {
   ole::Call(server_, "Init", {Value(kept)});
   server_.reset();  // the server goes, the value stays
   EXPECT_EQ(kept->RefCount(), 2u);
-  ole::Call(tp_.com.CreateOleObject("QUILLET.C3PO"), "Init", {Value(7)});  // a later Init replaces it
+  ole::Call(tp_.com.CreateOleObject("QUILLET.C3PO"), "Init",
+            {Value(7)});  // a later Init replaces it
   EXPECT_EQ(kept->RefCount(), 1u);
   // Both servers are gone; the kept value is the one new live object.
   EXPECT_EQ(ole::LiveObjects::Count(), before - 1 + 1);

@@ -1,7 +1,7 @@
 #include "tests/test_platform.h"
 
-#include <atomic>
 #include <unistd.h>
+#include <atomic>
 
 namespace quillet::testing {
 

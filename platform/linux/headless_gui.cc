@@ -62,7 +62,8 @@ const char* IconName(gui::Icon icon) {
 
 std::string Describe(const gui::MessageSpec& spec) {
   std::string buttons;
-  for (Answer a : ButtonsOf(spec.buttons)) buttons += std::string(buttons.empty() ? "" : " ") + AnswerName(a);
+  for (Answer a : ButtonsOf(spec.buttons))
+    buttons += std::string(buttons.empty() ? "" : " ") + AnswerName(a);
   return "message box \"" + spec.caption + "\" (" + IconName(spec.icon) + "; " + buttons +
          "): " + spec.text;
 }
@@ -84,7 +85,9 @@ void HeadlessListBox::SetItems(const std::vector<std::string>& items) {
   index_ = spec().multi_select ? 0 : -1;
 }
 
-int HeadlessListBox::ItemIndex() const { return index_; }
+int HeadlessListBox::ItemIndex() const {
+  return index_;
+}
 
 void HeadlessListBox::SetItemIndex(int index) {
   if (index >= Count()) index = -1;
@@ -118,8 +121,7 @@ void HeadlessListBox::SetSelected(int index, bool selected) {
 
 void HeadlessListBox::UserSelect(const std::vector<int>& indices) {
   for (int i : indices)
-    if (i < 0 || i >= Count())
-      throw std::out_of_range("the list has no item " + std::to_string(i));
+    if (i < 0 || i >= Count()) throw std::out_of_range("the list has no item " + std::to_string(i));
   if (!spec().multi_select && indices.size() != 1)
     throw std::invalid_argument("a single-select list takes exactly one item");
   selected_.assign(items_.size(), false);
@@ -184,7 +186,9 @@ void HeadlessWindow::ShowMaximized() {
   maximized_ = true;
 }
 
-void HeadlessWindow::BringToForeground() { gui_.foreground_ = this; }
+void HeadlessWindow::BringToForeground() {
+  gui_.foreground_ = this;
+}
 
 void HeadlessWindow::Close() {
   if (on_close_query_ && !on_close_query_()) return;
@@ -192,7 +196,9 @@ void HeadlessWindow::Close() {
   Hide();
 }
 
-bool HeadlessWindow::QueryEnd() { return !on_close_query_ || on_close_query_(); }
+bool HeadlessWindow::QueryEnd() {
+  return !on_close_query_ || on_close_query_();
+}
 
 HeadlessControl& HeadlessWindow::control(const std::string& name) const {
   auto it = controls_.find(name);
@@ -208,9 +214,11 @@ T& HeadlessWindow::Get(const std::string& name) const {
 }
 
 HeadlessControl& HeadlessWindow::Reachable(const std::string& name) const {
-  if (!visible_) gui_.Fail("the user cannot reach " + spec_.name + "." + name + ": the window is hidden");
+  if (!visible_)
+    gui_.Fail("the user cannot reach " + spec_.name + "." + name + ": the window is hidden");
   HeadlessControl& c = control(name);
-  if (!c.Visible()) gui_.Fail("the user cannot reach " + spec_.name + "." + name + ": it is hidden");
+  if (!c.Visible())
+    gui_.Fail("the user cannot reach " + spec_.name + "." + name + ": it is hidden");
   return c;
 }
 
@@ -296,7 +304,8 @@ std::optional<std::string> HeadlessGui::OpenFileDialog(const gui::OpenFileSettin
     files_.pop_front();
   } else {
     const std::string line = NextScriptLine();
-    if (!line.starts_with("file ")) Fail("nobody answers the open-file dialog \"" + settings.title + "\"");
+    if (!line.starts_with("file "))
+      Fail("nobody answers the open-file dialog \"" + settings.title + "\"");
     const std::string path = line.substr(5);
     if (path != "cancel") answer = path;
   }
@@ -365,7 +374,8 @@ void HeadlessGui::RunScriptLine(const std::string& line) {
     EndSession();
     return;
   }
-  if (verb == "answer" || verb == "file") Fail("\"" + line + "\" answers nothing: no box is showing");
+  if (verb == "answer" || verb == "file")
+    Fail("\"" + line + "\" answers nothing: no box is showing");
   words >> form;
   HeadlessWindow& window = Find(form);
   if (verb == "close") return window.UserClose();

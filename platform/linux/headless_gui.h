@@ -114,7 +114,9 @@ class HeadlessWindow : public gui::Window {
   bool Visible() const override { return visible_; }
   void BringToForeground() override;
   void Close() override;
-  void SetOnCloseQuery(std::function<bool()> handler) override { on_close_query_ = std::move(handler); }
+  void SetOnCloseQuery(std::function<bool()> handler) override {
+    on_close_query_ = std::move(handler);
+  }
   void SetOnClose(std::function<void()> handler) override { on_close_ = std::move(handler); }
 
   gui::Label& label(const std::string& name) override { return Get<HeadlessLabel>(name); }

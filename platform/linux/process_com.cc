@@ -8,7 +8,9 @@ namespace linux_platform {
 
 using namespace ole;
 
-HResult ProcessCom::Initialize() { return ++initializations_ == 1 ? hr::kOk : hr::kFalse; }
+HResult ProcessCom::Initialize() {
+  return ++initializations_ == 1 ? hr::kOk : hr::kFalse;
+}
 
 void ProcessCom::Uninitialize() {
   if (initializations_ > 0) --initializations_;
