@@ -118,6 +118,8 @@ class ListBox : public virtual Control {
   // Replaces all items, which clears the selection.
   virtual void SetItems(const std::vector<std::string>& items) = 0;
   virtual int Count() const = 0;
+  // Raises Error "List index out of bounds (N)" for an index outside the items.
+  virtual std::string Item(int index) const = 0;
   // The item with the focus (the selected one in a single-select list), -1 for none.
   virtual int ItemIndex() const = 0;
   virtual void SetItemIndex(int index) = 0;

@@ -1,5 +1,8 @@
 #include "platform/linux/headless_gui.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -90,7 +93,7 @@ int HeadlessListBox::ItemIndex() const {
 }
 
 void HeadlessListBox::SetItemIndex(int index) {
-  if (index >= Count()) index = -1;
+  if (index < 0 || index >= Count()) index = -1;
   if (spec().multi_select) {
     index_ = index < 0 ? 0 : index;
     return;
@@ -103,6 +106,11 @@ void HeadlessListBox::SetItemIndex(int index) {
 void HeadlessListBox::CheckIndex(int index) const {
   if (index < 0 || index >= Count())
     throw Error("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+std::string HeadlessListBox::Item(int index) const {
+  CheckIndex(index);
+  return items_[index];
 }
 
 bool HeadlessListBox::Selected(int index) const {
@@ -249,8 +257,20 @@ void HeadlessWindow::UserClose() {
 
 // --- The application ---
 
-HeadlessGui::HeadlessGui() = default;
-HeadlessGui::~HeadlessGui() = default;
+HeadlessGui::HeadlessGui() : input_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+HeadlessGui::~HeadlessGui() {
+  close(input_fd_);
+}
+
+void HeadlessGui::SignalInput() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(input_fd_, &one, sizeof one);
+}
+
+void HeadlessGui::Post(std::function<void()> task) {
+  posted_.push_back(std::move(task));
+  SignalInput();
+}
 
 std::unique_ptr<gui::Window> HeadlessGui::NewWindow(const gui::FormSpec& spec) {
   return std::make_unique<HeadlessWindow>(*this, spec);
@@ -271,6 +291,7 @@ void HeadlessGui::Note(const std::string& line) const {
 }
 
 Answer HeadlessGui::ShowMessage(const gui::MessageSpec& spec) {
+  if (patience_) patience_();
   Answer answer;
   if (!answers_.empty()) {
     answer = answers_.front();
@@ -298,6 +319,7 @@ Answer HeadlessGui::ScriptAnswer(const gui::MessageSpec& spec) {
 }
 
 std::optional<std::string> HeadlessGui::OpenFileDialog(const gui::OpenFileSettings& settings) {
+  if (patience_) patience_();
   std::optional<std::string> answer;
   if (!files_.empty()) {
     answer = files_.front();
@@ -316,6 +338,7 @@ std::optional<std::string> HeadlessGui::OpenFileDialog(const gui::OpenFileSettin
 
 void HeadlessGui::QueueStep(std::function<void()> step, bool while_busy) {
   steps_.push_back({std::move(step), while_busy});
+  if (while_busy) SignalInput();
 }
 
 bool HeadlessGui::RunPosted() {
@@ -327,6 +350,7 @@ bool HeadlessGui::RunPosted() {
 }
 
 bool HeadlessGui::TakeStep(bool busy) {
+  if (patience_ && !busy) patience_();
   if (!steps_.empty()) {
     if (busy && !steps_.front().while_busy) return false;
     std::function<void()> step = std::move(steps_.front().run);
@@ -349,6 +373,9 @@ void HeadlessGui::Run() {
 }
 
 void HeadlessGui::ProcessMessages() {
+  std::uint64_t count;
+  while (read(input_fd_, &count, sizeof count) > 0) {
+  }
   while (RunPosted() || TakeStep(true)) {
   }
 }
@@ -426,7 +453,7 @@ namespace quillet {
 
 // The program's own user interface on Linux: the user's steps come from the script named by
 // QUILLET_SCRIPT, or from standard input, and everything shown goes to standard output.
-gui::Gui& gui::Gui::Default() {
+linux_platform::HeadlessGui& linux_platform::DefaultHeadlessGui() {
   static linux_platform::HeadlessGui gui;
   static std::ifstream script_file;
   [[maybe_unused]] static const bool configured = [] {
@@ -443,6 +470,10 @@ gui::Gui& gui::Gui::Default() {
     return true;
   }();
   return gui;
+}
+
+gui::Gui& gui::Gui::Default() {
+  return linux_platform::DefaultHeadlessGui();
 }
 
 }  // namespace quillet

@@ -71,6 +71,7 @@ class HeadlessListBox : public HeadlessControl, public gui::ListBox {
   std::vector<std::string> Items() const override { return items_; }
   void SetItems(const std::vector<std::string>& items) override;
   int Count() const override { return static_cast<int>(items_.size()); }
+  std::string Item(int index) const override;
   int ItemIndex() const override;
   void SetItemIndex(int index) override;
   bool Selected(int index) const override;
@@ -178,13 +179,19 @@ class HeadlessGui : public gui::Gui {
   void ProcessMessages() override;
   void Terminate() override { terminated_ = true; }
   bool Terminated() const override { return terminated_; }
-  void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+  void Post(std::function<void()> task) override;
   int ShowCommand() override { return show_command_; }
   void Minimize() override { minimized_ = true; }
+
+  // Readable while posted tasks or steps taken while busy are waiting, so that a wait for a
+  // program can wake up for them.
+  int input_fd() const { return input_fd_; }
 
   // --- The scripted user ---
   // The answer to the next message box.
   void QueueAnswer(gui::Answer answer) { answers_.push_back(answer); }
+  // What the user waits for before every answer and step (console windows to close, say).
+  void SetPatience(std::function<void()> wait) { patience_ = std::move(wait); }
   // The answer to the next open-file dialog: a path, or nothing to cancel it.
   void QueueFile(std::optional<std::string> path) { files_.push_back(std::move(path)); }
   // A step the user takes once the program is idle in its event loop; a step `while_busy` is
@@ -226,6 +233,7 @@ class HeadlessGui : public gui::Gui {
     bool while_busy;
   };
 
+  void SignalInput();
   bool RunPosted();
   bool TakeStep(bool busy);
   // The next line of the script that is not blank or a comment; empty at its end.
@@ -237,6 +245,7 @@ class HeadlessGui : public gui::Gui {
   std::deque<Step> steps_;
   std::deque<gui::Answer> answers_;
   std::deque<std::optional<std::string>> files_;
+  std::function<void()> patience_;
   std::istream* script_ = nullptr;
   std::ostream* transcript_ = nullptr;
   std::vector<ShownMessage> messages_;
@@ -247,6 +256,10 @@ class HeadlessGui : public gui::Gui {
   bool terminated_ = false;
   bool minimized_ = false;
   int show_command_ = gui::kShowNormal;
+  int input_fd_;
 };
+
+// The user interface the program runs with on Linux.
+HeadlessGui& DefaultHeadlessGui();
 
 }  // namespace quillet::linux_platform
