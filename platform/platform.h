@@ -4,6 +4,7 @@
 
 #include "platform/com.h"
 #include "platform/gui.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 
@@ -14,10 +15,12 @@ struct Platform {
   Registry& registry;
   System& system;
   gui::Gui& gui;
+  Processes& processes;
 
   // The implementations of the platform this program was built for.
   static Platform Default() {
-    return {ole::Com::Default(), Registry::Default(), System::Default(), gui::Gui::Default()};
+    return {ole::Com::Default(), Registry::Default(), System::Default(), gui::Gui::Default(),
+            Processes::Default()};
   }
 };
 

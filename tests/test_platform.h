@@ -8,6 +8,7 @@
 
 #include "platform/linux/file_registry.h"
 #include "platform/linux/headless_gui.h"
+#include "platform/linux/linux_processes.h"
 #include "platform/linux/process_com.h"
 #include "platform/platform.h"
 
@@ -65,8 +66,13 @@ struct TestPlatform {
   linux_platform::ProcessCom com{registry};
   FixedSystem system{dir.path()};
   linux_platform::HeadlessGui gui;
+  linux_platform::LinuxProcesses processes{gui.input_fd()};
 
-  Platform platform() { return {com, registry, system, gui}; }
+  TestPlatform() {
+    gui.SetPatience([this] { processes.WaitForShellStarts(); });
+  }
+
+  Platform platform() { return {com, registry, system, gui, processes}; }
 };
 
 }  // namespace quillet::testing

@@ -1,0 +1,211 @@
+#include "pgp/pgpex.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "base/cmdline.h"
+#include "pgp/run2.h"
+
+namespace quillet::pgp {
+
+namespace {
+
+constexpr char kPassPhraseClause[] = "+force -z ";
+constexpr char kMask[] = "********";
+
+// The line with the quoted pass phrase of its pass-phrase clause replaced by the mask. The
+// closing quote is found by the rules that split the line, so an escaped quote inside the pass
+// phrase does not end it early.
+std::string MaskPassPhrase(const std::string& line) {
+  const std::string opening = std::string(kPassPhraseClause) + '"';
+  const std::size_t start = line.find(opening);
+  if (start == std::string::npos) return line;
+  const std::size_t body = start + opening.size();
+  std::size_t i = body;
+  while (i < line.size()) {
+    std::size_t backslashes = 0;
+    while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
+    if (i < line.size() && line[i] == '"' && backslashes % 2 == 0) break;
+    if (i < line.size()) ++i;
+  }
+  return line.substr(0, body) + kMask + line.substr(i);
+}
+
+// An argument as PGP must receive it: unchanged when it is one word, otherwise as one quoted
+// argument without the blank that trimming leaves in front of a listing line.
+std::string Arg(const std::string& text) {
+  if (!text.empty() && text.find_first_of(" \t\"") == std::string::npos) return text;
+  const std::size_t start = text.find_first_not_of(' ');
+  return QuoteArgument(start == std::string::npos ? "" : text.substr(start));
+}
+
+std::string PassPhraseClause(const std::string& pass_phrase) {
+  return kPassPhraseClause + QuoteArgument(pass_phrase);
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string ListIndexError(int index) {
+  return "List index out of bounds (" + std::to_string(index) + ")";
+}
+
+}  // namespace
+
+void AppendToRunLog(System& system, const std::vector<std::string>& lines) {
+  const std::string path = system.RunLogPath();
+  std::ofstream log(path, std::ios::binary | std::ios::app);
+  if (!log) throw Error("Cannot open the run log " + path);
+  for (const std::string& line : lines) log << MaskPassPhrase(line) << "\r\n";
+  if (!log.flush()) throw Error("Cannot write the run log " + path);
+}
+
+std::int32_t RunLogged(Platform& platform, const std::string& program,
+                       const std::string& parameters, const std::string& directory, int show_mode) {
+  const std::string command_line = QuoteProgram(directory + program) + " " + parameters;
+  const std::int32_t exit_code =
+      RunAndWait(platform.processes, platform.gui, command_line, show_mode);
+  AppendToRunLog(platform.system,
+                 {"parameters", command_line, "Exit Code", std::to_string(exit_code)});
+  return exit_code;
+}
+
+bool ShellRunConfirmed(Platform& platform, const std::string& file, const std::string& parameters,
+                       const std::string& directory, int show_mode) {
+  platform.processes.ShellOpen(file, parameters, directory, show_mode);
+  return platform.gui.Confirm("Click OK after DOS program runs", gui::Buttons::kOkCancel) ==
+         gui::Answer::kOk;
+}
+
+// --- TPGP ---
+
+TPGP::TPGP(Platform& platform, gui::Window* owner) : platform_(platform), owner_(owner) {}
+
+void TPGP::RunPGP(const std::string& parameters) {
+  AppendToRunLog(platform_.system,
+                 {"Command line", QuoteProgram(PGPPath + PGPProg) + " " + parameters});
+  if (PGPProg.empty()) {
+    if (owner_) owner_->BringToForeground();
+    platform_.gui.Confirm("You must first select the PGP program.", gui::Buttons::kOk);
+    return;
+  }
+  RunLogged(platform_, PGPProg, " " + parameters, PGPPath, kShowConsole);
+}
+
+void TPGP::GenerateKey() {
+  RunPGP("-kg");
+}
+
+void TPGP::RemoveKey(const std::string& user_id) {
+  RunPGP("-kr " + Arg(user_id));
+}
+
+void TPGP::AddKey(const std::string& key_file) {
+  RunPGP("-ka " + Arg(key_file));
+}
+
+void TPGP::ExtractKey(const std::string& user_id, const std::string& key_file) {
+  RunPGP("-kxa " + Arg(user_id) + " " + Arg(key_file));
+}
+
+void TPGP::DecryptFile(const std::string& file, const std::string& pass_phrase) {
+  RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file));
+}
+
+void TPGP::EncryptFile(const std::string& file, const std::vector<std::string>& recipients,
+                       const std::vector<std::string>& signers, const std::string& pass_phrase,
+                       int mode) {
+  std::string parameters;
+  switch (mode) {
+    case 0:
+      parameters = PassPhraseClause(pass_phrase) + " -eaw ";
+      break;
+    case 1:
+      parameters = PassPhraseClause(pass_phrase) + " -seaw ";
+      break;
+    case 2:
+      parameters = PassPhraseClause(pass_phrase) + " -saw ";
+      break;
+    case 3:
+      parameters = " -caw ";
+      break;
+  }
+  parameters += Arg(file) + " ";
+  if (mode == 0 || mode == 1) {
+    for (const std::string& recipient : recipients) parameters += Arg(recipient) + " ";
+    // Without a signer PGP signs with its default key.
+    if (!signers.empty() && !signers.front().empty()) parameters += " -u " + Arg(signers.front());
+  }
+  RunPGP(parameters);
+}
+
+void TPGP::WriteKeyListBatch() {
+  const std::string program = QuoteProgram(PGPPath + PGPProg);
+  std::ofstream batch(PGPPath + "pgpkey.bat", std::ios::binary | std::ios::trunc);
+  batch << program << " -kv > quillet.key\r\n" << program << " -kv secring.pgp > quillet.sec\r\n";
+}
+
+void TPGP::RefreshKeyListings() {
+  const std::string keys = PGPPath + "quillet.key";
+  const std::string secret_keys = PGPPath + "quillet.sec";
+  if (Forcecheck == forcetype::NoForce && std::filesystem::exists(keys)) return;
+  // A listing the batch does not rewrite must not be trimmed a second time.
+  std::error_code ignored;
+  std::filesystem::remove(keys, ignored);
+  std::filesystem::remove(secret_keys, ignored);
+  if (!ShellRunConfirmed(platform_, PGPPath + "pgpkey.bat", "", PGPPath, kShowConsole)) return;
+  TrimKeyListing(keys);
+  TrimKeyListing(secret_keys);
+}
+
+void TPGP::TrimKeyListing(const std::string& path) {
+  if (!std::filesystem::exists(path)) throw ENoFile("Key File Does Not Exist");
+  std::vector<std::string> lines = ReadLines(path);
+  if (lines.size() < 3) throw Error(ListIndexError(0));
+  lines.erase(lines.begin(), lines.begin() + 3);
+  std::string text;
+  for (const std::string& line : lines) {
+    const std::string kept = line.substr(0, 255);
+    text += (kept.size() > 29 ? kept.substr(29) : std::string()) + "\r\n";
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// --- TPGPList ---
+
+TPGPList::TPGPList(gui::ListBox& box) : box_(box) {
+  box_.SetOnClick([this] { Click(); });
+}
+
+void TPGPList::LoadKeys() {
+  if (Filename.empty()) throw ENoFile("Key Filename Property Not Set");
+  if (!std::filesystem::exists(Filename)) throw ENoFile("Key File Does Not Exist");
+  box_.SetItems(ReadLines(Filename));
+}
+
+std::string TPGPList::UserIDAt(int index) const {
+  if (box_.Count() == 0) return {};
+  const std::string item = box_.Item(index);
+  const std::size_t bracket = item.find('<');
+  return bracket == std::string::npos ? item : item.substr(bracket);
+}
+
+void TPGPList::UpdateSelection() {
+  SelectedIDs.clear();
+  for (int i = 0; i < box_.Count(); ++i)
+    if (box_.Selected(i)) SelectedIDs.push_back(UserIDAt(i));
+}
+
+void TPGPList::Click() {
+  UpdateSelection();
+  if (on_click_) on_click_();
+}
+
+}  // namespace quillet::pgp

@@ -1,0 +1,101 @@
+// The PGP driver: the run log, running a logged command and a confirmed shell start, the PGP
+// command component that turns each operation into a PGP command line, and the list control of
+// key-listing lines with the user IDs cut out of them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "platform/platform.h"
+
+namespace quillet::pgp {
+
+// A missing key-listing file, or a list without one.
+class ENoFile : public Error {
+ public:
+  using Error::Error;
+};
+
+// The show mode PGP's console window gets (SW_SHOW).
+inline constexpr int kShowConsole = 5;
+
+// Appends lines to the run log, creating it when missing, each ended by CR LF. The pass phrase
+// of a pass-phrase clause never reaches the log: it is written as eight asterisks.
+void AppendToRunLog(System& system, const std::vector<std::string>& lines);
+
+// Runs directory + program, one blank and the parameter text, waits for it, and logs the command
+// line as executed with its exit code. The program path is quoted when it holds a blank.
+std::int32_t RunLogged(Platform& platform, const std::string& program,
+                       const std::string& parameters, const std::string& directory, int show_mode);
+
+// Hands a file to the shell without waiting, then asks the user to confirm that the console
+// program has finished. True when they answer OK.
+bool ShellRunConfirmed(Platform& platform, const std::string& file, const std::string& parameters,
+                       const std::string& directory, int show_mode);
+
+enum class forcetype : std::uint8_t { Force = 0, NoForce = 1 };
+
+// The PGP command component of a window.
+class TPGP {
+ public:
+  // `owner` is brought to the front before the message about a missing PGP program.
+  TPGP(Platform& platform, gui::Window* owner);
+
+  std::string PGPPath;  // ends with the path separator when set
+  std::string PGPProg;
+  forcetype Forcecheck = forcetype::NoForce;
+
+  void GenerateKey();
+  void RemoveKey(const std::string& user_id);
+  void AddKey(const std::string& key_file);
+  void ExtractKey(const std::string& user_id, const std::string& key_file);
+  void DecryptFile(const std::string& file, const std::string& pass_phrase);
+  // Mode 0 encrypts, 1 encrypts and signs, 2 signs, 3 encrypts with a password typed into PGP's
+  // own window.
+  void EncryptFile(const std::string& file, const std::vector<std::string>& recipients,
+                   const std::vector<std::string>& signers, const std::string& pass_phrase,
+                   int mode);
+  // Logs the command and runs PGP with the parameter text, or tells the user that no PGP program
+  // is chosen yet.
+  void RunPGP(const std::string& parameters);
+
+  // The batch file that lists both key rings into quillet.key and quillet.sec.
+  void WriteKeyListBatch();
+  // Regenerates and trims both listings when forced or when the public listing is missing.
+  void RefreshKeyListings();
+  // Cuts a PGP key listing down to its user-ID column, in place.
+  static void TrimKeyListing(const std::string& path);
+
+ private:
+  Platform& platform_;
+  gui::Window* owner_;
+};
+
+// A list box showing key-listing lines, with the user IDs of its selected items.
+class TPGPList {
+ public:
+  explicit TPGPList(gui::ListBox& box);
+
+  std::string Filename;
+  // The user IDs of the selected items in item order, as of the user's last selection change.
+  std::vector<std::string> SelectedIDs;
+
+  void LoadKeys();
+  // From the item's first "<" to its end; the whole item when it has none; "" for an empty list.
+  std::string UserIDAt(int index) const;
+  void UpdateSelection();
+  // The user changed the selection.
+  void Click();
+  // The owner's click handler, run after the selection is taken over.
+  void SetOnClick(std::function<void()> handler) { on_click_ = std::move(handler); }
+  gui::ListBox& box() { return box_; }
+
+ private:
+  gui::ListBox& box_;
+  std::function<void()> on_click_;
+};
+
+}  // namespace quillet::pgp

@@ -1,0 +1,274 @@
+// fakepgp: a stand-in PGP command-line program with the classic 2.6 switch syntax, for tests
+// only. It does no cryptography: an "encrypted" file is the plain bytes in hex between armour
+// lines, and the key rings are one text file of `pub|BITS|KEYID|DATE|User ID` and `sec|...`
+// lines. Environment variables let a test log the arguments, choose the exit code, delay the
+// run, demand a pass phrase or make the run fail without output.
+#include <cctype>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const std::string kMessageBegin = "-----BEGIN PGP MESSAGE-----";
+const std::string kMessageEnd = "-----END PGP MESSAGE-----";
+const std::string kKeyBegin = "-----BEGIN PGP PUBLIC KEY BLOCK-----";
+const std::string kKeyEnd = "-----END PGP PUBLIC KEY BLOCK-----";
+const char kHex[] = "0123456789ABCDEFabcdef";
+
+int Usage() {
+  std::fputs(
+      "usage: fakepgp [+force] [-z pass] {-eaw|-seaw|-saw|-caw} file [userid...] | file"
+      " | -kxa userid file | -ka file | -kr userid | -kg | -kv [userid] [ring]\n",
+      stderr);
+  return 1;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "fakepgp: %s\n", message.c_str());
+  return 1;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Binary mode everywhere, so that a Windows build writes exactly the line ends asked for.
+int WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+  return out ? 0 : Fail("cannot write " + path);
+}
+
+// Splits on "\n" and drops a "\r" before it, so files written on either system read the same.
+Strings Lines(const std::string& text) {
+  Strings lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// --- Armoured messages ---------------------------------------------------------------------
+
+int Encrypt(const std::string& mode, const Strings& operands) {
+  if (operands.empty()) return Usage();
+  const std::optional<std::string> data = ReadFile(operands[0]);
+  if (!data) return Fail("file '" + operands[0] + "' does not exist");
+  std::string out = kMessageBegin + "\r\nMode: " + mode + "\r\n";
+  for (std::size_t i = 0; i < data->size(); ++i) {
+    const auto byte = static_cast<unsigned char>((*data)[i]);
+    out += kHex[byte >> 4];
+    out += kHex[byte & 15];
+    if (i % 32 == 31 || i + 1 == data->size()) out += "\r\n";  // 32 bytes make 64 hex digits
+  }
+  out += kMessageEnd + "\r\n";
+  return WriteFile(operands[0] + ".asc", out);
+}
+
+int Decrypt(const std::string& file) {
+  const std::optional<std::string> armour = ReadFile(file + ".asc");
+  if (!armour) return Fail("file '" + file + ".asc' does not exist");
+  const Strings lines = Lines(*armour);
+  std::size_t i = 0;
+  while (i < lines.size() && lines[i] != kMessageBegin) ++i;
+  if (i == lines.size()) return Fail("no PGP message in " + file + ".asc");
+  std::string data;
+  for (++i; i < lines.size() && lines[i] != kMessageEnd; ++i) {
+    if (lines[i].starts_with("Mode:")) continue;
+    if (lines[i].size() % 2 != 0 || lines[i].find_first_not_of(kHex) != std::string::npos)
+      return Fail("malformed line in " + file + ".asc");
+    for (std::size_t j = 0; j < lines[i].size(); j += 2)
+      data += static_cast<char>(std::stoi(lines[i].substr(j, 2), nullptr, 16));
+  }
+  if (i == lines.size()) return Fail("unterminated PGP message in " + file + ".asc");
+  return WriteFile(file, data);
+}
+
+// --- Key ring ------------------------------------------------------------------------------
+
+struct Key {
+  std::string type, bits, id, date, uid;
+};
+
+// The user ID is everything after the fourth '|', so it may itself contain '|'.
+std::optional<Key> ParseKey(const std::string& line) {
+  std::istringstream in(line);
+  Key key;
+  if (!std::getline(in, key.type, '|') || !std::getline(in, key.bits, '|') ||
+      !std::getline(in, key.id, '|') || !std::getline(in, key.date, '|') || in.eof())
+    return std::nullopt;
+  std::getline(in, key.uid);
+  return key;
+}
+
+// FNV-1a, so the same user ID always gets the same key ID.
+std::string KeyId(const std::string& uid) {
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char c : uid) hash = (hash ^ c) * 16777619u;
+  char id[9];
+  std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(hash));
+  return id;
+}
+
+std::string KeyLine(const std::string& type, const std::string& uid) {
+  return type + "|1024|" + KeyId(uid) + "|2026/01/01|" + uid;
+}
+
+const char* const kRing = std::getenv("FAKEPGP_KEYS");
+
+Strings ReadRing() {
+  const std::optional<std::string> text = kRing ? ReadFile(kRing) : std::nullopt;
+  return text ? Lines(*text) : Strings{};
+}
+
+int WriteRing(const Strings& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return WriteFile(kRing, text);
+}
+
+int ExtractKey(const Strings& operands) {
+  if (operands.size() != 2) return Usage();
+  const std::string out = kKeyBegin + "\r\nUser: " + operands[0] + "\r\n" + kKeyEnd + "\r\n";
+  return WriteFile(operands[1] + ".asc", out);
+}
+
+int AddKeys(const Strings& operands) {
+  if (operands.size() != 1) return Usage();
+  const std::optional<std::string> text = ReadFile(operands[0]);
+  if (!text) return Fail("file '" + operands[0] + "' does not exist");
+  const Strings lines = Lines(*text);
+  Strings ring = ReadRing();
+  int blocks = 0, added = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].find(kKeyBegin) == std::string::npos) continue;
+    ++blocks;
+    for (++i; i < lines.size() && lines[i].find(kKeyEnd) == std::string::npos; ++i) {
+      const std::size_t at = lines[i].find("User: ");
+      if (at == std::string::npos) continue;
+      const std::string uid = lines[i].substr(at + 6);
+      bool known = false;
+      for (const std::string& line : ring) {
+        const std::optional<Key> key = ParseKey(line);
+        known = known || (key && key->type == "pub" && key->uid == uid);
+      }
+      if (!known) {
+        ring.push_back(KeyLine("pub", uid));
+        ++added;
+      }
+    }
+  }
+  if (blocks == 0) return Fail("no keys found in '" + operands[0] + "'");
+  if (const int error = added > 0 ? WriteRing(ring) : 0) return error;
+  std::printf("%d new key%s added to key ring.\n", added, added == 1 ? "" : "s");
+  return 0;
+}
+
+int RemoveKeys(const std::string& uid) {
+  const Strings ring = ReadRing();
+  Strings kept;
+  for (const std::string& line : ring) {
+    const std::optional<Key> key = ParseKey(line);
+    if (!key || Lower(key->uid).find(Lower(uid)) == std::string::npos) kept.push_back(line);
+  }
+  if (kept.size() == ring.size()) return Fail("key '" + uid + "' not found in key ring");
+  return WriteRing(kept);
+}
+
+int GenerateKey() {
+  const char* env = std::getenv("FAKEPGP_NEWKEY");
+  const std::string uid = env ? env : "New Key <new@example.com>";
+  Strings ring = ReadRing();
+  ring.push_back(KeyLine("pub", uid));
+  ring.push_back(KeyLine("sec", uid));
+  return WriteRing(ring);
+}
+
+// An operand ending in ".pgp" names the ring, anything else selects user IDs (as PGP does).
+int ViewKeys(const Strings& operands) {
+  std::string ring_name = "pubring.pgp", filter;
+  for (const std::string& operand : operands)
+    (Lower(operand).ends_with(".pgp") ? ring_name : filter) = operand;
+  const std::string base = Lower(std::filesystem::path(ring_name).filename().string());
+  const std::string type = base.starts_with("sec") ? "sec" : "pub";
+  std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring_name.c_str());
+  int found = 0;
+  for (const std::string& line : ReadRing()) {
+    const std::optional<Key> key = ParseKey(line);
+    if (!key || key->type != type || Lower(key->uid).find(Lower(filter)) == std::string::npos)
+      continue;
+    std::printf("%s  %4d/%s %s %s\n", type.c_str(), std::atoi(key->bits.c_str()), key->id.c_str(),
+                key->date.c_str(), key->uid.c_str());
+    ++found;
+  }
+  std::printf("%d matching key%s found.\n", found, found == 1 ? "" : "s");
+  return 0;
+}
+
+int Run(const std::string& command, const Strings& operands) {
+  if (command == "-eaw" || command == "-seaw" || command == "-saw" || command == "-caw")
+    return Encrypt(command.substr(1), operands);
+  if (command.empty() || command[0] != '-') return operands.empty() ? Decrypt(command) : Usage();
+  if (command == "-kxa") return ExtractKey(operands);
+  if (command == "-kv") return ViewKeys(operands);
+  if (command != "-ka" && command != "-kr" && command != "-kg") return Usage();
+  if (!kRing) return Fail("no key ring: FAKEPGP_KEYS is not set");
+  if (command == "-ka") return AddKeys(operands);
+  if (command == "-kr") return operands.size() == 1 ? RemoveKeys(operands[0]) : Usage();
+  return operands.empty() ? GenerateKey() : Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Strings args(argv + 1, argv + argc);
+  if (const char* delay = std::getenv("FAKEPGP_DELAY"))
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::strtod(delay, nullptr)));
+  if (const char* log = std::getenv("FAKEPGP_LOG")) {
+    std::ofstream out(log, std::ios::binary | std::ios::app);
+    for (const std::string& arg : args) out << arg << "\n";
+    out << "<end>\n";
+  }
+  const char* exit_code = std::getenv("FAKEPGP_EXIT");
+  const int success = exit_code ? std::atoi(exit_code) : 0;
+  const char* fail = std::getenv("FAKEPGP_FAIL");
+  if (fail && std::string(fail) == "nooutput") return exit_code ? success : 1;
+
+  std::size_t i = 0;
+  std::optional<std::string> pass;
+  for (; i < args.size(); ++i) {
+    if (args[i] == "-z" && i + 1 < args.size())
+      pass = args[++i];
+    else if (args[i] != "+force")
+      break;
+  }
+  const char* expected = std::getenv("FAKEPGP_PASS");
+  if (pass && expected && *pass != expected) return Fail("bad pass phrase");
+  if (i == args.size()) return Usage();
+
+  const int result =
+      Run(args[i], Strings(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()));
+  return result == 0 ? success : result;
+}

@@ -1,0 +1,238 @@
+// The PGP command component: the exact command lines PGP receives, the run log, and the key
+// listings it regenerates, with the test PGP program standing in for PGP.
+#include "pgp/pgpex.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_platform.h"
+
+namespace quillet::pgp {
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::string Read(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class TPGPTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UsePgpDirectory("pgp"); }
+
+  // Puts the test PGP program into a directory of that name as "pgp".
+  void UsePgpDirectory(const std::string& name) {
+    const std::filesystem::path dir = tp_.dir.path() / name;
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(FAKEPGP_EXE, dir / "pgp",
+                               std::filesystem::copy_options::overwrite_existing);
+    pgp_.PGPPath = dir.string() + "/";
+    pgp_.PGPProg = "pgp";
+    setenv("FAKEPGP_LOG", (tp_.dir.path() / "args").c_str(), 1);
+    setenv("FAKEPGP_KEYS", (tp_.dir.path() / "keys").c_str(), 1);
+    unsetenv("FAKEPGP_EXIT");
+  }
+
+  // The arguments of each run, as the test program recorded them.
+  std::vector<Args> Runs() {
+    std::vector<Args> runs(1);
+    std::istringstream in(Read(tp_.dir.path() / "args"));
+    for (std::string line; std::getline(in, line);) {
+      if (line == "<end>") {
+        runs.emplace_back();
+      } else {
+        runs.back().push_back(line);
+      }
+    }
+    runs.pop_back();
+    return runs;
+  }
+
+  std::string Log() { return Read(tp_.system.RunLogPath()); }
+
+  testing::TestPlatform tp_;
+  Platform platform_ = tp_.platform();
+  TPGP pgp_{platform_, nullptr};
+};
+
+TEST_F(TPGPTest, TheRunLogOfAKeyGeneration) {
+  pgp_.GenerateKey();
+  const std::string p = pgp_.PGPPath + "pgp";
+  EXPECT_EQ(Log(),
+            "Command line\r\n" + p + " -kg\r\nparameters\r\n" + p + "  -kg\r\nExit Code\r\n0\r\n");
+  EXPECT_EQ(Runs(), std::vector<Args>{{"-kg"}});
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+TEST_F(TPGPTest, ExitCodesFailedStartsAndAMissingLog) {
+  ASSERT_FALSE(std::filesystem::exists(tp_.system.RunLogPath()));  // created by the first run
+  setenv("FAKEPGP_EXIT", "3", 1);
+  pgp_.GenerateKey();
+  pgp_.PGPProg = "missing";
+  pgp_.GenerateKey();
+  const std::vector<std::string> log = Lines(Log());
+  ASSERT_EQ(log.size(), 12u);
+  EXPECT_EQ(log[4], "Exit Code");
+  EXPECT_EQ(log[5], "3");
+  EXPECT_EQ(log[9], pgp_.PGPPath + "missing  -kg");
+  EXPECT_EQ(log[11], "2");
+}
+
+TEST_F(TPGPTest, KeyOperationsAndDecryption) {
+  const std::string f = pgp_.PGPPath + "temppgp";
+  pgp_.RemoveKey("<bob@example.com>");
+  pgp_.AddKey(f);
+  pgp_.ExtractKey("<alice@example.com>", f);
+  pgp_.DecryptFile(f, "secret");
+  pgp_.DecryptFile(f, "");
+  EXPECT_EQ(Runs(), (std::vector<Args>{{"-kr", "<bob@example.com>"},
+                                       {"-ka", f},
+                                       {"-kxa", "<alice@example.com>", f},
+                                       {"+force", "-z", "secret", f},
+                                       {"+force", "-z", "", f}}));
+  const std::vector<std::string> log = Lines(Log());
+  const std::string p = pgp_.PGPPath + "pgp ";
+  EXPECT_EQ(log[1], p + "-kr <bob@example.com>");
+  EXPECT_EQ(log[13], p + "-kxa <alice@example.com> " + f);
+  EXPECT_EQ(log[19], p + "+force -z \"********\" " + f);
+  EXPECT_EQ(log[21], p + " +force -z \"********\" " + f);
+  EXPECT_EQ(log[25], p + "+force -z \"********\" " + f);  // the empty pass phrase too
+  EXPECT_EQ(Log().find("secret"), std::string::npos);
+}
+
+TEST_F(TPGPTest, EncryptionInEveryMode) {
+  const std::string f = pgp_.PGPPath + "temppgp";
+  const Args recipients = {"<r1@x>", "<r2@x>"};
+  const Args signers = {"<s@x>", "<ignored@x>"};
+  for (int mode : {0, 1, 2, 3, 7}) pgp_.EncryptFile(f, recipients, signers, "pw", mode);
+  EXPECT_EQ(Runs(), (std::vector<Args>{
+                        {"+force", "-z", "pw", "-eaw", f, "<r1@x>", "<r2@x>", "-u", "<s@x>"},
+                        {"+force", "-z", "pw", "-seaw", f, "<r1@x>", "<r2@x>", "-u", "<s@x>"},
+                        {"+force", "-z", "pw", "-saw", f},
+                        {"-caw", f},
+                        {f}}));
+  const std::vector<std::string> log = Lines(Log());
+  const std::string p = pgp_.PGPPath + "pgp ";
+  EXPECT_EQ(log[1], p + "+force -z \"********\" -eaw " + f + " <r1@x> <r2@x>  -u <s@x>");
+  EXPECT_EQ(log[3], p + " +force -z \"********\" -eaw " + f + " <r1@x> <r2@x>  -u <s@x>");
+  EXPECT_EQ(log[7], p + "+force -z \"********\" -seaw " + f + " <r1@x> <r2@x>  -u <s@x>");
+  EXPECT_EQ(log[13], p + "+force -z \"********\" -saw " + f + " ");
+  EXPECT_EQ(log[19], p + " -caw " + f + " ");
+  EXPECT_EQ(log[21], p + "  -caw " + f + " ");
+  EXPECT_EQ(log[25], p + f + " ");
+}
+
+TEST_F(TPGPTest, EncryptionWithoutRecipientsOrSigner) {
+  const std::string f = pgp_.PGPPath + "temppgp";
+  pgp_.EncryptFile(f, {}, {"<s@x>"}, "pw", 0);
+  pgp_.EncryptFile(f, {"<r@x>"}, {}, "pw", 1);
+  pgp_.EncryptFile(f, {"<r@x>"}, {""}, "pw", 0);
+  EXPECT_EQ(Runs(), (std::vector<Args>{{"+force", "-z", "pw", "-eaw", f, "-u", "<s@x>"},
+                                       {"+force", "-z", "pw", "-seaw", f, "<r@x>"},
+                                       {"+force", "-z", "pw", "-eaw", f, "<r@x>"}}));
+  EXPECT_EQ(Lines(Log())[1], pgp_.PGPPath + "pgp +force -z \"********\" -eaw " + f + "  -u <s@x>");
+}
+
+TEST_F(TPGPTest, AwkwardPassPhrasesUserIDsAndPathsArriveWhole) {
+  UsePgpDirectory("Program Files/PGP");
+  const std::string f = pgp_.PGPPath + "temppgp";
+  const std::string pass = "a \"quoted\" pass\\ phrase\\";
+  pgp_.EncryptFile(f, {" Bob Builder", "<r@x>"}, {" Sam Signer"}, pass, 1);
+  pgp_.RemoveKey(" Bob Builder");
+  EXPECT_EQ(Runs(), (std::vector<Args>{{"+force", "-z", pass, "-seaw", f, "Bob Builder", "<r@x>",
+                                        "-u", "Sam Signer"},
+                                       {"-kr", "Bob Builder"}}));
+  const std::string log = Log();
+  EXPECT_EQ(log.find("quoted"), std::string::npos);
+  EXPECT_EQ(Lines(log)[1], "\"" + pgp_.PGPPath + "pgp\" +force -z \"********\" -seaw \"" + f +
+                               "\" \"Bob Builder\" <r@x>  -u \"Sam Signer\"");
+}
+
+TEST_F(TPGPTest, WithoutAProgramNothingRuns) {
+  pgp_.PGPProg = "";
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  pgp_.EncryptFile(pgp_.PGPPath + "temppgp", {"<r@x>"}, {"<s@x>"}, "pw", 0);
+  ASSERT_EQ(tp_.gui.messages().size(), 1u);
+  EXPECT_EQ(tp_.gui.messages()[0].spec.text, "You must first select the PGP program.");
+  EXPECT_EQ(tp_.gui.messages()[0].spec.caption, "Confirm");
+  EXPECT_EQ(tp_.gui.messages()[0].spec.buttons, gui::Buttons::kOk);
+  EXPECT_EQ(Lines(Log()), (std::vector<std::string>{"Command line",
+                                                    pgp_.PGPPath + " +force -z \"********\" -eaw " +
+                                                        pgp_.PGPPath + "temppgp <r@x>  -u <s@x>"}));
+  EXPECT_TRUE(Runs().empty());
+}
+
+class KeyListingsTest : public TPGPTest {
+ protected:
+  void SetUp() override {
+    TPGPTest::SetUp();
+    std::ofstream(tp_.dir.path() / "keys") << "pub|1024|0A1B2C3D|2026/01/01|Alice <a@x>\n"
+                                              "sec|1024|0A1B2C3D|2026/01/01|Alice <a@x>\n"
+                                              "pub|2048|11223344|2026/02/02|Bob <b@x>\n";
+    pgp_.WriteKeyListBatch();
+  }
+  std::string Listing(const char* name) { return Read(pgp_.PGPPath + name); }
+  int Questions() const { return static_cast<int>(tp_.gui.messages().size()); }
+};
+
+TEST_F(KeyListingsTest, TheBatchListsBothRings) {
+  EXPECT_EQ(Read(pgp_.PGPPath + "pgpkey.bat"), pgp_.PGPPath + "pgp -kv > quillet.key\r\n" +
+                                                   pgp_.PGPPath +
+                                                   "pgp -kv secring.pgp > quillet.sec\r\n");
+  pgp_.Forcecheck = forcetype::Force;
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  pgp_.RefreshKeyListings();
+  ASSERT_EQ(Questions(), 1);
+  EXPECT_EQ(tp_.gui.messages()[0].spec.text, "Click OK after DOS program runs");
+  EXPECT_EQ(tp_.gui.messages()[0].spec.buttons, gui::Buttons::kOkCancel);
+  EXPECT_EQ(Listing("quillet.key"), " Alice <a@x>\r\n Bob <b@x>\r\n\r\n");
+  EXPECT_EQ(Listing("quillet.sec"), " Alice <a@x>\r\n\r\n");
+
+  // With the public listing present and no force, nothing runs and nothing is asked.
+  pgp_.Forcecheck = forcetype::NoForce;
+  pgp_.RefreshKeyListings();
+  EXPECT_EQ(Questions(), 1);
+}
+
+TEST_F(KeyListingsTest, CancelLeavesTheListingsUntrimmedUntilAForcedRefresh) {
+  tp_.gui.QueueAnswer(gui::Answer::kCancel);
+  pgp_.RefreshKeyListings();  // no listing yet: regenerated even without force
+  EXPECT_EQ(Listing("quillet.key").substr(0, 15), "\nKey ring: 'pub");
+  pgp_.RefreshKeyListings();
+  EXPECT_EQ(Questions(), 1);
+  pgp_.Forcecheck = forcetype::Force;
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  pgp_.RefreshKeyListings();
+  EXPECT_EQ(Listing("quillet.key"), " Alice <a@x>\r\n Bob <b@x>\r\n\r\n");
+}
+
+TEST_F(KeyListingsTest, AListingThatWasNotRewrittenIsNotTrimmedTwice) {
+  pgp_.Forcecheck = forcetype::Force;
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  pgp_.RefreshKeyListings();
+  std::ofstream(pgp_.PGPPath + "pgpkey.bat", std::ios::trunc);  // a batch that lists nothing
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  try {
+    pgp_.RefreshKeyListings();
+    FAIL();
+  } catch (const ENoFile& e) {
+    EXPECT_STREQ(e.what(), "Key File Does Not Exist");
+  }
+  EXPECT_FALSE(std::filesystem::exists(pgp_.PGPPath + "quillet.sec"));
+}
+
+}  // namespace
+}  // namespace quillet::pgp
