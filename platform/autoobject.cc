@@ -58,25 +58,20 @@ HResult AutoObject::GetIDsOfNames(const std::vector<std::string>& names, std::ve
   return member && names.size() == 1 ? hr::kOk : hr::kUnknownName;
 }
 
-HResult AutoObject::Invoke(DispId id, std::uint16_t flags, DispParams& params, Value* result,
-                           ExcepInfo* excep, std::uint32_t* arg_error) {
-  const Member* member = table_.Find(id);
-  if (!member) return hr::kMemberNotFound;
-  const std::uint16_t kind_flag = member->kind == MemberKind::kMethod ? kMethod : kPropertyGet;
-  if (!(flags & kind_flag)) return hr::kMemberNotFound;
-  if (result && member->result == ResultType::kNone) return hr::kMemberNotFound;
-  if (!params.named.empty()) return hr::kNoNamedArgs;
-  const std::size_t count = params.args.size();
-  if (count != member->params.size()) return hr::kBadParamCount;
+namespace {
 
-  std::vector<Value> values;
-  values.reserve(count);
+// Takes the arguments as the declared parameter types, reporting the first that cannot be taken
+// with its position among the arguments as passed (last first).
+HResult TakeArguments(const std::vector<ParamType>& types, const std::vector<Value>& passed,
+                      std::vector<Value>* values, std::uint32_t* arg_error) {
+  const std::size_t count = passed.size();
+  values->reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t position = count - 1 - i;  // COM passes the last argument first
-    const Value& arg = params.args[position];
+    const std::size_t position = count - 1 - i;
+    const Value& arg = passed[position];
     HResult r = hr::kOk;
     Value taken;
-    switch (member->params[i]) {
+    switch (types[i]) {
       case ParamType::kStringRef:
         r = arg.type() == VarType::kStringRef ? hr::kOk : hr::kTypeMismatch;
         taken = arg;
@@ -93,8 +88,7 @@ HResult AutoObject::Invoke(DispId id, std::uint16_t flags, DispParams& params, V
         if (arg.type() == VarType::kMissing) {
           r = hr::kParamNotOptional;
         } else {
-          r = ChangeType(arg,
-                         member->params[i] == ParamType::kString ? VarType::kString : VarType::kInt,
+          r = ChangeType(arg, types[i] == ParamType::kString ? VarType::kString : VarType::kInt,
                          &taken);
         }
         break;
@@ -103,12 +97,41 @@ HResult AutoObject::Invoke(DispId id, std::uint16_t flags, DispParams& params, V
       if (arg_error) *arg_error = static_cast<std::uint32_t>(position);
       return r;
     }
-    values.push_back(std::move(taken));
+    values->push_back(std::move(taken));
   }
+  return hr::kOk;
+}
+
+}  // namespace
+
+HResult AutoObject::Invoke(DispId id, std::uint16_t flags, DispParams& params, Value* result,
+                           ExcepInfo* excep, std::uint32_t* arg_error) {
+  const Member* member = table_.Find(id);
+  if (!member) return hr::kMemberNotFound;
+  const bool put = flags & kPropertyPut;
+  std::vector<ParamType> types;
+  if (put) {
+    if (!member->put) return hr::kMemberNotFound;
+    if (params.named != std::vector<DispId>{kDispIdPropertyPut}) return hr::kNoNamedArgs;
+    types = {*member->put_type};
+  } else {
+    const std::uint16_t kind_flag = member->kind == MemberKind::kMethod ? kMethod : kPropertyGet;
+    if (!(flags & kind_flag)) return hr::kMemberNotFound;
+    if (result && member->result == ResultType::kNone) return hr::kMemberNotFound;
+    if (!params.named.empty()) return hr::kNoNamedArgs;
+    types = member->params;
+  }
+  if (params.args.size() != types.size()) return hr::kBadParamCount;
+  std::vector<Value> values;
+  if (HResult r = TakeArguments(types, params.args, &values, arg_error); hr::Failed(r)) return r;
 
   try {
-    Value answer = member->body(*this, Args(std::move(values)));
-    if (result) *result = std::move(answer);
+    if (put) {
+      member->put(*this, Args(std::move(values)));
+    } else {
+      Value answer = member->body(*this, Args(std::move(values)));
+      if (result) *result = std::move(answer);
+    }
     return hr::kOk;
   } catch (const std::exception& e) {
     if (excep) *excep = ExcepInfo{table_.class_name(), e.what(), hr::kFail};

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,6 +42,9 @@ struct Member {
   ResultType result;
   std::vector<ParamType> params;
   std::function<Value(AutoObject&, const Args&)> body;
+  // Writable properties: the type of the assigned value and the body that takes it.
+  std::optional<ParamType> put_type;
+  std::function<void(AutoObject&, const Args&)> put;
 };
 
 namespace detail {
@@ -123,6 +127,17 @@ class DispatchTable {
   DispatchTable& Property(std::string name, R (C::*fn)()) {
     return Add(std::move(name), MemberKind::kProperty, fn);
   }
+  // A property that can also be assigned.
+  template <typename C, typename R, typename P>
+  DispatchTable& Property(std::string name, R (C::*get)(), void (C::*set)(P)) {
+    Add(std::move(name), MemberKind::kProperty, get);
+    Member& member = members_.back();
+    member.put_type = detail::Param<P>::kType;
+    member.put = [set](AutoObject& self, const Args& args) {
+      detail::CallMember(static_cast<C&>(self), set, args, std::index_sequence<0>{});
+    };
+    return *this;
+  }
 
   const std::string& class_name() const { return class_name_; }
   const Member* Find(DispId id) const;
@@ -140,7 +155,9 @@ class DispatchTable {
                               [fn](AutoObject& self, const Args& args) {
                                 return detail::CallMember(static_cast<C&>(self), fn, args,
                                                           std::index_sequence_for<P...>{});
-                              }});
+                              },
+                              std::nullopt,
+                              {}});
     levels_.back() = members_.size();
     return *this;
   }

@@ -157,3 +157,34 @@ TEST(ClientHelper, FailuresCarryTheDescriptionOrTheSystemMessage) {
 
 }  // namespace
 }  // namespace quillet::ole
+
+namespace quillet::ole {
+namespace {
+
+class Note : public AutoObject {
+ public:
+  Note() : AutoObject(Table()) {}
+  static const DispatchTable& Table() {
+    static const DispatchTable table = std::move(
+        DispatchTable("Note").Property("fromtext", &Note::FromText, &Note::SetFromText));
+    return table;
+  }
+  std::string FromText() { return from_; }
+  void SetFromText(const std::string& text) { from_ = text; }
+
+ private:
+  std::string from_;
+};
+
+TEST(WritableProperty, AssignsThroughThePropertyWrite) {
+  Value note(MakeRef<Note>());
+  Put(note, "FromText", 42);  // converted to the declared type
+  EXPECT_EQ(Get(note, "fromtext"), Value("42"));
+  DispParams wrong{{Value("x")}, {}};
+  EXPECT_EQ(note.AsObject()->Invoke(1, kPropertyPut, wrong, nullptr, nullptr, nullptr),
+            hr::kNoNamedArgs);
+  EXPECT_THROW(Call(note, "fromtext"), OleError);  // a property, not a method
+}
+
+}  // namespace
+}  // namespace quillet::ole

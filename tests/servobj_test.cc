@@ -283,6 +283,9 @@ TEST_F(C3POTest, ErrorAnswers) {
   EXPECT_EQ(Invoke(factory_, 10, ole::kMethod, {Value(1)}, &result, nullptr, nullptr, {1}),
             hr::kNoNamedArgs);
   EXPECT_EQ(Invoke(factory_, 10, ole::kMethod, {}, &result), hr::kBadParamCount);
+  EXPECT_EQ(Invoke(server_, 9, ole::kPropertyPut, {"x"}, nullptr, nullptr, nullptr,
+                   {ole::kDispIdPropertyPut}),
+            hr::kMemberNotFound);  // read-only
   EXPECT_EQ(Invoke(factory_, 10, ole::kMethod, {1, 2}, &result), hr::kBadParamCount);
 
   // GetIcons(string, string by reference, integer by reference, integer by reference): the second
