@@ -180,6 +180,9 @@ class Gui {
   virtual bool Terminated() const = 0;
   // Runs a task from the event loop, after the messages already queued.
   virtual void Post(std::function<void()> task) = 0;
+  // Runs a task from the event loop itself once it is idle, never from a nested ProcessMessages
+  // or modal box, so that the task may destroy a window whose handler is still running below.
+  virtual void PostToIdle(std::function<void()> task) = 0;
   // The show command the process was started with.
   virtual int ShowCommand() = 0;
   virtual void Minimize() = 0;

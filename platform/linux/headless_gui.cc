@@ -365,9 +365,17 @@ bool HeadlessGui::TakeStep(bool busy) {
   return true;
 }
 
+bool HeadlessGui::RunIdleTask() {
+  if (idle_tasks_.empty()) return false;
+  std::function<void()> task = std::move(idle_tasks_.front());
+  idle_tasks_.pop_front();
+  task();
+  return true;
+}
+
 void HeadlessGui::Run() {
   while (!terminated_) {
-    if (RunPosted() || TakeStep(false)) continue;
+    if (RunPosted() || RunIdleTask() || TakeStep(false)) continue;
     Fail("the event loop is idle and the scripted user has nothing left to do");
   }
 }

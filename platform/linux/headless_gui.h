@@ -180,6 +180,7 @@ class HeadlessGui : public gui::Gui {
   void Terminate() override { terminated_ = true; }
   bool Terminated() const override { return terminated_; }
   void Post(std::function<void()> task) override;
+  void PostToIdle(std::function<void()> task) override { idle_tasks_.push_back(std::move(task)); }
   int ShowCommand() override { return show_command_; }
   void Minimize() override { minimized_ = true; }
 
@@ -235,6 +236,7 @@ class HeadlessGui : public gui::Gui {
 
   void SignalInput();
   bool RunPosted();
+  bool RunIdleTask();
   bool TakeStep(bool busy);
   // The next line of the script that is not blank or a comment; empty at its end.
   std::string NextScriptLine();
@@ -242,6 +244,7 @@ class HeadlessGui : public gui::Gui {
   gui::Answer ScriptAnswer(const gui::MessageSpec& spec);
 
   std::deque<std::function<void()>> posted_;
+  std::deque<std::function<void()>> idle_tasks_;
   std::deque<Step> steps_;
   std::deque<gui::Answer> answers_;
   std::deque<std::optional<std::string>> files_;

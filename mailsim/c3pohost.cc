@@ -1,0 +1,156 @@
+#include "mailsim/c3pohost.h"
+
+#include "base/error.h"
+#include "platform/autoobject.h"
+
+namespace quillet::mailsim {
+
+using ole::DispatchTable;
+using ole::MakeRef;
+using ole::Value;
+
+namespace {
+
+// The item collection of a menu: what the extension adds lands in `entries`.
+class MenuItems : public ole::AutoObject {
+ public:
+  explicit MenuItems(std::list<MenuEntry>& entries) : AutoObject(Table()), entries_(entries) {}
+  static const DispatchTable& Table() {
+    static const DispatchTable table =
+        std::move(DispatchTable("MenuItems")
+                      .Method("AddMenu", &MenuItems::AddMenu)
+                      .Method("Add", &MenuItems::Add)
+                      .Method("AddSeparator", &MenuItems::AddSeparator));
+    return table;
+  }
+
+  Value AddMenu(const std::string& caption, const Value& command, std::int32_t flags);
+  void Add(const std::string& caption, const Value& command) {
+    entries_.push_back({caption, command, 0, {}, false});
+  }
+  void AddSeparator() { entries_.push_back({"", Value(), 0, {}, true}); }
+
+ private:
+  std::list<MenuEntry>& entries_;
+};
+
+// A menu bar, context menu or pull-down.
+class Menu : public ole::AutoObject {
+ public:
+  explicit Menu(std::list<MenuEntry>& entries) : AutoObject(Table()), entries_(entries) {}
+  static const DispatchTable& Table() {
+    static const DispatchTable table =
+        std::move(DispatchTable("Menu").Property("MenuItems", &Menu::GetMenuItems));
+    return table;
+  }
+  Value GetMenuItems() { return Value(MakeRef<MenuItems>(entries_)); }
+
+ private:
+  std::list<MenuEntry>& entries_;
+};
+
+Value MenuItems::AddMenu(const std::string& caption, const Value& command, std::int32_t flags) {
+  entries_.push_back({caption, command, flags, {}, false});
+  return Value(MakeRef<Menu>(entries_.back().sub_menu));
+}
+
+class Event : public ole::AutoObject {
+ public:
+  explicit Event(std::string id) : AutoObject(Table()), id_(std::move(id)) {}
+  static const DispatchTable& Table() {
+    static const DispatchTable table =
+        std::move(DispatchTable("Event").Property("PersistentID", &Event::PersistentID));
+    return table;
+  }
+  std::string PersistentID() { return id_; }
+
+ private:
+  std::string id_;
+};
+
+// What the host hands to the server's Init.
+class Client : public ole::AutoObject {
+ public:
+  Client() : AutoObject(Table()) {}
+  static const DispatchTable& Table() {
+    static const DispatchTable table =
+        std::move(DispatchTable("Client").Property("Name", &Client::Name));
+    return table;
+  }
+  std::string Name() { return "GroupWise"; }
+};
+
+}  // namespace
+
+C3POHost::C3POHost(ole::Com& com, std::string progid) : com_(com), progid_(std::move(progid)) {}
+
+C3POHost::~C3POHost() = default;
+
+void C3POHost::Start() {
+  server_ = Value(com_.CreateOleObject(progid_));
+  command_factory_ = ole::Get(server_, "CommandFactory");
+  icon_factory_ = ole::Get(server_, "IconFactory");
+  event_monitor_ = ole::Get(server_, "EventMonitor");
+  ole::Call(server_, "Init", {Value(MakeRef<Client>())});
+  factory_init_answer_ =
+      ole::Convert(ole::Get(command_factory_, "Init", {0}), ole::VarType::kInt).AsInt();
+}
+
+int C3POHost::OpenWindow(const std::string& context) {
+  windows_.push_back({context, {}, {}, true});
+  HostWindow& window = windows_.back();
+  window.customize_menu_answer =
+      ole::Convert(ole::Get(command_factory_, "CustomizeMenu",
+                            {context, Value(MakeRef<Menu>(window.menu_bar))}),
+                   ole::VarType::kBool)
+          .AsBool();
+  ole::Call(command_factory_, "CustomizeContextMenu",
+            {context, Value(MakeRef<Menu>(window.context_menu))});
+  return static_cast<int>(windows_.size()) - 1;
+}
+
+std::string C3POHost::LongPrompt(const MenuEntry& entry) {
+  return ole::Convert(ole::Get(entry.command, "LongPrompt"), ole::VarType::kString).AsString();
+}
+
+const MenuEntry& C3POHost::Find(const std::list<MenuEntry>& menu,
+                                const std::string& caption) const {
+  for (const MenuEntry& entry : menu)
+    if (entry.caption == caption) return entry;
+  throw Error("the menu has no entry " + caption);
+}
+
+Execution C3POHost::Pick(const std::string& pull_down, const std::string& caption) {
+  if (windows_.empty()) throw Error("no window is open");
+  return Execute(Find(Find(windows_.back().menu_bar, pull_down).sub_menu, caption));
+}
+
+Execution C3POHost::PickFromContextMenu(const std::string& caption) {
+  if (windows_.empty()) throw Error("no window is open");
+  return Execute(Find(windows_.back().context_menu, caption));
+}
+
+Execution C3POHost::Execute(const MenuEntry& entry) {
+  // Called directly, so that the host sees the dispatch exception itself.
+  const ole::Ref<ole::Dispatch>& command = entry.command.AsObject();
+  std::vector<ole::DispId> ids;
+  Execution execution;
+  execution.result = command->GetIDsOfNames({"Execute"}, &ids);
+  if (ole::hr::Failed(execution.result)) return execution;
+  ole::DispParams none;
+  execution.result =
+      command->Invoke(ids[0], ole::kMethod, none, nullptr, &execution.excep, nullptr);
+  return execution;
+}
+
+void C3POHost::Notify(const std::string& context, const std::string& event_id) {
+  ole::Call(event_monitor_, "Notify", {context, Value(MakeRef<Event>(event_id))});
+}
+
+void C3POHost::Close() {
+  if (event_monitor_.type() == ole::VarType::kObject) Notify("GW.CLIENT", "GW#E#2");
+  windows_.clear();
+  event_monitor_ = icon_factory_ = command_factory_ = server_ = Value();
+}
+
+}  // namespace quillet::mailsim
