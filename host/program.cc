@@ -1,6 +1,7 @@
 #include "host/program.h"
 
 #include "base/text.h"
+#include "ui/form.h"
 
 namespace quillet::host {
 
@@ -53,7 +54,7 @@ void UnregisterServer(Registry& registry, const ClassRegistration& cls) {
 Program::Program(Platform platform) : platform_(platform) {}
 
 Program::~Program() {
-  if (class_registered_ || resident_ || command_factory_) Exit();
+  if (class_registered_ || resident_ || command_factory_ || !forms_.empty()) Exit();
 }
 
 StartMode Program::Start(const std::vector<std::string>& args) {
@@ -98,9 +99,18 @@ void Program::RunEventLoop() {
   resident_->Hide();
 }
 
+void Program::Release(ui::Form& form) {
+  form.window().Hide();
+  gui().PostToIdle([this, released = &form] {
+    std::erase_if(forms_, [released](const auto& kept) { return kept.get() == released; });
+  });
+}
+
 void Program::Exit() {
+  forms_.clear();
   if (resident_) gui().SetMainWindow(nullptr);
   resident_.reset();
+  object_api_.Release();
   command_factory_.reset();
   icon_factory_.reset();
   event_monitor_.reset();

@@ -8,9 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "channel/gwapi.h"
 #include "host/servobj.h"
 #include "host/tempform.h"
 #include "platform/platform.h"
+
+namespace quillet::ui {
+class Form;
+class TForm1;
+class TEncryptForm;
+}  // namespace quillet::ui
 
 namespace quillet::host {
 
@@ -57,18 +64,39 @@ class Program {
   const ole::Ref<host::CommandFactory>& command_factory() const { return command_factory_; }
   const ole::Ref<host::IconFactory>& icon_factory() const { return icon_factory_; }
   const ole::Ref<host::EventMonitor>& event_monitor() const { return event_monitor_; }
+  // The mail client's object API, shared by all windows.
+  channel::ObjectApi& object_api() { return object_api_; }
+  // Keeps a window of the user operations until it is released or the program ends.
+  template <typename F>
+  F& Own(std::unique_ptr<F> form) {
+    F& kept = *form;
+    forms_.push_back(std::move(form));
+    return kept;
+  }
+  // Destroys the window once control is back in the event loop.
+  void Release(ui::Form& form);
+
+  // The newest main window and Encrypt dialog; each clears its own when it is destroyed.
+  ui::TForm1* Form1 = nullptr;
+  ui::TEncryptForm* EncryptForm = nullptr;
+
+  // Set while an operation that uses the temporary files in the PGP directory runs.
+  bool& operation_running() { return operation_running_; }
   // The value the newest server's Init was given, kept until the program ends.
   void KeepServerInit(const Value& value) { server_init_ = value; }
 
  private:
   Platform platform_;
+  channel::ObjectApi object_api_{platform_.com};
   std::uint32_t class_cookie_ = 0;
   bool class_registered_ = false;
   ole::Ref<host::CommandFactory> command_factory_;
   ole::Ref<host::IconFactory> icon_factory_;
   ole::Ref<host::EventMonitor> event_monitor_;
   Value server_init_;
+  bool operation_running_ = false;
   std::unique_ptr<TForm2> resident_;
+  std::vector<std::unique_ptr<ui::Form>> forms_;
 };
 
 }  // namespace quillet::host

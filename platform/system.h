@@ -18,6 +18,8 @@ class System {
   virtual char PathSeparator() = 0;
   // Where the run log of PGP commands lives.
   virtual std::string RunLogPath() = 0;
+  // The root directory of the system drive, with its separator ("c:\" on Windows).
+  virtual std::string DriveRoot() = 0;
 };
 
 }  // namespace quillet

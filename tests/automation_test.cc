@@ -165,8 +165,8 @@ class Note : public AutoObject {
  public:
   Note() : AutoObject(Table()) {}
   static const DispatchTable& Table() {
-    static const DispatchTable table = std::move(
-        DispatchTable("Note").Property("fromtext", &Note::FromText, &Note::SetFromText));
+    static const DispatchTable table =
+        std::move(DispatchTable("Note").Property("fromtext", &Note::FromText, &Note::SetFromText));
     return table;
   }
   std::string FromText() { return from_; }

@@ -18,6 +18,7 @@ TEST(LinuxSystem, DriveCIsTheQuilletRootCreatedOnFirstUse) {
   EXPECT_TRUE(std::filesystem::is_directory(root + "/windows"));
   EXPECT_EQ(system.RunLogPath(), root + "/quillet.log");
   EXPECT_EQ(system.PathSeparator(), '/');
+  EXPECT_EQ(system.DriveRoot(), root + "/");
   EXPECT_EQ(system.ModuleFileName(), std::filesystem::canonical("/proc/self/exe").string());
   unsetenv("QUILLET_ROOT");
 }

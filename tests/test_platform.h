@@ -32,6 +32,7 @@ class FixedSystem : public System {
   std::string ModuleFileName() override { return root_ + "/bin/quillet"; }
   char PathSeparator() override { return '/'; }
   std::string RunLogPath() override { return root_ + "/quillet.log"; }
+  std::string DriveRoot() override { return root_ + "/"; }
 
  private:
   std::string root_;

@@ -208,6 +208,13 @@ class HeadlessGui : public gui::Gui {
   void SetTranscript(std::ostream* transcript) { transcript_ = transcript; }
   void SetShowCommand(int command) { show_command_ = command; }
 
+  // Handles what the event loop would before the user's next step: posted tasks and the tasks
+  // waiting for the loop to be idle.
+  void Settle() {
+    while (RunPosted() || RunIdleTask()) {
+    }
+  }
+
   // The newest live window made from the form of this name; aborts when there is none.
   HeadlessWindow& Find(const std::string& form_name) const;
   HeadlessWindow* FindOrNull(const std::string& form_name) const;

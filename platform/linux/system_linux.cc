@@ -48,6 +48,7 @@ class LinuxSystem : public System {
   char PathSeparator() override { return '/'; }
 
   std::string RunLogPath() override { return linux_platform::Root() + "/quillet.log"; }
+  std::string DriveRoot() override { return linux_platform::Root() + "/"; }
 };
 
 }  // namespace

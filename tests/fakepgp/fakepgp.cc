@@ -2,7 +2,7 @@
 // only. It does no cryptography: an "encrypted" file is the plain bytes in hex between armour
 // lines, and the key rings are one text file of `pub|BITS|KEYID|DATE|User ID` and `sec|...`
 // lines. Environment variables let a test log the arguments, choose the exit code, delay the
-// run, demand a pass phrase or make the run fail without output.
+// run, demand a pass phrase or make a run fail without output.
 #include <cctype>
 #include <chrono>
 #include <cstddef>
@@ -253,8 +253,12 @@ int main(int argc, char** argv) {
   }
   const char* exit_code = std::getenv("FAKEPGP_EXIT");
   const int success = exit_code ? std::atoi(exit_code) : 0;
-  const char* fail = std::getenv("FAKEPGP_FAIL");
-  if (fail && std::string(fail) == "nooutput") return exit_code ? success : 1;
+  // "nooutput" fails every run; "for:TEXT" only runs with an argument that ends in TEXT.
+  const std::string fail = std::getenv("FAKEPGP_FAIL") ? std::getenv("FAKEPGP_FAIL") : "";
+  bool failing = fail == "nooutput";
+  if (fail.starts_with("for:"))
+    for (const std::string& arg : args) failing = failing || arg.ends_with(fail.substr(4));
+  if (failing) return exit_code ? success : 1;
 
   std::size_t i = 0;
   std::optional<std::string> pass;

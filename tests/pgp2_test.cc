@@ -1,0 +1,280 @@
+// The main window: configuration, key-ring maintenance and encryption of the mail being composed.
+#include "ui/pgp2.h"
+
+#include "tests/ui_fixture.h"
+#include "ui/encryption.h"
+
+namespace quillet::ui {
+namespace {
+
+using gui::Answer;
+using Runs = std::vector<std::vector<std::string>>;
+using Texts = std::vector<std::string>;
+
+class MainWindowTest : public testing::UiTest {
+ protected:
+  TForm1& Open() { return program_.Own(std::make_unique<TForm1>(program_)); }
+  linux_platform::HeadlessWindow& Window() { return tp_.gui.Find("Form1"); }
+};
+
+TEST_F(MainWindowTest, SetupWritesTheConfigurationAndListsTheKeyRings) {
+  tp_.gui.QueueFile(PgpPath() + "pgp");
+  tp_.gui.QueueAnswer(Answer::kOk);  // Click OK after DOS program runs
+  TForm1& form = Open();
+
+  EXPECT_EQ(testing::ReadFile(Ini()),
+            tp_.system.ModuleFileName() + "\r\n" + PgpPath() +
+                "pgp\r\nQuillet keeps the location of the PGP program "
+                "here.\r\nDo not delete.  Required by QUILLET program\r\n");
+  EXPECT_EQ(form.PGP.PGPPath, PgpPath());
+  EXPECT_EQ(form.PGP.PGPProg, "pgp");
+  EXPECT_EQ(form.RecipList.Filename, PgpPath() + "quillet.key");
+  EXPECT_EQ(form.SendList.Filename, PgpPath() + "quillet.sec");
+  EXPECT_EQ(form.RecipList.box().Items(),
+            (Texts{" Alice <alice@x>", " Bob <bob@x>", " Me <me@x>", ""}));
+  EXPECT_EQ(form.SendList.box().Items(), (Texts{" Me <me@x>", " Old <old@x>", ""}));
+  const gui::OpenFileSettings& dialog = tp_.gui.file_dialogs().at(0).settings;
+  EXPECT_EQ(dialog.title, "Please select the PGP program");
+  EXPECT_EQ(dialog.filter, "Executables|*.exe");
+  EXPECT_EQ(dialog.default_ext, "exe");
+  EXPECT_EQ(dialog.initial_dir, tp_.system.DriveRoot());
+  EXPECT_TRUE(dialog.file_must_exist);
+  EXPECT_TRUE(tp_.gui.Find("Form1").spec().caption == "QUILLET");
+
+  // A second Setup opens in the PGP directory; cancelling it changes nothing.
+  const std::string ini = testing::ReadFile(Ini());
+  tp_.gui.QueueFile(std::nullopt);
+  Window().Show();
+  Window().UserClick("Setup");
+  EXPECT_EQ(tp_.gui.file_dialogs().at(1).settings.initial_dir, PgpPath());
+  EXPECT_EQ(testing::ReadFile(Ini()), ini);
+}
+
+TEST(MainWindowForm, ControlsAndTabOrder) {
+  const gui::FormSpec spec = TForm1::Spec();
+  EXPECT_EQ(spec.caption, "QUILLET");
+  EXPECT_EQ(spec.bounds.width, 389);
+  EXPECT_EQ(spec.bounds.height, 307);
+  EXPECT_TRUE(spec.client_size);
+  EXPECT_FALSE(spec.scaled);
+  std::vector<const gui::ControlSpec*> focusable;
+  for (const gui::ControlSpec& c : spec.controls)
+    if (c.tab_order >= 0) focusable.push_back(&c);
+  std::sort(focusable.begin(), focusable.end(),
+            [](auto* a, auto* b) { return a->tab_order < b->tab_order; });
+  Texts order;
+  for (const gui::ControlSpec* c : focusable) order.push_back(c->name + ":" + c->text);
+  EXPECT_EQ(order,
+            (Texts{"RecipList:", "SendList:", "Password:", "Encrypt:Encrypt", "Decrypt:Decrypt",
+                   "MailKey:Mail Key", "Key_To_Ring:Key To Ring", "NewKey:New Key",
+                   "KeyRemove:Key Remove", "LoadKeys:Load Keys", "Setup:Setup", "Quit:Quit"}));
+}
+
+TEST_F(MainWindowTest, StartUpReadsTheFirstTwoLinesAndKeepsExistingListings) {
+  std::ofstream(Ini(), std::ios::binary) << "/opt/quillet\r\n" << PgpPath() << "pgp\r\n";
+  std::ofstream(pgp_dir_ / "quillet.key", std::ios::binary) << " Alice <alice@x>\r\n";
+  std::ofstream(pgp_dir_ / "quillet.sec", std::ios::binary) << " Me <me@x>\r\n";
+  TForm1& form = Open();
+  EXPECT_EQ(form.PGP.PGPPath, PgpPath());
+  EXPECT_EQ(form.RecipList.box().Items(), Texts{" Alice <alice@x>"});
+  EXPECT_TRUE(tp_.gui.messages().empty());  // no regeneration was needed
+  EXPECT_TRUE(PgpRuns().empty());
+}
+
+TEST_F(MainWindowTest, StartUpErrorsAreReportedAndTheWindowExists) {
+  std::ofstream(Ini(), std::ios::binary) << "/opt/quillet\r\n" << PgpPath() << "pgp\r\n";
+  std::ofstream(pgp_dir_ / "quillet.key", std::ios::binary) << " Alice <alice@x>\r\n";
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Open();  // quillet.sec is missing
+  ASSERT_EQ(tp_.gui.messages().size(), 1u);
+  EXPECT_EQ(tp_.gui.messages()[0].spec.text, "Key File Does Not Exist.");
+  EXPECT_EQ(tp_.gui.messages()[0].spec.icon, gui::Icon::kError);
+  EXPECT_NE(tp_.gui.FindOrNull("Form1"), nullptr);
+}
+
+TEST_F(MainWindowTest, KeyRemoveTakesTheEntryAtTheCurrentIndexAndReloads) {
+  Configure();
+  TForm1& form = Open();
+  Window().Show();
+  Window().UserSelect("RecipList", {0, 1});  // the focus ends on Bob
+  tp_.gui.QueueAnswer(Answer::kOk);          // the listings are regenerated
+  Window().UserClick("KeyRemove");
+  // The removal, then the batch listing both rings again.
+  EXPECT_EQ(PgpRuns(), (Runs{{"-kr", "<bob@x>"}, {"-kv"}, {"-kv", "secring.pgp"}}));
+  EXPECT_EQ(form.RecipList.box().Items(), (Texts{" Alice <alice@x>", " Me <me@x>", ""}));
+
+  Window().UserSelect("RecipList", {});  // focus stays, nothing selected
+  form.RecipList.box().SetItemIndex(0);
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("KeyRemove");
+  EXPECT_EQ(Messages().back(), "You must select a recipient key to remove.");
+  EXPECT_EQ(PgpRuns().size(), 3u);
+}
+
+TEST_F(MainWindowTest, NewKeyRegeneratesBothListings) {
+  Configure();
+  setenv("FAKEPGP_NEWKEY", "Fresh <fresh@x>", 1);
+  TForm1& form = Open();
+  Window().Show();
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("NewKey");
+  unsetenv("FAKEPGP_NEWKEY");
+  EXPECT_EQ(PgpRuns(), (Runs{{"-kg"}, {"-kv"}, {"-kv", "secring.pgp"}}));
+  EXPECT_EQ(form.SendList.box().Items(),
+            (Texts{" Me <me@x>", " Old <old@x>", " Fresh <fresh@x>", ""}));
+  EXPECT_EQ(form.RecipList.box().Count(), 5);
+}
+
+class EncryptTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    Configure();
+    form_ = &Open();
+    Window().Show();
+  }
+  void SelectAndType() {
+    Window().UserSelect("RecipList", {0, 1});
+    Window().UserSelect("SendList", {0});
+    Window().UserType("Password", "pw");
+  }
+  // The armoured text the test PGP program makes of a text, as lines.
+  Texts ArmouredLines(const std::string& plain) {
+    std::ofstream(tp_.dir.path() / "plain", std::ios::binary) << plain;
+    const std::string cmd = std::string("env -u FAKEPGP_LOG ") + FAKEPGP_EXE + " -eaw " +
+                            (tp_.dir.path() / "plain").string();
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    std::istringstream in(testing::ReadFile(tp_.dir.path() / "plain.asc"));
+    Texts lines;
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(line.substr(0, line.size() - 1));
+    return lines;
+  }
+  TForm1* form_ = nullptr;
+};
+
+TEST_F(EncryptTest, WithoutANewItemANewMailIsOpened) {
+  client_.OpenItem(client_.Deliver("me@example.com", {.sender = "Ann", .subject = "Hi"}));
+  Window().UserClick("Encrypt");
+  EXPECT_EQ(client_.transcript(), (Texts{"itemmessageidfromview()", "NewMail()"}));
+  EXPECT_TRUE(PgpRuns().empty());
+}
+
+TEST_F(EncryptTest, AFailedSelectionCheckStopsAfterTheBodyWasSaved) {
+  client_.NewMail();
+  client_.TypeBody("secret");
+  Window().UserSelect("SendList", {0});
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Encrypt");  // focus on the first entry, which is not selected
+  const std::string temp = PgpPath() + "temppgp";
+  EXPECT_EQ(client_.transcript(), (Texts{"itemmessageidfromview()",
+                                         "ItemSaveMessage(\"X00\";\"" + temp + "\";AnsiText!)"}));
+  EXPECT_EQ(Messages(), Texts{"You must select sender and recipient"});
+  EXPECT_EQ(client_.NewItem().body, "secret");
+  EXPECT_TRUE(LeftInPgpDirectory().empty());  // the saved body is gone too
+}
+
+TEST_F(EncryptTest, BodyAndAttachmentsAreReplacedInOrder) {
+  client_.NewMail();
+  client_.TypeBody("line one\n\nline three");
+  for (const char* name : {"a.txt", "b.txt", "c.txt"})
+    client_.Attach(name, std::string("data ") + name);
+  SelectAndType();
+  Window().UserClick("Encrypt");
+
+  const std::string p = PgpPath();
+  Texts expected = {"itemmessageidfromview()",
+                    "ItemSaveMessage(\"X00\";\"" + p + "temppgp\";AnsiText!)",
+                    "ItemSetText(\"X00\"; Message!; \"\"; )"};
+  const Texts armoured = ArmouredLines("line one\r\n\r\nline three");
+  for (const std::string& line : armoured) {
+    expected.push_back("ItemSetText(\"X00\"; Message!; \"" + line + "\";Yes! )");
+    expected.push_back("ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )");
+  }
+  expected.push_back("ItemAttachmentGetCount(\"X00\")");
+  for (int i = 0; i < 3; ++i)
+    expected.push_back("ItemAttachmentSaveAs (\"X00\";" + std::to_string(i) + ";\"" + p + "doc" +
+                       std::to_string(i) + "\")");
+  for (int i = 0; i < 3; ++i) expected.push_back("AttachmentDelete(0)");
+  for (int i = 0; i < 3; ++i)
+    expected.push_back("AttachmentAdd (\"" + p + "doc" + std::to_string(i) + ".asc\"; Yes!;)");
+  EXPECT_EQ(client_.transcript(), expected);
+
+  std::string body;
+  for (const std::string& line : armoured) body += line + "\r\n";
+  EXPECT_EQ(client_.NewItem().body, body);
+  ASSERT_EQ(client_.NewItem().attachments.size(), 3u);
+  EXPECT_EQ(client_.NewItem().attachments[2].name, "doc2.asc");
+  const Runs runs = PgpRuns();
+  ASSERT_EQ(runs.size(), 4u);
+  EXPECT_EQ(runs[0], (std::vector<std::string>{"+force", "-z", "pw", "-eaw", p + "temppgp",
+                                               "<alice@x>", "<bob@x>", "-u", "<me@x>"}));
+  EXPECT_EQ(runs[3][4], p + "doc2");
+  EXPECT_EQ(LeftInPgpDirectory(), (Texts{"doc0.asc", "doc1.asc", "doc2.asc"}));
+  EXPECT_TRUE(tp_.gui.messages().empty());
+}
+
+TEST_F(EncryptTest, NoAttachmentsNoAttachmentCommands) {
+  client_.NewMail();
+  client_.TypeBody("x");
+  SelectAndType();
+  Window().UserClick("Encrypt");
+  EXPECT_EQ(client_.transcript().back(), "ItemAttachmentGetCount(\"X00\")");
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+TEST_F(EncryptTest, WhenPgpWritesNothingTheMessageStaysAsItWas) {
+  client_.NewMail();
+  client_.TypeBody("keep me");
+  client_.Attach("a.txt", "A");
+  SelectAndType();
+  setenv("FAKEPGP_FAIL", "nooutput", 1);
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Encrypt");
+  EXPECT_EQ(Messages(), Texts{kNotEncrypted});
+  EXPECT_EQ(client_.NewItem().body, "keep me");
+  EXPECT_EQ(client_.NewItem().attachments.size(), 1u);
+  EXPECT_EQ(client_.transcript().size(), 2u);  // the ID query and the save
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+TEST_F(EncryptTest, AttachmentsStayWhenOneDoesNotEncrypt) {
+  client_.NewMail();
+  client_.TypeBody("text");
+  client_.Attach("a.txt", "A");
+  client_.Attach("b.txt", "B");
+  SelectAndType();
+  setenv("FAKEPGP_FAIL", "for:doc1", 1);
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Encrypt");
+  EXPECT_EQ(Messages(), Texts{kNotEncrypted});
+  EXPECT_NE(client_.NewItem().body, "text");  // the body was encrypted
+  EXPECT_EQ(client_.NewItem().attachments,
+            (std::vector<mailsim::Attachment>{{"a.txt", "A"}, {"b.txt", "B"}}));
+  EXPECT_EQ(client_.transcript().back(),
+            "ItemAttachmentSaveAs (\"X00\";1;\"" + PgpPath() + "doc1\")");
+  EXPECT_EQ(LeftInPgpDirectory(), Texts{"doc0.asc"});  // no plain attachment stays
+}
+
+TEST_F(EncryptTest, OneOperationAtATime) {
+  client_.NewMail();
+  client_.TypeBody("x");
+  SelectAndType();
+  setenv("FAKEPGP_DELAY", "0.5", 1);
+  tp_.gui.QueueAnswer(Answer::kOk);
+  tp_.gui.QueueStep([&] { Window().UserClick("Encrypt"); }, /*while_busy=*/true);
+  Window().UserClick("Encrypt");
+  EXPECT_EQ(Messages(), Texts{"Another PGP operation is still running."});
+  EXPECT_EQ(PgpRuns().size(), 1u);
+  EXPECT_NE(client_.NewItem().body, "x");
+}
+
+TEST_F(EncryptTest, QuitDeletesTheTemporaryFiles) {
+  std::ofstream(pgp_dir_ / "temppgp") << "plain";
+  std::ofstream(pgp_dir_ / "temppgp.asc") << "armour";
+  Window().UserClick("Quit");
+  EXPECT_FALSE(Window().Visible());
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+}  // namespace
+}  // namespace quillet::ui

@@ -1,0 +1,97 @@
+// A program with the simulated mail client, the test PGP program in a PGP directory, key
+// listings and a configuration, for the tests of the user operations.
+#pragma once
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "host/program.h"
+#include "mailsim/mail_client.h"
+#include "tests/test_platform.h"
+
+namespace quillet::testing {
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class UiTest : public ::testing::Test {
+ protected:
+  UiTest() {
+    client_.Register(tp_.com, tp_.registry);
+    std::filesystem::create_directories(tp_.system.WindowsDirectory());
+    std::filesystem::create_directories(pgp_dir_);
+    std::filesystem::copy_file(FAKEPGP_EXE, pgp_dir_ / "pgp");
+    setenv("FAKEPGP_LOG", (tp_.dir.path() / "args").c_str(), 1);
+    setenv("FAKEPGP_KEYS", (tp_.dir.path() / "keys").c_str(), 1);
+    for (const char* name : {"FAKEPGP_EXIT", "FAKEPGP_FAIL", "FAKEPGP_DELAY", "FAKEPGP_PASS"})
+      unsetenv(name);
+    std::ofstream(tp_.dir.path() / "keys") << "pub|1024|0A1B2C3D|2026/01/01|Alice <alice@x>\n"
+                                              "pub|1024|11111111|2026/01/01|Bob <bob@x>\n"
+                                              "pub|1024|22222222|2026/01/01|Me <me@x>\n"
+                                              "sec|1024|22222222|2026/01/01|Me <me@x>\n"
+                                              "sec|1024|33333333|2026/01/01|Old <old@x>\n";
+  }
+
+  // quillet.ini naming the test PGP program, and listings as PGP and the trimming make them.
+  void Configure() {
+    std::ofstream(Ini(), std::ios::binary) << "/opt/quillet\r\n"
+                                           << PgpPath() << "pgp\r\nnotice\r\nDo not delete.\r\n";
+    std::ofstream(pgp_dir_ / "quillet.key", std::ios::binary)
+        << " Alice <alice@x>\r\n Bob <bob@x>\r\n Me <me@x>\r\n\r\n";
+    std::ofstream(pgp_dir_ / "quillet.sec", std::ios::binary)
+        << " Me <me@x>\r\n Old <old@x>\r\n\r\n";
+    std::ofstream(pgp_dir_ / "pgpkey.bat", std::ios::binary)
+        << PgpPath() << "pgp -kv > quillet.key\r\n"
+        << PgpPath() << "pgp -kv secring.pgp > quillet.sec\r\n";
+  }
+
+  std::string Ini() { return tp_.system.WindowsDirectory() + "/quillet.ini"; }
+  std::string PgpPath() const { return pgp_dir_.string() + "/"; }
+
+  // The arguments of each PGP run, as the test program recorded them.
+  std::vector<std::vector<std::string>> PgpRuns() const {
+    std::vector<std::vector<std::string>> runs(1);
+    std::istringstream in(ReadFile(tp_.dir.path() / "args"));
+    for (std::string line; std::getline(in, line);) {
+      if (line == "<end>")
+        runs.emplace_back();
+      else
+        runs.back().push_back(line);
+    }
+    runs.pop_back();
+    return runs;
+  }
+
+  // Files other than the program, the listings and the batch left in the PGP directory.
+  std::vector<std::string> LeftInPgpDirectory() const {
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(pgp_dir_)) {
+      const std::string name = entry.path().filename().string();
+      if (name != "pgp" && name != "quillet.key" && name != "quillet.sec" && name != "pgpkey.bat")
+        left.push_back(name);
+    }
+    std::sort(left.begin(), left.end());
+    return left;
+  }
+
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> texts;
+    for (const auto& shown : tp_.gui.messages()) texts.push_back(shown.spec.text);
+    return texts;
+  }
+
+  TestPlatform tp_;
+  host::Program program_{tp_.platform()};
+  mailsim::MailClient client_{{"me@example.com", "Me"}};
+  std::filesystem::path pgp_dir_ = tp_.dir.path() / "pgp";
+};
+
+}  // namespace quillet::testing

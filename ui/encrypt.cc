@@ -1,0 +1,183 @@
+#include "ui/encrypt.h"
+
+#include <filesystem>
+
+#include "host/program.h"
+#include "ui/config.h"
+#include "ui/encryption.h"
+#include "ui/operation.h"
+#include "ui/pgp2.h"
+
+namespace quillet::ui {
+
+namespace {
+
+gui::ControlSpec Control(const char* name, gui::ControlKind kind, const char* text,
+                         gui::Rect bounds, int tab_order = -1) {
+  gui::ControlSpec c;
+  c.name = name;
+  c.kind = kind;
+  c.text = text;
+  c.bounds = bounds;
+  c.tab_order = tab_order;
+  return c;
+}
+
+constexpr int kPasswordOnly = 3;
+
+}  // namespace
+
+gui::FormSpec TEncryptForm::Spec() {
+  using gui::ControlKind;
+  gui::FormSpec spec;
+  spec.name = "EncryptForm";
+  spec.caption = "Encrypt";
+  spec.bounds = {0, 0, 340, 257};
+  spec.client_size = true;
+  spec.border = gui::Border::kDialog;
+  spec.placement = gui::Placement::kScreenCenter;
+  spec.font = {"MS Sans Serif", -11, true};
+
+  gui::ControlSpec ok = Control("OKBtn", ControlKind::kButton, "OK", {258, 10, 75, 25}, 0);
+  ok.glyph = gui::ButtonGlyph::kOk;
+  ok.is_default = true;
+  gui::ControlSpec cancel =
+      Control("CancelBtn", ControlKind::kButton, "Cancel", {258, 44, 75, 25}, 1);
+  cancel.glyph = gui::ButtonGlyph::kCancel;
+  cancel.is_cancel = true;
+  cancel.font = gui::Font{"MS Sans Serif", -11, true, true};
+  gui::ControlSpec recipients =
+      Control("RecipList", ControlKind::kListBox, "", {12, 28, 230, 91}, 2);
+  recipients.multi_select = true;
+  gui::ControlSpec password = Control("Password", ControlKind::kEdit, "", {72, 132, 170, 21}, 3);
+  password.password_char = '*';
+  gui::ControlSpec senders = Control("sendlist", ControlKind::kListBox, "", {0, 0, 0, 0}, 4);
+  senders.visible = false;
+  gui::ControlSpec options =
+      Control("EOption", ControlKind::kRadioGroup, "Encryption Options", {8, 166, 324, 84}, 5);
+  options.items = {"Standard Encryption", "Encrypt and Sign", "Sign Only",
+                   "Password Only (No Keys/Less Secure)"};
+  options.item_index = 0;
+  gui::ControlSpec warn = Control(
+      "Warn", ControlKind::kLabel,
+      "You should use a different password than your secret key password.  Tell the recipient "
+      "the password you are using.",
+      {72, 126, 170, 36});
+  warn.word_wrap = true;
+  warn.visible = false;
+  warn.font = gui::Font{"Times New Roman", -11, true};
+
+  spec.controls = {ok,
+                   cancel,
+                   Control("Bevel1", ControlKind::kBevel, "", {8, 24, 238, 99}),
+                   recipients,
+                   password,
+                   senders,
+                   options,
+                   Control("Label2", ControlKind::kLabel,
+                           "Please select the PGP UserID(s) of the recipent(s)", {8, 6, 240, 16}),
+                   Control("Label1", ControlKind::kLabel, "Password", {8, 134, 60, 16}),
+                   warn};
+  return spec;
+}
+
+TEncryptForm::TEncryptForm(host::Program& program)
+    : program_(program),
+      window_(program.gui().NewWindow(Spec())),
+      Password(window_->edit("Password")),
+      EOption(window_->radio_group("EOption")),
+      Warn(window_->label("Warn")),
+      RecipList(window_->list_box("RecipList")),
+      sendlist(window_->list_box("sendlist")),
+      PGP(program_.platform(), window_.get()),
+      WPO(program.platform().com) {
+  auto report_errors = [this](void (TEncryptForm::*handler)()) {
+    return [this, handler] {
+      try {
+        (this->*handler)();
+      } catch (const std::exception& e) {
+        program_.gui().ReportError(e.what());
+      }
+    };
+  };
+  window_->button("OKBtn").SetOnClick(report_errors(&TEncryptForm::OKBtnClick));
+  window_->button("CancelBtn").SetOnClick(report_errors(&TEncryptForm::CancelBtnClick));
+  EOption.SetOnClick(report_errors(&TEncryptForm::EOptionClick));
+  window_->SetOnClose([this] { FormClose(); });
+  program_.EncryptForm = this;
+  FormCreate();
+}
+
+TEncryptForm::~TEncryptForm() {
+  if (program_.EncryptForm == this) program_.EncryptForm = nullptr;
+}
+
+void TEncryptForm::FormCreate() {
+  try {
+    PGP.PGPPath.clear();
+    const std::string config = WindowsDir(program_.platform().system) + "quillet.ini";
+    if (!std::filesystem::exists(config)) {
+      TForm1::SelectPgpProgram(program_, FileDial, PGP, RecipList, sendlist);
+      return;
+    }
+    try {
+      const SplitFile pgp = ReadPgpLocation(config);
+      PGP.PGPProg = pgp.file;
+      PGP.PGPPath = pgp.directory;
+    } catch (const std::exception&) {
+      // An unreadable configuration leaves the location empty; the lists then report it.
+    }
+    sendlist.Filename = PGP.PGPPath + "quillet.sec";
+    RecipList.Filename = PGP.PGPPath + "quillet.key";
+    PGP.Forcecheck = pgp::forcetype::NoForce;
+    PGP.RefreshKeyListings();
+    sendlist.LoadKeys();
+    // The first secret key signs; with none, PGP's default key does.
+    sendlist.SelectedIDs = {sendlist.UserIDAt(0)};
+    RecipList.LoadKeys();
+  } catch (const std::exception& e) {
+    program_.gui().ReportError(e.what());
+  }
+}
+
+void TEncryptForm::EOptionClick() {
+  const bool password_only = EOption.ItemIndex() == kPasswordOnly;
+  Password.SetVisible(!password_only);
+  Warn.SetVisible(password_only);
+}
+
+bool TEncryptForm::EncryptWithDialogOptions(const std::string& file) {
+  PGP.EncryptFile(file, RecipList.SelectedIDs, sendlist.SelectedIDs, Password.Text(),
+                  EOption.ItemIndex());
+  return true;
+}
+
+void TEncryptForm::EncryptNewItem() {
+  const EncryptStep step = [this](const std::string& file) {
+    return EncryptWithDialogOptions(file);
+  };
+  if (EncryptBody(WPO, program_.gui(), PGP.PGPPath, step))
+    EncryptAttachments(WPO, program_.gui(), PGP.PGPPath, "X00", step);
+}
+
+void TEncryptForm::OKBtnClick() {
+  const int option = EOption.ItemIndex();
+  if (!RecipList.SelectedIDs.empty() || option == 2 || option == kPasswordOnly) {
+    OperationGuard operation(program_.operation_running(), program_.gui());
+    if (!operation) return;  // the dialog stays for another try
+    EncryptNewItem();
+  } else {
+    program_.gui().Confirm("You must select a recipient", gui::Buttons::kOk);
+  }
+  window_->Close();
+}
+
+void TEncryptForm::CancelBtnClick() {
+  window_->Close();
+}
+
+void TEncryptForm::FormClose() {
+  program_.Release(*this);
+}
+
+}  // namespace quillet::ui

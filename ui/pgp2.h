@@ -1,0 +1,70 @@
+// The main window: key lists, pass phrase, and the buttons of every user operation, with the
+// configuration of the PGP program's location and the key-ring maintenance.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "channel/wpcom32.h"
+#include "pgp/pgpex.h"
+#include "platform/gui.h"
+#include "ui/form.h"
+
+namespace quillet::host {
+class Program;
+}
+
+namespace quillet::ui {
+
+class TForm1 : public Form {
+ public:
+  // Builds the window and its components, then runs the start-up. Raises only when the mail
+  // client's token object cannot be created; errors of the start-up itself are reported to the
+  // user and the window is created all the same.
+  explicit TForm1(host::Program& program);
+  ~TForm1() override;
+
+  static gui::FormSpec Spec();
+
+  void FormCreate();
+  void FormClose();
+  void EncryptClick();
+  void SetupClick();
+  void NewKeyClick();
+  void LoadKeysClick();
+  void KeyRemoveClick();
+  void QuitClick();
+
+  void ReadConfiguration();
+  void RefreshKeyLists(pgp::forcetype mode);
+  // Checks the selections and runs PGP on the file in mode 0; false when a check failed.
+  bool EncryptFromMainWindow(const std::string& file);
+  // Puts the armoured public key of the user ID at the end of the new item's body.
+  void MailKeyIntoBody(const std::string& user_id);
+  // Lets the user pick the PGP program and writes quillet.ini, the list file names and the
+  // batch file, with the given window's components; false when the user cancels. Shared with
+  // the Encrypt dialog, which refreshes nothing afterwards.
+  static bool SelectPgpProgram(host::Program& program, gui::OpenFileSettings& dialog,
+                               pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders);
+
+  gui::Window& window() override { return *window_; }
+
+ private:
+  // Runs a handler; an escaping error goes to the general error report.
+  void Guarded(void (TForm1::*handler)());
+  // True when RecipList has a selection as the main window's checks see it.
+  bool RecipientSelected();
+
+  host::Program& program_;
+  std::unique_ptr<gui::Window> window_;
+
+ public:
+  gui::Edit& Password;
+  gui::OpenFileSettings FileDial;
+  pgp::TPGPList RecipList;
+  pgp::TPGPList SendList;
+  pgp::TPGP PGP;
+  channel::TWP WPO;
+};
+
+}  // namespace quillet::ui
