@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include "base/error.h"
+
 namespace quillet {
 
 namespace {
@@ -17,6 +19,18 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+int ParseInteger(const std::string& text) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size()) throw Error("'" + text + "' is not a valid integer value");
+  return value;
 }
 
 }  // namespace quillet

@@ -4,6 +4,8 @@
 #include "base/text.h"
 #include "host/c3poinc.h"
 #include "host/program.h"
+#include "ui/encrypt.h"
+#include "ui/pgp2.h"
 
 namespace quillet::host {
 
@@ -93,7 +95,7 @@ Value CommandFactory::BuildCommand(const std::string&, const std::string&, const
 
 void CommandFactory::AddEntry(const Value& items, const std::string& caption, std::int32_t id,
                               const std::string& long_prompt) {
-  Ref<Command> command = MakeRef<Command>(id);
+  Ref<Command> command = MakeRef<Command>(program_, id);
   ole::Call(items, "Add", {caption, Value(command)});
   // GroupWise reads the prompt later; from here on only its reference keeps the command.
   command->SetLongPrompt(long_prompt);
@@ -110,7 +112,7 @@ void CommandFactory::CustomizeContextMenu(const std::string& context, const Valu
 bool CommandFactory::CustomizeMenu(const std::string& context, const Value& menu_bar) {
   if (!IsMessageContext(context)) return false;
   const Value items = ole::Get(menu_bar, "MenuItems");
-  Ref<Command> pull_down = MakeRef<Command>(kCmdPgpMenu);
+  Ref<Command> pull_down = MakeRef<Command>(program_, kCmdPgpMenu);
   const Value sub_menu = ole::Get(items, "AddMenu", {"&PGP", Value(pull_down), kAddMenuFlags});
   pull_down->SetLongPrompt("Access Quillet functions");
   pull_down.reset();
@@ -134,7 +136,8 @@ bool CommandFactory::WantCommand(const std::string&, const std::string&) {
 
 // --- Command ---
 
-Command::Command(std::int32_t id) : TGWCommand(Table()), id_(id) {}
+Command::Command(Program& program, std::int32_t id)
+    : TGWCommand(Table()), program_(program), id_(id) {}
 
 const DispatchTable& Command::Table() {
   static const DispatchTable table = std::move(DispatchTable("Command", &BaseTable())
@@ -154,13 +157,74 @@ std::string Command::ToolTip() {
 std::int32_t Command::Validate() {
   return 1;
 }
+namespace {
+
+// Runs an operation on a new main window that nobody sees, and releases the window afterwards,
+// whether the operation succeeds or fails.
+template <typename Operation>
+void OnHiddenMainWindow(Program& program, Operation operation) {
+  ui::TForm1& form = program.Own(std::make_unique<ui::TForm1>(program));
+  form.window().Hide();
+  struct Release {
+    Program& program;
+    ui::TForm1& form;
+    ~Release() { program.Release(form); }
+  } release{program, form};
+  operation(form);
+}
+
+void HideResidentWindow(Program& program) {
+  if (TForm2* resident = program.resident_window()) resident->Hide();
+}
+
+}  // namespace
+
 void Command::Execute() {
-  for (const MenuEntry& entry : kEntries) {
-    if (entry.id != id_) continue;
-    std::string name;
-    for (const char* c = entry.caption; *c; ++c)
-      if (*c != '&') name += *c;
-    throw Error("\"" + name + "\" is not available in this version of Quillet");
+  switch (id_) {
+    case kCmdQuillet: {
+      ui::TForm1& form = program_.Own(std::make_unique<ui::TForm1>(program_));
+      form.window().Show();
+      form.window().BringToForeground();
+      HideResidentWindow(program_);
+      break;
+    }
+    case kCmdEncrypt: {
+      ui::TEncryptForm& dialog = program_.Own(std::make_unique<ui::TEncryptForm>(program_));
+      dialog.WPO.ExecuteToken("itemmessageidfromview()");
+      if (dialog.WPO.GetResult() == "X00") {
+        dialog.window().Show();
+        dialog.window().BringToForeground();
+      } else {
+        // The user picks Encrypt again in the new mail; this dialog is not used.
+        dialog.WPO.ExecuteToken("NewMail()");
+      }
+      HideResidentWindow(program_);
+      break;
+    }
+    case kCmdDecrypt:
+      OnHiddenMainWindow(program_, [](ui::TForm1& form) { form.DecryptClick(); });
+      break;
+    case kCmdKeyToRing:
+      OnHiddenMainWindow(program_, [](ui::TForm1& form) { form.Key_To_RingClick(); });
+      break;
+    case kCmdMailKey:
+      OnHiddenMainWindow(program_, [this](ui::TForm1& form) {
+        form.WPO.ExecuteToken("itemmessageidfromview()");
+        if (form.WPO.GetResult() != "X00") form.WPO.ExecuteToken("NewMail()");
+        const std::string user_id = form.SendList.UserIDAt(0);
+        if (user_id.empty()) {
+          program_.gui().Confirm("No secret key found. Make a key with New PGP Key first.",
+                                 gui::Buttons::kOk);
+          return;
+        }
+        form.MailKeyIntoBody(user_id);
+      });
+      break;
+    case kCmdNewKey:
+      OnHiddenMainWindow(program_, [](ui::TForm1& form) { form.PGP.GenerateKey(); });
+      break;
+    default:
+      break;  // the pull-down itself
   }
 }
 

@@ -49,7 +49,7 @@ class CommandFactory : public TCommandFactory {
 
 class Command : public TGWCommand {
  public:
-  explicit Command(std::int32_t id);
+  Command(Program& program, std::int32_t id);
   static const ole::DispatchTable& Table();
 
   std::string LongPrompt();
@@ -61,6 +61,7 @@ class Command : public TGWCommand {
   std::int32_t id() const { return id_; }
 
  private:
+  Program& program_;
   std::string long_prompt_;
   std::string tool_tip_;
   const std::int32_t id_;

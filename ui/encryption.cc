@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/text.h"
 
 namespace quillet::ui {
 
@@ -55,15 +56,7 @@ bool EncryptBody(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
 void EncryptAttachments(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
                         const std::string& item_id, const EncryptStep& step) {
   wpo.ExecuteToken("ItemAttachmentGetCount(\"" + item_id + "\")");
-  const std::string reply = wpo.GetResult();
-  std::size_t used = 0;
-  int count = 0;
-  try {
-    count = std::stoi(reply, &used);
-  } catch (const std::exception&) {
-  }
-  if (reply.empty() || used != reply.size())
-    throw Error("'" + reply + "' is not a valid integer value");
+  const int count = ParseInteger(wpo.GetResult());
 
   bool all_encrypted = true;
   for (int i = 0; i < count; ++i) {

@@ -1,6 +1,10 @@
 #include "ui/pgp2.h"
 
 #include <filesystem>
+#include <fstream>
+
+#include "base/error.h"
+#include "base/text.h"
 
 #include "host/program.h"
 #include "ui/config.h"
@@ -34,6 +38,15 @@ gui::ControlSpec List(const char* name, gui::Rect bounds, bool multi_select, int
 }
 
 constexpr char kSelectSenderAndRecipient[] = "You must select sender and recipient";
+constexpr char kOnlyIncoming[] = "You can only decrypt incoming items.";
+constexpr char kNoteBody[] =
+    "Decrypted PGP text is attached to this note.  Select view attachments to see attachment.\r\n";
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) throw Error("Cannot write " + path);
+}
 
 }  // namespace
 
@@ -102,9 +115,11 @@ TForm1::TForm1(host::Program& program)
       PGP(program_.platform(), window_.get()),
       WPO(program.platform().com) {
   const std::pair<const char*, void (TForm1::*)()> handlers[] = {
-      {"Encrypt", &TForm1::EncryptClick},     {"Setup", &TForm1::SetupClick},
-      {"NewKey", &TForm1::NewKeyClick},       {"LoadKeys", &TForm1::LoadKeysClick},
-      {"KeyRemove", &TForm1::KeyRemoveClick}, {"Quit", &TForm1::QuitClick}};
+      {"Encrypt", &TForm1::EncryptClick},        {"Setup", &TForm1::SetupClick},
+      {"NewKey", &TForm1::NewKeyClick},          {"LoadKeys", &TForm1::LoadKeysClick},
+      {"KeyRemove", &TForm1::KeyRemoveClick},    {"Quit", &TForm1::QuitClick},
+      {"Decrypt", &TForm1::DecryptClick},        {"MailKey", &TForm1::MailKeyClick},
+      {"Key_To_Ring", &TForm1::Key_To_RingClick}};
   for (const auto& [button, handler] : handlers)
     window_->button(button).SetOnClick([this, handler = handler] { Guarded(handler); });
   window_->SetOnClose([this] { FormClose(); });
@@ -246,6 +261,122 @@ void TForm1::MailKeyIntoBody(const std::string& user_id) {
     // PGP wrote no key, or the mail client refused a line: the body keeps what it got.
   }
   DeleteFile(key + ".asc");
+}
+
+std::string TForm1::CurrentItemId() {
+  WPO.ExecuteToken("envcheckcurrentwindow(624)");
+  if (WPO.GetResult() == "TRUE") {
+    WPO.ExecuteToken("itemlistcreatefromcontrol(219;1;)");
+    const std::string list = WPO.GetResult();
+    WPO.ExecuteToken("itemlistgetitem(" + list + ";0)");
+    const std::string id = WPO.GetResult();
+    WPO.ExecuteToken("itemlistdelete");
+    return id;
+  }
+  WPO.ExecuteToken("ItemMessageIDFromView()");
+  return WPO.GetResult();
+}
+
+void TForm1::DecryptClick() {
+  OperationGuard operation(program_.operation_running(), program_.gui());
+  if (!operation) return;
+  const std::string id = CurrentItemId();
+  if (id == "X00") {
+    if (host::TForm2* resident = program_.resident_window()) resident->ShowInForeground();
+    program_.gui().ShowMessage(
+        {kOnlyIncoming, program_.gui().Title(), gui::Icon::kNone, gui::Buttons::kOk});
+    return;
+  }
+  DecryptItem(program_.object_api().GetMessage(id));
+}
+
+void TForm1::DecryptWithPassword(const std::string& name) {
+  PGP.DecryptFile(name, Password.Text());
+}
+
+void TForm1::DecryptItem(const channel::GwMessage& message) {
+  const std::string base = PGP.PGPPath + "temppgp";
+  const std::string armoured = base + ".asc";
+  DeleteFile(base);  // only this run's output may be delivered
+  WriteText(armoured, message.BodyText());
+  DecryptWithPassword(base);
+  try {
+    if (std::filesystem::exists(base)) {
+      channel::ObjectApi& api = program_.object_api();
+      channel::GwMessage note = api.AddMailMessage();
+      note.AddRecipient(api.Owner());
+      const std::string id = message.MessageId();
+      WPO.ExecuteToken("itemgettext(\"" + id + "\";from!)");
+      note.SetFromText("PGP message from " + WPO.GetResult());
+      WPO.ExecuteToken("itemgettext(\"" + id + "\";Subject!)");
+      note.SetSubject(WPO.GetResult());
+      note.AssignBodyText(kNoteBody);
+      note.AddAttachment(base);
+      DecryptAttachments(id, note);
+      const channel::GwMessage sent = note.Send();
+      WPO.ExecuteToken("ItemOpen(" + sent.MessageId() + ")");
+    }
+  } catch (const std::exception&) {
+    // Delivery ends silently; what was done stays done.
+  }
+  DeleteFile(base);  // the mail client took the decrypted body at add
+  DeleteFile(armoured);
+}
+
+void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note) {
+  WPO.ExecuteToken("ItemAttachmentGetCount(\"" + id + "\")");
+  const int count = ParseInteger(WPO.GetResult());
+  for (int n = 0; n < count; ++n) {
+    const std::string file = PGP.PGPPath + "doc" + std::to_string(n);
+    DeleteFile(file);
+    WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";" + std::to_string(n) + ";\"" + file +
+                     ".asc\")");
+    DecryptWithPassword(file);
+    DeleteFile(file + ".asc");
+    if (!std::filesystem::exists(file)) continue;
+    try {
+      note.AddAttachment(file);
+      note.SetBodyPlainText(note.BodyText() + file + " attached\r\n");
+    } catch (const std::exception&) {
+      // The attachment is left out of the note.
+    }
+    DeleteFile(file);
+  }
+}
+
+void TForm1::MailKeyClick() {
+  WPO.ExecuteToken("itemmessageidfromview()");
+  if (WPO.GetResult() != "X00") {
+    WPO.ExecuteToken("NewMail()");
+    return;
+  }
+  if (!RecipientSelected()) {
+    program_.gui().Confirm("You must select a recipient key to mail.", gui::Buttons::kOk);
+    return;
+  }
+  MailKeyIntoBody(RecipList.UserIDAt(RecipList.box().ItemIndex()));
+}
+
+void TForm1::Key_To_RingClick() {
+  OperationGuard operation(program_.operation_running(), program_.gui());
+  if (!operation) return;
+  const std::string file = PGP.PGPPath + "temppgp.asc";
+  const std::string id = CurrentItemId();
+  if (id == "X00") {
+    program_.gui().ShowMessage(
+        {kOnlyIncoming, "Information", gui::Icon::kInformation, gui::Buttons::kOk});
+    return;
+  }
+  channel::ObjectApi& api = program_.object_api();
+  api.KeyMessage = api.GetMessage(id).object();
+  try {
+    WriteText(file, channel::GwMessage(api.KeyMessage).BodyText());
+    PGP.AddKey(file);
+    RefreshKeyLists(pgp::forcetype::Force);
+    DeleteFile(file);
+  } catch (const std::exception&) {
+    // PGP's console showed what happened; the file goes when the window closes.
+  }
 }
 
 }  // namespace quillet::ui

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "channel/gwapi.h"
 #include "channel/wpcom32.h"
 #include "pgp/pgpex.h"
 #include "platform/gui.h"
@@ -34,11 +35,20 @@ class TForm1 : public Form {
   void LoadKeysClick();
   void KeyRemoveClick();
   void QuitClick();
+  void DecryptClick();
+  void MailKeyClick();
+  void Key_To_RingClick();
 
   void ReadConfiguration();
   void RefreshKeyLists(pgp::forcetype mode);
   // Checks the selections and runs PGP on the file in mode 0; false when a check failed.
   bool EncryptFromMainWindow(const std::string& file);
+  // The identifier of the item selected in the item list, or of the item in the current view.
+  std::string CurrentItemId();
+  // Decrypts a received message and delivers the result to the user as a new note.
+  void DecryptItem(const channel::GwMessage& message);
+  void DecryptAttachments(const std::string& id, channel::GwMessage& note);
+  void DecryptWithPassword(const std::string& name);
   // Puts the armoured public key of the user ID at the end of the new item's body.
   void MailKeyIntoBody(const std::string& user_id);
   // Lets the user pick the PGP program and writes quillet.ini, the list file names and the

@@ -1,0 +1,178 @@
+// Decryption of a received message into a note, and key exchange by mail, from the main window.
+#include "tests/ui_fixture.h"
+#include "ui/pgp2.h"
+
+namespace quillet::ui {
+namespace {
+
+using gui::Answer;
+using mailsim::Attachment;
+using mailsim::Item;
+using Texts = std::vector<std::string>;
+
+constexpr char kNoteBody[] =
+    "Decrypted PGP text is attached to this note.  Select view attachments to see attachment.\r\n";
+
+class DecryptTest : public testing::UiTest {
+ protected:
+  void SetUp() override {
+    Configure();
+    program_.Start({"-Embedding"});
+  }
+  TForm1& Open() {
+    TForm1& form = program_.Own(std::make_unique<TForm1>(program_));
+    form.window().Show();
+    return form;
+  }
+  linux_platform::HeadlessWindow& Window() { return tp_.gui.Find("Form1"); }
+
+  // Armours text the way the test PGP program does.
+  std::string Armour(const std::string& plain) {
+    const auto path = tp_.dir.path() / "plain";
+    std::ofstream(path, std::ios::binary) << plain;
+    const std::string cmd =
+        std::string("env -u FAKEPGP_LOG ") + FAKEPGP_EXE + " -eaw " + path.string();
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    return testing::ReadFile(tp_.dir.path() / "plain.asc");
+  }
+
+  // A received encrypted message from Ann with these attachments (plain texts, armoured here).
+  std::string Receive(const std::vector<std::string>& attachments = {}) {
+    Item item{.sender = "Ann", .subject = "Plans", .body = Armour("meet at noon")};
+    for (std::size_t i = 0; i < attachments.size(); ++i)
+      item.attachments.push_back({"file" + std::to_string(i) + ".asc", Armour(attachments[i])});
+    return client_.Deliver("me@example.com", item);
+  }
+
+  // The note that was sent and then opened.
+  Item Note() {
+    const std::string& open = client_.transcript().back();
+    EXPECT_TRUE(open.starts_with("ItemOpen("));
+    return client_.FindItem(open.substr(9, open.size() - 10));
+  }
+};
+
+TEST_F(DecryptTest, TheNewItemIsRefusedWithTheResidentWindowInFront) {
+  Open();
+  client_.NewMail();
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Decrypt");
+  ASSERT_EQ(tp_.gui.messages().size(), 1u);
+  EXPECT_EQ(tp_.gui.messages()[0].spec.text, "You can only decrypt incoming items.");
+  EXPECT_EQ(tp_.gui.messages()[0].spec.icon, gui::Icon::kNone);
+  EXPECT_TRUE(tp_.gui.Find("Form2").Visible());
+  EXPECT_EQ(tp_.gui.foreground(), &tp_.gui.Find("Form2"));
+  EXPECT_EQ(client_.transcript(), (Texts{"envcheckcurrentwindow(624)", "ItemMessageIDFromView()"}));
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+TEST_F(DecryptTest, AnOpenedMessageBecomesANoteThatIsSentAndOpened) {
+  const std::string id = Receive();
+  client_.OpenItem(id);
+  Open();
+  Window().UserType("Password", "pw");
+  Window().UserClick("Decrypt");
+
+  const Texts& sent = client_.transcript();
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(Texts(sent.begin(), sent.begin() + 3),
+            (Texts{"envcheckcurrentwindow(624)", "ItemMessageIDFromView()",
+                   "itemgettext(\"" + id + "\";from!)"}));
+  const Item note = Note();
+  EXPECT_EQ(note.sender, "PGP message from Ann");
+  EXPECT_EQ(note.subject, "Plans");
+  EXPECT_EQ(note.body, kNoteBody);
+  EXPECT_EQ(note.attachments, (std::vector<Attachment>{{"temppgp", "meet at noon"}}));
+  EXPECT_EQ(note.recipients, Texts{"me@example.com"});
+  EXPECT_TRUE(note.sent);
+  EXPECT_EQ(client_.view().item_id, note.id);
+  EXPECT_EQ(PgpRuns().at(0), (Texts{"+force", "-z", "pw", PgpPath() + "temppgp"}));
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+TEST_F(DecryptTest, FromTheItemListWithAnAttachmentThatDoesNotDecrypt) {
+  const std::string id = Receive({"first", "second", "third"});
+  client_.ShowItemList({id});
+  Open();
+  setenv("FAKEPGP_FAIL", "for:doc1", 1);
+  Window().UserClick("Decrypt");
+
+  const Texts& sent = client_.transcript();
+  EXPECT_EQ(Texts(sent.begin(), sent.begin() + 5),
+            (Texts{"envcheckcurrentwindow(624)", "itemlistcreatefromcontrol(219;1;)",
+                   "itemlistgetitem(1;0)", "itemlistdelete", "itemgettext(\"" + id + "\";from!)"}));
+  const Item note = Note();
+  const std::string p = PgpPath();
+  EXPECT_EQ(note.body, kNoteBody + p + "doc0 attached\r\n" + p + "doc2 attached\r\n");
+  EXPECT_EQ(
+      note.attachments,
+      (std::vector<Attachment>{{"temppgp", "meet at noon"}, {"doc0", "first"}, {"doc2", "third"}}));
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+TEST_F(DecryptTest, AnOlderDecryptedBodyIsNeverDelivered) {
+  client_.OpenItem(Receive());
+  std::ofstream(pgp_dir_ / "temppgp") << "an earlier message";
+  Open();
+  setenv("FAKEPGP_FAIL", "nooutput", 1);
+  Window().UserClick("Decrypt");
+  EXPECT_FALSE(client_.transcript().back().starts_with("ItemOpen"));  // no note was sent
+  EXPECT_EQ(client_.Mailbox("me@example.com").size(), 1u);
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+class KeyExchangeTest : public DecryptTest {};
+
+TEST_F(KeyExchangeTest, MailKeyWithoutANewItemOpensOne) {
+  client_.OpenItem(Receive());
+  Open();
+  Window().UserClick("MailKey");
+  EXPECT_EQ(client_.transcript(), (Texts{"itemmessageidfromview()", "NewMail()"}));
+  EXPECT_TRUE(PgpRuns().empty());
+}
+
+TEST_F(KeyExchangeTest, MailKeyInsertsOnlyTheKeyAtTheCurrentIndex) {
+  client_.NewMail();
+  client_.TypeBody("My key:\n");
+  Open();
+  Window().UserSelect("RecipList", {2, 1});  // the focus ends on Bob
+  Window().UserClick("MailKey");
+  EXPECT_EQ(PgpRuns(), (std::vector<Texts>{{"-kxa", "<bob@x>", PgpPath() + "temppgp"}}));
+  EXPECT_EQ(client_.NewItem().body,
+            "My key:\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: <bob@x>\r\n"
+            "-----END PGP PUBLIC KEY BLOCK-----\r\n");
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+TEST_F(KeyExchangeTest, KeyToRingFromTheItemListAddsTheKeyAndReloadsTheLists) {
+  const std::string id = client_.Deliver(
+      "me@example.com",
+      {.sender = "Carol",
+       .subject = "my key",
+       .body = "Hi,\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: Carol <carol@x>\r\n"
+               "-----END PGP PUBLIC KEY BLOCK-----\r\nbye"});
+  client_.ShowItemList({id});
+  TForm1& form = Open();
+  tp_.gui.QueueAnswer(Answer::kOk);  // Click OK after DOS program runs
+  Window().UserClick("Key_To_Ring");
+  EXPECT_EQ(PgpRuns().at(0), (Texts{"-ka", PgpPath() + "temppgp.asc"}));
+  EXPECT_EQ(client_.transcript().at(2), "itemlistgetitem(1;0)");
+  EXPECT_EQ(form.RecipList.box().Item(3), " Carol <carol@x>");
+  EXPECT_EQ(form.SendList.box().Count(), 3);
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+  EXPECT_EQ(channel::GwMessage(program_.object_api().KeyMessage).MessageId(), id);
+}
+
+TEST_F(KeyExchangeTest, KeyToRingRefusesTheNewItem) {
+  client_.NewMail();
+  Open();
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Key_To_Ring");
+  ASSERT_EQ(tp_.gui.messages().size(), 1u);
+  EXPECT_EQ(tp_.gui.messages()[0].spec.text, "You can only decrypt incoming items.");
+  EXPECT_EQ(tp_.gui.messages()[0].spec.icon, gui::Icon::kInformation);
+  EXPECT_TRUE(PgpRuns().empty());
+}
+
+}  // namespace
+}  // namespace quillet::ui
