@@ -109,6 +109,14 @@ int C3POHost::OpenWindow(const std::string& context) {
   return static_cast<int>(windows_.size()) - 1;
 }
 
+void C3POHost::OpenContextMenu(const std::string& context) {
+  if (windows_.empty()) throw Error("no window is open");
+  HostWindow& window = windows_.back();
+  window.context_menu.clear();
+  ole::Call(command_factory_, "CustomizeContextMenu",
+            {context, Value(MakeRef<Menu>(window.context_menu))});
+}
+
 std::string C3POHost::LongPrompt(const MenuEntry& entry) {
   return ole::Convert(ole::Get(entry.command, "LongPrompt"), ole::VarType::kString).AsString();
 }

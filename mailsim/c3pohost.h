@@ -46,6 +46,9 @@ class C3POHost {
   // A window of this context opens: its menu bar and context menu are customised. Returns the
   // window's index.
   int OpenWindow(const std::string& context);
+  // The user right-clicks an item of this context in a list: only a context menu is customised.
+  // It becomes the newest window's context menu.
+  void OpenContextMenu(const std::string& context);
   const std::list<HostWindow>& windows() const { return windows_; }
   const HostWindow& newest_window() const { return windows_.back(); }
 

@@ -1,0 +1,138 @@
+// The whole program driven as GroupWise drives it: the simulated client's extension host fills the
+// menus of every window it opens and picks entries; the scripted user answers; the test PGP
+// program plays PGP.
+#include "mailsim/c3pohost.h"
+#include "tests/ui_fixture.h"
+#include "ui/encrypt.h"
+#include "ui/pgp2.h"
+
+namespace quillet {
+namespace {
+
+using gui::Answer;
+using mailsim::Attachment;
+using mailsim::Item;
+using Texts = std::vector<std::string>;
+
+class EndToEnd : public testing::UiTest {
+ protected:
+  void SetUp() override {
+    Configure();
+    program_.Start({"-Embedding"});
+    host_.Start();
+    client_.SetViewObserver([this](const mailsim::View& view) { host_.OpenWindow(view.context); });
+  }
+
+  void Pick(const std::string& entry) {
+    const mailsim::Execution result = host_.Pick("&PGP", entry);
+    EXPECT_EQ(result.result, ole::hr::kOk) << entry << ": " << result.excep.description;
+  }
+  int WindowsOf(const std::string& form) const {
+    int count = 0;
+    for (const auto* window : tp_.gui.windows()) count += window->spec().name == form;
+    return count;
+  }
+
+  mailsim::C3POHost host_{tp_.com};
+};
+
+TEST_F(EndToEnd, EncryptInAReceivedItemOpensANewMailFirst) {
+  client_.OpenItem(client_.Deliver("me@example.com", {.sender = "Ann", .subject = "Hi"}));
+  tp_.gui.Find("Form2").Show();
+  Pick("&Encrypt");
+  EXPECT_EQ(client_.view().kind, mailsim::ViewKind::kCompose);
+  EXPECT_FALSE(tp_.gui.Find("EncryptForm").Visible());
+  EXPECT_FALSE(tp_.gui.Find("Form2").Visible());
+  Pick("&Encrypt");  // now in the new mail's window
+  EXPECT_TRUE(tp_.gui.Find("EncryptForm").Visible());
+  EXPECT_EQ(tp_.gui.foreground(), &tp_.gui.Find("EncryptForm"));
+}
+
+TEST_F(EndToEnd, MailPgpKeyInAReceivedItemPutsTheKeyIntoANewMail) {
+  client_.OpenItem(client_.Deliver("me@example.com", {.sender = "Ann", .subject = "Hi"}));
+  Pick("&Mail PGP Key");
+  EXPECT_EQ(client_.NewItem().body,
+            "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: <me@x>\r\n"
+            "-----END PGP PUBLIC KEY BLOCK-----\r\n");
+  tp_.gui.Settle();
+  EXPECT_EQ(WindowsOf("Form1"), 0);  // the hidden main window is released
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+TEST_F(EndToEnd, MailPgpKeyWithoutASecretKeyTellsTheUser) {
+  std::ofstream(pgp_dir_ / "quillet.sec", std::ios::binary | std::ios::trunc) << "\r\n";
+  client_.NewMail();
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Pick("&Mail PGP Key");
+  EXPECT_EQ(Messages(), Texts{"No secret key found. Make a key with New PGP Key first."});
+  EXPECT_TRUE(PgpRuns().empty());
+}
+
+TEST_F(EndToEnd, MainWindowsAndThePullDown) {
+  client_.NewMail();
+  Pick("&Quillet");
+  Pick("&Quillet");
+  EXPECT_EQ(WindowsOf("Form1"), 2);
+  EXPECT_TRUE(tp_.gui.Find("Form1").Visible());
+  EXPECT_EQ(host_.Execute(host_.newest_window().menu_bar.front()).result, ole::hr::kOk);
+  EXPECT_EQ(host_.factory_init_answer(), 17);
+}
+
+TEST_F(EndToEnd, NewPgpKeyRunsPgpAndReleasesTheWindow) {
+  client_.NewMail();
+  Pick("&New PGP Key");
+  EXPECT_EQ(PgpRuns(), (std::vector<Texts>{{"-kg"}}));
+  tp_.gui.Settle();
+  EXPECT_EQ(WindowsOf("Form1"), 0);
+}
+
+TEST_F(EndToEnd, AnErrorReachesTheHostAsADispatchException) {
+  client_.NewMail();
+  client_.FailCommandsStartingWith("envcheckcurrentwindow", "The client is busy");
+  const mailsim::Execution result = host_.Pick("&PGP", "&Decrypt this item");
+  EXPECT_EQ(result.result, ole::hr::kException);
+  EXPECT_EQ(result.excep.source, "Command");
+  EXPECT_EQ(result.excep.description, "The client is busy");
+  tp_.gui.Settle();
+  EXPECT_EQ(WindowsOf("Form1"), 0);  // released although the operation failed
+}
+
+TEST_F(EndToEnd, RoundTripFromComposerToRecipient) {
+  client_.AddUser({"bob@example.com", "Bob"});
+  client_.NewMail();
+  client_.TypeSubject("Plans");
+  client_.TypeBody("Meet at noon.\nBring the plans.");
+  client_.Attach("plans.txt", "first floor");
+  client_.Attach("map.bin", std::string("\x00\x01\x02", 3));
+  client_.AddressTo("bob@example.com");
+
+  Pick("&Encrypt");
+  auto& dialog = tp_.gui.Find("EncryptForm");
+  dialog.UserSelect("RecipList", {1});
+  dialog.UserChoose("EOption", 1);
+  dialog.UserType("Password", "secret");
+  dialog.UserClick("OKBtn");
+  EXPECT_TRUE(client_.NewItem().body.starts_with("-----BEGIN PGP MESSAGE-----\r\nMode: seaw\r\n"));
+  EXPECT_EQ(client_.NewItem().attachments.at(1).name, "doc1.asc");
+  const std::string sent = client_.SendNewMail();
+  EXPECT_EQ(client_.FindItem(sent).body.find("noon"), std::string::npos);
+
+  client_.SwitchUser("bob@example.com");
+  const std::string received = client_.Mailbox("bob@example.com").back().id;
+  client_.ShowItemList({received});
+  EXPECT_TRUE(host_.newest_window().menu_bar.empty());  // the item list gets no menu
+  host_.OpenContextMenu("GW.MESSAGE.MAIL");             // the user right-clicks the item
+  EXPECT_EQ(host_.PickFromContextMenu("&Decrypt this item").result, ole::hr::kOk);
+
+  const Item note = client_.FindItem(client_.view().item_id);
+  EXPECT_EQ(note.sender, "PGP message from Me");
+  EXPECT_EQ(note.attachments,
+            (std::vector<Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
+                                     {"doc0", "first floor"},
+                                     {"doc1", std::string("\x00\x01\x02", 3)}}));
+  // The armoured attachments of the composer's run may stay; no plain text does.
+  for (const std::string& left : LeftInPgpDirectory()) EXPECT_TRUE(left.ends_with(".asc")) << left;
+}
+
+}  // namespace
+}  // namespace quillet
