@@ -57,31 +57,32 @@ void BM_TrimKeyListing(benchmark::State& state) {
 }
 BENCHMARK(BM_TrimKeyListing)->Unit(benchmark::kMillisecond);
 
-void BM_LoadKeys(benchmark::State& state) {
-  const std::string path = TempPath("load");
-  WriteListing(path);
-  TPGP::TrimKeyListing(path);
+// A list control of a window, with the trimmed 10,000-key listing as its file.
+struct KeyList {
+  KeyList() {
+    WriteListing(path);
+    TPGP::TrimKeyListing(path);
+    list.Filename = path;
+  }
+  ~KeyList() { std::filesystem::remove(path); }
+
+  std::string path = TempPath("list");
   linux_platform::HeadlessGui gui;
-  auto window = gui.NewWindow(ListForm());
-  TPGPList list(window->list_box("RecipList"));
-  list.Filename = path;
-  for (auto _ : state) list.LoadKeys();
-  std::filesystem::remove(path);
+  std::unique_ptr<gui::Window> window = gui.NewWindow(ListForm());
+  TPGPList list{window->list_box("RecipList")};
+};
+
+void BM_LoadKeys(benchmark::State& state) {
+  KeyList keys;
+  for (auto _ : state) keys.list.LoadKeys();
 }
 BENCHMARK(BM_LoadKeys)->Unit(benchmark::kMillisecond);
 
 void BM_UpdateSelectionAllSelected(benchmark::State& state) {
-  const std::string path = TempPath("select");
-  WriteListing(path);
-  TPGP::TrimKeyListing(path);
-  linux_platform::HeadlessGui gui;
-  auto window = gui.NewWindow(ListForm());
-  TPGPList list(window->list_box("RecipList"));
-  list.Filename = path;
-  list.LoadKeys();
-  for (int i = 0; i < list.box().Count(); ++i) list.box().SetSelected(i, true);
-  for (auto _ : state) list.UpdateSelection();
-  std::filesystem::remove(path);
+  KeyList keys;
+  keys.list.LoadKeys();
+  for (int i = 0; i < keys.list.box().Count(); ++i) keys.list.box().SetSelected(i, true);
+  for (auto _ : state) keys.list.UpdateSelection();
 }
 BENCHMARK(BM_UpdateSelectionAllSelected)->Unit(benchmark::kMillisecond);
 

@@ -16,11 +16,6 @@ namespace {
 using mailsim::Attachment;
 using mailsim::Item;
 
-std::string Read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class ChannelTest : public ::testing::Test {
  protected:
   void SetUp() override { client_.Register(tp_.com, tp_.registry); }
@@ -51,10 +46,10 @@ TEST_F(ChannelTest, EveryTokenCommandRoundTrips) {
   };
   EXPECT_EQ(send("itemmessageidfromview()"), "X00");
   send("ItemSaveMessage(\"X00\";\"" + Path("temppgp") + "\";AnsiText!)");
-  EXPECT_EQ(Read(Path("temppgp")), "first\r\nsecond");
+  EXPECT_EQ(testing::ReadFile(Path("temppgp")), "first\r\nsecond");
   EXPECT_EQ(send("ItemAttachmentGetCount(\"X00\")"), "1");
   send("ItemAttachmentSaveAs (\"X00\";0;\"" + Path("doc0") + "\")");
-  EXPECT_EQ(Read(Path("doc0")), std::string("P\0Q", 3));
+  EXPECT_EQ(testing::ReadFile(Path("doc0")), std::string("P\0Q", 3));
   send("ItemSetText(\"X00\"; Message!; \"\"; )");
   EXPECT_EQ(client_.NewItem().body, "");
   send("ItemSetText(\"X00\"; Message!; \"say \"hi\"; now\";Yes! )");
@@ -76,7 +71,7 @@ TEST_F(ChannelTest, EveryTokenCommandRoundTrips) {
   EXPECT_EQ(send("itemgettext(\"" + id + "\";Subject!)"), "Hello");
   EXPECT_EQ(send("ItemAttachmentGetCount(\"" + id + "\")"), "2");
   send("ItemAttachmentSaveAs (\"" + id + "\";1;\"" + Path("doc1.asc") + "\")");
-  EXPECT_EQ(Read(Path("doc1.asc")), "BBB");
+  EXPECT_EQ(testing::ReadFile(Path("doc1.asc")), "BBB");
   send("ItemOpen(" + id + ")");
   EXPECT_EQ(send("ItemMessageIDFromView()"), id);
   EXPECT_NE(send("envcheckcurrentwindow(624)"), "TRUE");

@@ -26,16 +26,6 @@ class DecryptTest : public testing::UiTest {
   }
   linux_platform::HeadlessWindow& Window() { return tp_.gui.Find("Form1"); }
 
-  // Armours text the way the test PGP program does.
-  std::string Armour(const std::string& plain) {
-    const auto path = tp_.dir.path() / "plain";
-    std::ofstream(path, std::ios::binary) << plain;
-    const std::string cmd =
-        std::string("env -u FAKEPGP_LOG ") + FAKEPGP_EXE + " -eaw " + path.string();
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-    return testing::ReadFile(tp_.dir.path() / "plain.asc");
-  }
-
   // A received encrypted message from Ann with these attachments (plain texts, armoured here).
   std::string Receive(const std::vector<std::string>& attachments = {}) {
     Item item{.sender = "Ann", .subject = "Plans", .body = Armour("meet at noon")};

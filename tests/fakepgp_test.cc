@@ -18,10 +18,7 @@ namespace {
 
 using namespace std::string_literals;
 
-struct Outcome {
-  int exit_code;
-  std::string output;
-};
+using testing::Outcome;
 
 class FakePgp : public ::testing::Test {
  protected:
@@ -30,12 +27,7 @@ class FakePgp : public ::testing::Test {
   Outcome Run(const std::string& env, const std::string& args) {
     const std::string command = "cd '" + dir_.path().string() + "' && " + env +
                                 " '" FAKEPGP_EXE "' " + args + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return testing::RunShell(command);
   }
 
   std::string Read(const std::string& name) const {

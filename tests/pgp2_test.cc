@@ -139,11 +139,7 @@ class EncryptTest : public MainWindowTest {
   }
   // The armoured text the test PGP program makes of a text, as lines.
   Texts ArmouredLines(const std::string& plain) {
-    std::ofstream(tp_.dir.path() / "plain", std::ios::binary) << plain;
-    const std::string cmd = std::string("env -u FAKEPGP_LOG ") + FAKEPGP_EXE + " -eaw " +
-                            (tp_.dir.path() / "plain").string();
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-    std::istringstream in(testing::ReadFile(tp_.dir.path() / "plain.asc"));
+    std::istringstream in(Armour(plain));
     Texts lines;
     for (std::string line; std::getline(in, line);)
       lines.push_back(line.substr(0, line.size() - 1));

@@ -17,11 +17,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-std::string Read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class TPGPTest : public ::testing::Test {
  protected:
   void SetUp() override { UsePgpDirectory("pgp"); }
@@ -42,7 +37,7 @@ class TPGPTest : public ::testing::Test {
   // The arguments of each run, as the test program recorded them.
   std::vector<Args> Runs() {
     std::vector<Args> runs(1);
-    std::istringstream in(Read(tp_.dir.path() / "args"));
+    std::istringstream in(testing::ReadFile(tp_.dir.path() / "args"));
     for (std::string line; std::getline(in, line);) {
       if (line == "<end>") {
         runs.emplace_back();
@@ -54,7 +49,7 @@ class TPGPTest : public ::testing::Test {
     return runs;
   }
 
-  std::string Log() { return Read(tp_.system.RunLogPath()); }
+  std::string Log() { return testing::ReadFile(tp_.system.RunLogPath()); }
 
   testing::TestPlatform tp_;
   Platform platform_ = tp_.platform();
@@ -184,14 +179,14 @@ class KeyListingsTest : public TPGPTest {
                                               "pub|2048|11223344|2026/02/02|Bob <b@x>\n";
     pgp_.WriteKeyListBatch();
   }
-  std::string Listing(const char* name) { return Read(pgp_.PGPPath + name); }
+  std::string Listing(const char* name) { return testing::ReadFile(pgp_.PGPPath + name); }
   int Questions() const { return static_cast<int>(tp_.gui.messages().size()); }
 };
 
 TEST_F(KeyListingsTest, TheBatchListsBothRings) {
-  EXPECT_EQ(Read(pgp_.PGPPath + "pgpkey.bat"), pgp_.PGPPath + "pgp -kv > quillet.key\r\n" +
-                                                   pgp_.PGPPath +
-                                                   "pgp -kv secring.pgp > quillet.sec\r\n");
+  EXPECT_EQ(testing::ReadFile(pgp_.PGPPath + "pgpkey.bat"),
+            pgp_.PGPPath + "pgp -kv > quillet.key\r\n" + pgp_.PGPPath +
+                "pgp -kv secring.pgp > quillet.sec\r\n");
   pgp_.Forcecheck = forcetype::Force;
   tp_.gui.QueueAnswer(gui::Answer::kOk);
   pgp_.RefreshKeyListings();

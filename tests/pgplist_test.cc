@@ -10,11 +10,6 @@
 namespace quillet::pgp {
 namespace {
 
-std::string Read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void Write(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -33,14 +28,14 @@ TEST_F(KeyListing, TrimmingDropsThreeLinesAnd29Characters) {
         "pub  1024/0A1B2C3D 2026/01/01 Alice <alice@example.com>\n" +
             line30 + "\n" + std::string(29, 'z') + "\n" + long_line + "\n1 matching key found.\n");
   TPGP::TrimKeyListing(path("k"));
-  EXPECT_EQ(Read(path("k")),
+  EXPECT_EQ(testing::ReadFile(path("k")),
             " Alice <alice@example.com>\r\nY\r\n\r\n" + std::string(226, 'a') + "\r\n\r\n");
 }
 
 TEST_F(KeyListing, ShortAndMissingListings) {
   Write(path("three"), "a\r\nb\r\nc\r\n");
   TPGP::TrimKeyListing(path("three"));
-  EXPECT_EQ(Read(path("three")), "");
+  EXPECT_EQ(testing::ReadFile(path("three")), "");
 
   Write(path("two"), "a\r\nb\r\n");
   try {
@@ -49,7 +44,7 @@ TEST_F(KeyListing, ShortAndMissingListings) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "List index out of bounds (0)");
   }
-  EXPECT_EQ(Read(path("two")), "a\r\nb\r\n");
+  EXPECT_EQ(testing::ReadFile(path("two")), "a\r\nb\r\n");
 
   try {
     TPGP::TrimKeyListing(path("none"));

@@ -12,10 +12,7 @@
 namespace quillet {
 namespace {
 
-struct Outcome {
-  int exit_code;
-  std::string output;
-};
+using testing::Outcome;
 
 class QuilletExe : public ::testing::Test {
  protected:
@@ -25,12 +22,7 @@ class QuilletExe : public ::testing::Test {
     std::ofstream(script_path) << script;
     const std::string command = "QUILLET_ROOT='" + root() + "' QUILLET_SCRIPT='" + script_path +
                                 "' '" QUILLET_EXE "' " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return testing::RunShell(command);
   }
 
   std::string root() const { return (dir_.path() / "c").string(); }

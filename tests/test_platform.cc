@@ -1,9 +1,27 @@
 #include "tests/test_platform.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 
 namespace quillet::testing {
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Outcome RunShell(const std::string& command) {
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

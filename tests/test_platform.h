@@ -14,6 +14,16 @@
 
 namespace quillet::testing {
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Runs a command with the shell; its standard output and exit code.
+struct Outcome {
+  int exit_code;
+  std::string output;
+};
+Outcome RunShell(const std::string& command);
+
 // A directory that is removed with the object.
 class TempDir {
  public:

@@ -17,11 +17,6 @@
 
 namespace quillet::testing {
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class UiTest : public ::testing::Test {
  protected:
   UiTest() {
@@ -80,6 +75,16 @@ class UiTest : public ::testing::Test {
     }
     std::sort(left.begin(), left.end());
     return left;
+  }
+
+  // The armoured text the test PGP program makes of a plain text.
+  std::string Armour(const std::string& plain) {
+    const std::filesystem::path path = tp_.dir.path() / "plain";
+    std::ofstream(path, std::ios::binary) << plain;
+    EXPECT_EQ(RunShell(std::string("env -u FAKEPGP_LOG ") + FAKEPGP_EXE + " -eaw " + path.string())
+                  .exit_code,
+              0);
+    return ReadFile(tp_.dir.path() / "plain.asc");
   }
 
   std::vector<std::string> Messages() const {

@@ -91,18 +91,12 @@ TEncryptForm::TEncryptForm(host::Program& program)
       sendlist(window_->list_box("sendlist")),
       PGP(program_.platform(), window_.get()),
       WPO(program.platform().com) {
-  auto report_errors = [this](void (TEncryptForm::*handler)()) {
-    return [this, handler] {
-      try {
-        (this->*handler)();
-      } catch (const std::exception& e) {
-        program_.gui().ReportError(e.what());
-      }
-    };
+  auto handle = [this](void (TEncryptForm::*handler)()) {
+    return Reporting(program_.gui(), [this, handler] { (this->*handler)(); });
   };
-  window_->button("OKBtn").SetOnClick(report_errors(&TEncryptForm::OKBtnClick));
-  window_->button("CancelBtn").SetOnClick(report_errors(&TEncryptForm::CancelBtnClick));
-  EOption.SetOnClick(report_errors(&TEncryptForm::EOptionClick));
+  window_->button("OKBtn").SetOnClick(handle(&TEncryptForm::OKBtnClick));
+  window_->button("CancelBtn").SetOnClick(handle(&TEncryptForm::CancelBtnClick));
+  EOption.SetOnClick(handle(&TEncryptForm::EOptionClick));
   window_->SetOnClose([this] { FormClose(); });
   program_.EncryptForm = this;
   FormCreate();

@@ -1,6 +1,8 @@
 // A window of the user operations, owned by the program from its creation until it is released.
 #pragma once
 
+#include <functional>
+
 #include "platform/gui.h"
 
 namespace quillet::ui {
@@ -10,5 +12,16 @@ class Form {
   virtual ~Form() = default;
   virtual gui::Window& window() = 0;
 };
+
+// An event handler whose escaping errors go to the application's general error report.
+inline std::function<void()> Reporting(gui::Gui& gui, std::function<void()> handler) {
+  return [&gui, handler = std::move(handler)] {
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      gui.ReportError(e.what());
+    }
+  };
+}
 
 }  // namespace quillet::ui

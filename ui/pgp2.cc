@@ -121,7 +121,8 @@ TForm1::TForm1(host::Program& program)
       {"Decrypt", &TForm1::DecryptClick},        {"MailKey", &TForm1::MailKeyClick},
       {"Key_To_Ring", &TForm1::Key_To_RingClick}};
   for (const auto& [button, handler] : handlers)
-    window_->button(button).SetOnClick([this, handler = handler] { Guarded(handler); });
+    window_->button(button).SetOnClick(
+        Reporting(program_.gui(), [this, handler = handler] { (this->*handler)(); }));
   window_->SetOnClose([this] { FormClose(); });
   program_.Form1 = this;
   FormCreate();
@@ -129,14 +130,6 @@ TForm1::TForm1(host::Program& program)
 
 TForm1::~TForm1() {
   if (program_.Form1 == this) program_.Form1 = nullptr;
-}
-
-void TForm1::Guarded(void (TForm1::*handler)()) {
-  try {
-    (this->*handler)();
-  } catch (const std::exception& e) {
-    program_.gui().ReportError(e.what());
-  }
 }
 
 void TForm1::FormCreate() {

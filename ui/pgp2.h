@@ -60,8 +60,6 @@ class TForm1 : public Form {
   gui::Window& window() override { return *window_; }
 
  private:
-  // Runs a handler; an escaping error goes to the general error report.
-  void Guarded(void (TForm1::*handler)());
   // True when RecipList has a selection as the main window's checks see it.
   bool RecipientSelected();
 
