@@ -121,8 +121,7 @@ void TEncryptForm::FormCreate() {
     } catch (const std::exception&) {
       // An unreadable configuration leaves the location empty; the lists then report it.
     }
-    sendlist.Filename = PGP.PGPPath + "quillet.sec";
-    RecipList.Filename = PGP.PGPPath + "quillet.key";
+    TForm1::NameListings(PGP, RecipList, sendlist);
     PGP.Forcecheck = pgp::forcetype::NoForce;
     PGP.RefreshKeyListings();
     sendlist.LoadKeys();

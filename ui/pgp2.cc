@@ -156,8 +156,7 @@ void TForm1::ReadConfiguration() {
   const SplitFile pgp = ReadPgpLocation(config);
   PGP.PGPProg = pgp.file;
   PGP.PGPPath = pgp.directory;
-  SendList.Filename = PGP.PGPPath + "quillet.sec";
-  RecipList.Filename = PGP.PGPPath + "quillet.key";
+  NameListings(PGP, RecipList, SendList);
   RefreshKeyLists(pgp::forcetype::NoForce);
 }
 
@@ -175,10 +174,15 @@ bool TForm1::SelectPgpProgram(host::Program& program, gui::OpenFileSettings& dia
   pgp.PGPProg = location.file;
   pgp.PGPPath = location.directory;
   WriteConfiguration(WindowsDir(system) + "quillet.ini", program_path, pgp.PGPPath + pgp.PGPProg);
-  senders.Filename = pgp.PGPPath + "quillet.sec";
-  recipients.Filename = pgp.PGPPath + "quillet.key";
+  NameListings(pgp, recipients, senders);
   pgp.WriteKeyListBatch();
   return true;
+}
+
+void TForm1::NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients,
+                          pgp::TPGPList& senders) {
+  recipients.Filename = pgp.PGPPath + "quillet.key";
+  senders.Filename = pgp.PGPPath + "quillet.sec";
 }
 
 void TForm1::SetupClick() {
