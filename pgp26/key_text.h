@@ -1,0 +1,25 @@
+// How keys are named in messages and listings: PGP's short key IDs and dates.
+#ifndef QUILLET_PGP26_KEY_TEXT_H_
+#define QUILLET_PGP26_KEY_TEXT_H_
+
+#include <gpgme.h>
+
+#include <string>
+
+namespace pgp26 {
+
+// The last 8 hex digits of a key ID or fingerprint, in upper case.
+std::string ShortKeyId(const char* key_id);
+
+// "YYYY/MM/DD", or "YYYY/MM/DD HH:MM" with `with_time`, in UTC.
+std::string UtcDate(long timestamp, bool with_time = false);
+
+// The key's first user ID, or "" when it has none.
+std::string FirstUserId(gpgme_key_t key);
+
+// "3072-bit key, key ID 0A1B2C3D, created 2026/01/01".
+std::string KeySummary(gpgme_key_t key);
+
+}  // namespace pgp26
+
+#endif  // QUILLET_PGP26_KEY_TEXT_H_

@@ -1,0 +1,149 @@
+// pgp: the classic PGP 2.6 command line, performed with GnuPG through GPGME.
+//
+//   pgp [+force] [-z "pass phrase"] -kv [userid] [secring.pgp]
+//   pgp -ka keyfile | -kxa userid keyfile | -kr userid | -kg
+//   pgp [+force] [-z "pass phrase"] -{e|se|s|c}[a][t][w] file [recipient...] [-u signer]
+//   pgp [+force] [-z "pass phrase"] file         (decrypts file.asc or file.pgp into file)
+//
+// The key rings are those of the GnuPG home $PGPPATH, or of the folder that holds this program.
+#include <gpgme.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pgp26/commands.h"
+#include "pgp26/console.h"
+#include "pgp26/failure.h"
+#include "pgp26/session.h"
+
+namespace pgp26 {
+namespace {
+
+struct Arguments {
+  bool force = false;
+  std::optional<std::string> pass_phrase;
+  std::optional<std::string> signer;
+  std::string command;  // without its '-'; empty for decryption
+  std::vector<std::string> operands;
+};
+
+constexpr char kUsage[] =
+    "usage: pgp [+force] [-z pass] {-e|-se|-s|-c}[a][t][w] file [userid...] [-u signer]\n"
+    "       pgp [+force] [-z pass] file\n"
+    "       pgp -kv [userid] [secring.pgp] | -ka file | -kxa userid file | -kr userid | -kg";
+
+Arguments Parse(const std::vector<std::string>& args) {
+  Arguments parsed;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-z" || arg == "-u") {
+      if (i + 1 == args.size()) throw Failure(kBadArgument, "Option " + arg + " needs a value.");
+      (arg == "-z" ? parsed.pass_phrase : parsed.signer) = args[++i];
+    } else if (arg.starts_with("+")) {
+      if (arg != "+force" && arg != "+force=on" && arg != "+batchmode")
+        throw Failure(kBadArgument, "Unknown option '" + arg + "'.");
+      parsed.force = parsed.force || arg.starts_with("+force");
+    } else if (arg.size() > 1 && arg[0] == '-' && parsed.command.empty()) {
+      parsed.command = arg.substr(1);
+    } else {
+      parsed.operands.push_back(arg);
+    }
+  }
+  return parsed;
+}
+
+std::filesystem::path PgpDirectory() {
+  if (const char* path = std::getenv("PGPPATH"); path && *path) return path;
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) throw Failure(kOtherError, "Cannot find the PGP directory; set PGPPATH.");
+  return self.parent_path();
+}
+
+// Several words of a user ID arrive as several arguments when the caller did not quote it.
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+int RunKeyCommand(Session& session, const Arguments& args) {
+  const std::string& command = args.command;
+  const std::vector<std::string>& ops = args.operands;
+  if (command == "kv" || command == "kvv") return ViewKeys(session, ops);
+  if (command == "kg" && ops.empty()) return GenerateKey(session);
+  if (command == "ka" && ops.size() == 1) return AddKeys(session, ops[0]);
+  if (command == "kr" && !ops.empty()) return RemoveKey(session, Joined(ops), args.force);
+  if ((command == "kxa" || command == "kx") && ops.size() >= 2) {
+    const std::vector<std::string> words(ops.begin(), ops.end() - 1);
+    return ExtractKey(session, Joined(words), ops.back(), command == "kxa", args.force);
+  }
+  throw Failure(kBadArgument, kUsage);
+}
+
+int RunMessageCommand(Session& session, const Arguments& args) {
+  EncryptRequest request;
+  for (const char letter : args.command) {
+    bool* flag = letter == 'e'   ? &request.encrypt
+                 : letter == 's' ? &request.sign
+                 : letter == 'c' ? &request.conventional
+                 : letter == 'a' ? &request.armor
+                 : letter == 't' ? &request.text
+                 : letter == 'w' ? &request.wipe
+                                 : nullptr;
+    if (!flag) throw Failure(kBadArgument, "Unknown command '-" + args.command + "'.\n" + kUsage);
+    *flag = true;
+  }
+  const bool valid =
+      request.conventional ? !request.encrypt && !request.sign : request.encrypt || request.sign;
+  if (!valid || args.operands.empty()) throw Failure(kBadArgument, kUsage);
+  request.force = args.force;
+  request.file = args.operands[0];
+  request.recipients.assign(args.operands.begin() + 1, args.operands.end());
+  request.signer = args.signer;
+  if (!request.encrypt && !request.recipients.empty())
+    throw Failure(kBadArgument, "Only encryption takes recipients.\n" + std::string(kUsage));
+  return Encrypt(session, request);
+}
+
+int Run(const std::vector<std::string>& argv) {
+  const Arguments args = Parse(argv);
+  if (args.command.empty() && args.operands.size() != 1) throw Failure(kBadArgument, kUsage);
+  if (gpgme_engine_check_version(GPGME_PROTOCOL_OpenPGP))
+    throw Failure(kOtherError, "GnuPG is not installed.");
+  gpgme_engine_info_t engine = nullptr;
+  gpgme_get_engine_info(&engine);
+  std::fprintf(stderr, "pgp: classic PGP commands performed by GnuPG %s\n",
+               engine && engine->version ? engine->version : "");
+
+  std::optional<std::string> pass_phrase = args.pass_phrase;
+  if (const char* env = std::getenv("PGPPASS"); !pass_phrase && env) pass_phrase = env;
+  Session session(PgpDirectory(), pass_phrase);
+  if (args.command.empty()) return Decrypt(session, args.operands[0], args.force);
+  if (args.command.starts_with("k")) return RunKeyCommand(session, args);
+  return RunMessageCommand(session, args);
+}
+
+}  // namespace
+}  // namespace pgp26
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  gpgme_check_version(nullptr);
+  try {
+    return pgp26::Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const pgp26::Failure& failure) {
+    std::fflush(stdout);
+    pgp26::Notice(failure.what());
+    return failure.code();
+  } catch (const std::exception& error) {
+    std::fflush(stdout);
+    pgp26::Notice(std::string("pgp: ") + error.what());
+    return pgp26::kOtherError;
+  }
+}

@@ -1,0 +1,238 @@
+#include "pgp26/session.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+
+#include "pgp26/console.h"
+#include "pgp26/failure.h"
+
+extern char** environ;
+
+namespace pgp26 {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The agent binds sockets named like this one inside the home when no runtime folder exists.
+constexpr std::string_view kLongestSocketName = "/S.gpg-agent.browser";
+constexpr std::size_t kSocketPathLimit = sizeof(sockaddr_un{}.sun_path) - 1;
+constexpr int kConsoleTries = 3;
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+bool IsHex(std::string_view text) {
+  if (text.empty()) return false;
+  for (const char c : text)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+void PrepareHome(const fs::path& home) {
+  std::error_code error;
+  if (!fs::exists(home, error)) {
+    fs::create_directories(home, error);
+    fs::permissions(home, fs::perms::owner_all, error);
+  }
+  if (!fs::is_directory(home, error))
+    throw Failure(kOtherError, "The PGP directory '" + home.string() + "' does not exist.");
+  // Caching stays off so that a pass phrase is never remembered from one run to the next.
+  const fs::path conf = home / "gpg-agent.conf";
+  if (fs::exists(conf, error)) return;
+  std::ofstream out(conf, std::ios::binary);
+  out << "default-cache-ttl 0\nmax-cache-ttl 0\nallow-loopback-pinentry\n";
+  if (!out.flush()) throw Failure(kOtherError, "Cannot write '" + conf.string() + "'.");
+}
+
+// GnuPG puts the agent's sockets under a per-user runtime folder when there is one.
+bool HasRuntimeSocketFolder() {
+  const std::string uid = std::to_string(getuid());
+  std::error_code error;
+  return fs::is_directory("/run/user/" + uid, error) ||
+         fs::is_directory("/var/run/user/" + uid, error);
+}
+
+// A short name in /tmp for a home whose socket paths would be too long: a symbolic link of this
+// user's own, named after a hash of the home so that every run in that home finds the same one.
+std::string ShortAlias(const fs::path& home) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const unsigned char c : home.string()) hash = (hash ^ c) * 1099511628211ull;
+  char name[64];
+  std::snprintf(name, sizeof name, "/tmp/pgp26-%u-%016llx", static_cast<unsigned>(getuid()),
+                static_cast<unsigned long long>(hash));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    struct stat info {};
+    if (lstat(name, &info) == 0) {
+      std::error_code error;
+      const bool ours = S_ISLNK(info.st_mode) && info.st_uid == getuid();
+      if (ours && fs::read_symlink(name, error) == home) return name;
+      if (!ours) break;
+      fs::remove(name, error);
+    }
+    std::error_code error;
+    fs::create_directory_symlink(home, name, error);
+    if (!error) return name;
+  }
+  throw Failure(kOtherError, std::string("Cannot make the short home name '") + name + "'.");
+}
+
+void StopAgent(const std::string& gnupg_home) {
+  const char* gpgconf = gpgme_get_dirinfo("gpgconf-name");
+  if (!gpgconf) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string args[] = {gpgconf, "--homedir", gnupg_home, "--kill", "gpg-agent"};
+  char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
+                  args[3].data(), args[4].data(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, gpgconf, &actions, nullptr, argv, environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+}  // namespace
+
+bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
+  if (pattern.empty()) return true;
+  const std::string wanted = Lower(pattern);
+  if (wanted.size() > 2 && wanted.starts_with("0x") && IsHex(wanted.substr(2))) {
+    for (gpgme_subkey_t sub = key->subkeys; sub; sub = sub->next)
+      if (sub->fpr && Lower(sub->fpr).ends_with(wanted.substr(2))) return true;
+    return false;
+  }
+  const bool address = wanted.size() > 2 && wanted.front() == '<' && wanted.back() == '>';
+  for (gpgme_user_id_t uid = key->uids; uid; uid = uid->next) {
+    if (address ? (uid->email && "<" + Lower(uid->email) + ">" == wanted)
+                : (uid->uid && Lower(uid->uid).find(wanted) != std::string::npos))
+      return true;
+  }
+  return false;
+}
+
+Session::Session(const fs::path& home, std::optional<std::string> pass_phrase)
+    : home_(home), gnupg_home_(home.string()), pass_phrase_(std::move(pass_phrase)) {
+  PrepareHome(home_);
+  if (!HasRuntimeSocketFolder() &&
+      gnupg_home_.size() + kLongestSocketName.size() > kSocketPathLimit) {
+    gnupg_home_ = ShortAlias(home_);
+    alias_ = true;
+  }
+}
+
+Session::~Session() {
+  // Nobody could reach an agent started under the alias by the home's own name, so it does
+  // not outlive the run.
+  if (!alias_) return;
+  StopAgent(gnupg_home_);
+  std::error_code error;
+  fs::remove(gnupg_home_, error);
+}
+
+Context Session::NewContext() {
+  gpgme_ctx_t raw = nullptr;
+  if (const gpgme_error_t error = gpgme_new(&raw))
+    throw Failure(kOtherError, "Cannot start GnuPG: " + ErrorText(error));
+  Context ctx(raw);
+  gpgme_error_t error = gpgme_set_protocol(raw, GPGME_PROTOCOL_OpenPGP);
+  if (!error)
+    error = gpgme_ctx_set_engine_info(raw, GPGME_PROTOCOL_OpenPGP, nullptr, gnupg_home_.c_str());
+  if (!error) error = gpgme_set_pinentry_mode(raw, GPGME_PINENTRY_MODE_LOOPBACK);
+  if (error) throw Failure(kOtherError, "Cannot set up GnuPG: " + ErrorText(error));
+  gpgme_set_keylist_mode(raw, GPGME_KEYLIST_MODE_LOCAL);
+  gpgme_set_passphrase_cb(raw, &Session::PassPhraseCallback, this);
+  return ctx;
+}
+
+gpgme_error_t Session::PassPhraseCallback(void* hook, const char* uid_hint,
+                                          const char* /*passphrase_info*/, int prev_was_bad,
+                                          int fd) {
+  return static_cast<Session*>(hook)->AnswerPassPhrase(uid_hint, prev_was_bad != 0, fd);
+}
+
+gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad, int fd) {
+  asked_ = true;
+  if (prev_was_bad) {
+    refused_ = true;
+    Notice("Error:  Bad pass phrase.");
+  }
+  std::string phrase;
+  if (pass_phrase_) {
+    if (refused_) return gpg_error(GPG_ERR_CANCELED);
+    phrase = *pass_phrase_;
+  } else {
+    if (console_tries_ >= kConsoleTries) return gpg_error(GPG_ERR_CANCELED);
+    ++console_tries_;
+    // The hint is the key ID followed by the user ID.
+    std::string user = uid_hint ? uid_hint : "";
+    const std::size_t blank = user.find(' ');
+    user = blank == std::string::npos ? std::string() : user.substr(blank + 1);
+    const std::string prompt =
+        user.empty() ? std::string()
+                     : "You need a pass phrase to unlock your secret key.\nKey for user ID \"" +
+                           user + "\"\n\n";
+    const std::optional<std::string> answer = AskSecret(prompt + "Enter pass phrase: ");
+    if (!answer) return gpg_error(GPG_ERR_CANCELED);
+    phrase = *answer;
+  }
+  phrase += '\n';
+  if (gpgme_io_writen(fd, phrase.data(), phrase.size()) != 0) return gpg_error(GPG_ERR_CANCELED);
+  return 0;
+}
+
+gpgme_error_t Session::RunWithPassPhrase(const std::function<gpgme_error_t()>& operation) {
+  for (;;) {
+    asked_ = refused_ = false;
+    const gpgme_error_t error = operation();
+    const gpgme_err_code_t code = gpgme_err_code(error);
+    pass_phrase_failed_ =
+        error && asked_ &&
+        (refused_ || code == GPG_ERR_BAD_PASSPHRASE || code == GPG_ERR_CANCELED ||
+         code == GPG_ERR_BAD_KEY || code == GPG_ERR_DECRYPT_FAILED || code == GPG_ERR_NO_SECKEY);
+    if (!pass_phrase_failed_ || pass_phrase_ || console_tries_ >= kConsoleTries) return error;
+    if (!refused_) Notice("Error:  Bad pass phrase.");
+  }
+}
+
+std::vector<Key> Session::ListKeys(bool secret) {
+  const Context ctx = NewContext();
+  std::vector<Key> keys;
+  gpgme_error_t error = gpgme_op_keylist_start(ctx.get(), nullptr, secret ? 1 : 0);
+  while (!error) {
+    gpgme_key_t key = nullptr;
+    error = gpgme_op_keylist_next(ctx.get(), &key);
+    if (!error) keys.emplace_back(key);
+  }
+  gpgme_op_keylist_end(ctx.get());
+  if (gpgme_err_code(error) != GPG_ERR_EOF)
+    throw Failure(kKeyViewError, "Cannot read the key ring: " + ErrorText(error));
+  return keys;
+}
+
+Key Session::FindKey(std::string_view pattern, bool secret, Usage usage) {
+  for (Key& key : ListKeys(secret)) {
+    if (!MatchesUserId(key.get(), pattern)) continue;
+    if (usage == Usage::kAny) return std::move(key);
+    if (key->revoked || key->expired || key->disabled || key->invalid) continue;
+    if (usage == Usage::kEncrypt ? key->can_encrypt : key->can_sign) return std::move(key);
+  }
+  return nullptr;
+}
+
+}  // namespace pgp26

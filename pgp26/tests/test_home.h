@@ -1,0 +1,64 @@
+// A temporary GnuPG home with the fixture keys, and runs of pgp and gpg in it.
+//
+// The fixtures were made once with gpg --batch --quick-gen-key and exported armoured:
+//   alice.asc          Alice Example <alice@example.com> (and Alice Work <alice@work.example>),
+//                      RSA 3072, public and secret key, pass phrase "alice pass"
+//   bob.asc            Bob Builder <bob@example.org>, Ed25519/Cv25519, public and secret key,
+//                      pass phrase "bob pass"
+//   carol-revoked.asc  Carol Revoked <carol@example.net>, public key only, revoked
+#ifndef QUILLET_PGP26_TESTS_TEST_HOME_H_
+#define QUILLET_PGP26_TESTS_TEST_HOME_H_
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace pgp26_test {
+
+struct RunResult {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` with standard input `input`, the environment of the tests without PGPPASS and
+// PGPPATH plus `env` (NAME=VALUE entries), and waits for it.
+RunResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
+                     const std::vector<std::string>& env = {});
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& text);
+std::filesystem::path Fixture(const std::string& name);
+
+// For a home without keys.
+inline const std::vector<std::string> kNoKeys;
+
+class TestHome {
+ public:
+  // A home under /tmp with a small s2k count, holding the keys of the given fixture files.
+  explicit TestHome(const std::vector<std::string>& fixtures = {"alice.asc", "bob.asc",
+                                                                "carol-revoked.asc"});
+  // An empty home, not even with an agent configuration, at `sub_path` in a new folder.
+  static TestHome Bare(const std::string& sub_path);
+  ~TestHome();
+  TestHome(TestHome&& other) noexcept;
+  TestHome(const TestHome&) = delete;
+  TestHome& operator=(const TestHome&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+  // pgp with PGPPATH set to this home.
+  RunResult Pgp(const std::vector<std::string>& args, const std::string& input = "") const;
+  // gpg in batch mode with loopback pass phrases in this home.
+  RunResult Gpg(const std::vector<std::string>& args, const std::string& input = "") const;
+
+ private:
+  TestHome(std::filesystem::path path, std::filesystem::path root);
+  std::filesystem::path path_;
+  std::filesystem::path root_;  // removed as a whole at the end
+};
+
+}  // namespace pgp26_test
+
+#endif  // QUILLET_PGP26_TESTS_TEST_HOME_H_
