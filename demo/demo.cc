@@ -1,12 +1,15 @@
-// The whole system at work on Linux: the simulated mail client loads Quillet, a user encrypts a
-// mail with two attachments for Bob, and Bob decrypts it into a note. Every step is printed as a
-// person would see it. Usage: quillet_demo PGP-PROGRAM (drive C: is $QUILLET_ROOT).
+// The whole system at work on Linux: the simulated mail client loads Quillet, Alice encrypts and
+// signs a mail with two attachments for Bob, and Bob decrypts it into a note. Every step is
+// printed as a person would see it. Usage: quillet_demo PGP-PROGRAM ALICE-KEYS BOB-KEYS, where the
+// key files hold each user's armoured public and secret key (pass phrases "alice pass" and
+// "bob pass"); drive C: is $QUILLET_ROOT.
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 
+#include "base/error.h"
 #include "host/program.h"
 #include "mailsim/c3pohost.h"
 #include "mailsim/mail_client.h"
@@ -38,17 +41,22 @@ void ShowItem(const mailsim::Item& item) {
   for (const mailsim::Attachment& a : item.attachments) Show("Attachment " + a.name, a.bytes);
 }
 
-int Run(const std::string& pgp_program) {
+// The user's choice in a list: the line that holds this address.
+int LineOf(gui::ListBox& list, const std::string& address) {
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.Item(i).find(address) != std::string::npos) return i;
+  throw Error("the list shows no key of " + address);
+}
+
+int Run(const std::string& pgp_program, const std::vector<std::string>& key_files) {
   const std::filesystem::path root = std::getenv("QUILLET_ROOT");
   const std::filesystem::path pgp_dir = root / "PGP";
   std::filesystem::create_directories(pgp_dir);
-  std::filesystem::copy_file(pgp_program, pgp_dir / "pgp",
-                             std::filesystem::copy_options::overwrite_existing);
-  setenv("FAKEPGP_KEYS", (pgp_dir / "keyring.txt").c_str(), 1);
-  std::ofstream(pgp_dir / "keyring.txt") << "pub|1024|22222222|2026/01/01|Me <me@example.com>\n"
-                                            "sec|1024|22222222|2026/01/01|Me <me@example.com>\n"
-                                            "pub|1024|11111111|2026/01/01|Bob <bob@example.com>\n"
-                                            "sec|1024|11111111|2026/01/01|Bob <bob@example.com>\n";
+  const std::string pgp = (pgp_dir / "pgp").string();
+  std::filesystem::copy_file(pgp_program, pgp, std::filesystem::copy_options::overwrite_existing);
+  Say("Both users' keys go onto the key ring in the PGP directory");
+  for (const std::string& keys : key_files)
+    if (std::system((pgp + " -ka " + keys).c_str()) != 0) throw Error("cannot import " + keys);
 
   linux_platform::FileRegistry registry((root / "registry.reg").string());
   linux_platform::ProcessCom com(registry);
@@ -59,15 +67,15 @@ int Run(const std::string& pgp_program) {
   host::Program program({com, registry, System::Default(), gui, processes});
 
   Say("GroupWise starts and loads Quillet");
-  mailsim::MailClient client({"me@example.com", "Me"});
-  client.AddUser({"bob@example.com", "Bob"});
+  mailsim::MailClient client({"alice@example.com", "Alice"});
+  client.AddUser({"bob@example.org", "Bob"});
   client.Register(com, registry);
   program.Start({"-Embedding"});
   mailsim::C3POHost host(com);
   host.Start();
   client.SetViewObserver([&host](const mailsim::View& view) { host.OpenWindow(view.context); });
 
-  Say("Me opens a new mail; GroupWise adds Quillet's menu to its window");
+  Say("Alice opens a new mail; GroupWise adds Quillet's menu to its window");
   client.NewMail();
   for (const mailsim::MenuEntry& entry : host.newest_window().menu_bar.front().sub_menu)
     std::cout << "&PGP > " << entry.caption << "   (" << mailsim::C3POHost::LongPrompt(entry)
@@ -76,23 +84,23 @@ int Run(const std::string& pgp_program) {
   client.TypeBody("Meet at noon.\nBring the plans.");
   client.Attach("plans.txt", "Room 4, first floor");
   client.Attach("agenda.txt", "1. Budget\n2. Dates");
-  client.AddressTo("bob@example.com");
+  client.AddressTo("bob@example.org");
 
-  Say("Me picks &PGP > &Encrypt; the first time, Quillet asks where PGP is");
-  gui.QueueFile((pgp_dir / "pgp").string());
+  Say("Alice picks &PGP > &Encrypt; the first time, Quillet asks where PGP is");
+  gui.QueueFile(pgp);
   host.Pick("&PGP", "&Encrypt");
-  std::cout << "The dialog has no keys to show yet, so Me cancels it and picks Encrypt again.\n";
+  std::cout << "The dialog has no keys to show yet, so Alice cancels it and picks Encrypt again.\n";
   gui.Find("EncryptForm").UserClick("CancelBtn");
   gui.Settle();
   gui.QueueAnswer(gui::Answer::kOk);  // PGP lists the key rings
   host.Pick("&PGP", "&Encrypt");
   auto& dialog = gui.Find("EncryptForm");
-  const auto& recipients = dialog.list_box("RecipList").Items();
-  for (std::size_t i = 0; i < recipients.size(); ++i)
-    std::cout << "recipient list " << i << ":" << recipients[i] << "\n";
-  dialog.UserSelect("RecipList", {1});
-  dialog.UserChoose("EOption", 1);
-  dialog.UserType("Password", "my secret");
+  gui::ListBox& recipients = dialog.list_box("RecipList");
+  for (int i = 0; i < recipients.Count(); ++i)
+    std::cout << "recipient list " << i << ":" << recipients.Item(i) << "\n";
+  dialog.UserSelect("RecipList", {LineOf(recipients, "bob@example.org")});
+  dialog.UserChoose("EOption", 1);  // Encrypt and Sign
+  dialog.UserType("Password", "alice pass");
   dialog.UserClick("OKBtn");
   gui.Settle();
   Show("The mail now reads", client.NewItem().body);
@@ -100,14 +108,18 @@ int Run(const std::string& pgp_program) {
     std::cout << "attachment " << a.name << "\n";
   client.SendNewMail();
 
-  Say("Bob selects the mail in his item list and picks Decrypt this item from its context menu");
-  client.SwitchUser("bob@example.com");
-  client.ShowItemList({client.Mailbox("bob@example.com").back().id});
+  Say("Bob selects the mail in his item list, opens Quillet from its context menu, types his pass "
+      "phrase and presses Decrypt");
+  client.SwitchUser("bob@example.org");
+  client.ShowItemList({client.Mailbox("bob@example.org").back().id});
   host.OpenContextMenu("GW.MESSAGE.MAIL");
-  const mailsim::Execution decrypted = host.PickFromContextMenu("&Decrypt this item");
+  host.PickFromContextMenu("&Quillet");
+  auto& main_window = gui.Find("Form1");
+  main_window.UserType("Password", "bob pass");
+  main_window.UserClick("Decrypt");
   gui.Settle();
-  if (decrypted.result != ole::hr::kOk) {
-    std::cout << "decryption failed: " << decrypted.excep.description << "\n";
+  if (client.view().kind != mailsim::ViewKind::kOpenedItem) {
+    std::cout << "No note arrived.\n";
     return 1;
   }
   Say("The note that arrives for Bob");
@@ -123,9 +135,14 @@ int Run(const std::string& pgp_program) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || !std::getenv("QUILLET_ROOT")) {
-    std::cerr << "usage: QUILLET_ROOT=DIR quillet_demo PGP-PROGRAM\n";
+  if (argc != 4 || !std::getenv("QUILLET_ROOT")) {
+    std::cerr << "usage: QUILLET_ROOT=DIR quillet_demo PGP-PROGRAM ALICE-KEYS BOB-KEYS\n";
     return 2;
   }
-  return Run(argv[1]);
+  try {
+    return Run(argv[1], {argv[2], argv[3]});
+  } catch (const std::exception& e) {
+    std::cerr << "quillet_demo: " << e.what() << "\n";
+    return 1;
+  }
 }
