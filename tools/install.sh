@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quillet needs on Debian 12, as root.
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev gnupg libgpgme-dev)
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config gnupg libgpgme-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
