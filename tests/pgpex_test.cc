@@ -31,7 +31,8 @@ class TPGPTest : public ::testing::Test {
     pgp_.PGPProg = "pgp";
     setenv("FAKEPGP_LOG", (tp_.dir.path() / "args").c_str(), 1);
     setenv("FAKEPGP_KEYS", (tp_.dir.path() / "keys").c_str(), 1);
-    unsetenv("FAKEPGP_EXIT");
+    for (const char* name : {"FAKEPGP_EXIT", "FAKEPGP_FAIL", "FAKEPGP_DELAY", "FAKEPGP_PASS"})
+      unsetenv(name);
   }
 
   // The arguments of each run, as the test program recorded them.
