@@ -1,0 +1,359 @@
+#include "platform/win32/ole_bridge.h"
+
+#include <cstring>
+#include <vector>
+
+namespace quillet::win32 {
+
+namespace {
+
+// Asked of an IDispatch to find out whether it is one of the program's own objects.
+// {4E0B6A35-3C1F-4A9D-9A2B-6F3E1D7C5B21}
+const IID kExposedIid = {
+    0x4e0b6a35, 0x3c1f, 0x4a9d, {0x9a, 0x2b, 0x6f, 0x3e, 0x1d, 0x7c, 0x5b, 0x21}};
+
+std::string FromBstr(BSTR text) {
+  return text ? ToAnsi(text, SysStringLen(text)) : std::string();
+}
+
+// The program's automation object as an IDispatch.
+class Exposed final : public IDispatch {
+ public:
+  explicit Exposed(ole::Ref<ole::Dispatch> object) : object_(std::move(object)) {}
+
+  const ole::Ref<ole::Dispatch>& object() const { return object_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+        IsEqualIID(iid, kExposedIid)) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = object_->GetTypeInfoCount();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    *info = nullptr;
+    return object_->GetTypeInfo(index);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                          DISPID* ids) override {
+    std::vector<std::string> ansi;
+    for (UINT i = 0; i < count; ++i) ansi.push_back(ToAnsi(names[i]));
+    std::vector<ole::DispId> found;
+    const HRESULT result = object_->GetIDsOfNames(ansi, &found);
+    for (UINT i = 0; i < count; ++i) ids[i] = i < found.size() ? found[i] : DISPID_UNKNOWN;
+    return result;
+  }
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* excep, UINT* arg_error) override {
+    const UINT count = params ? params->cArgs : 0;
+    // Storage for by-reference arguments, written back after the call.
+    std::vector<std::string> strings(count);
+    std::vector<std::int32_t> integers(count);
+    ole::DispParams ours;
+    for (UINT i = 0; i < count; ++i) {
+      const VARIANT& arg = params->rgvarg[i];
+      if (arg.vt == (VT_BYREF | VT_BSTR)) {
+        strings[i] = FromBstr(*arg.pbstrVal);
+        ours.args.emplace_back(&strings[i]);
+      } else if (arg.vt == (VT_BYREF | VT_I4)) {
+        integers[i] = *arg.plVal;
+        ours.args.emplace_back(&integers[i]);
+      } else {
+        ours.args.push_back(FromVariant(arg));
+      }
+    }
+    if (params)
+      ours.named.assign(params->rgdispidNamedArgs, params->rgdispidNamedArgs + params->cNamedArgs);
+
+    ole::Value answer;
+    ole::ExcepInfo info;
+    std::uint32_t position = 0;
+    const HRESULT hr =
+        object_->Invoke(id, flags, ours, result ? &answer : nullptr, &info, &position);
+    for (UINT i = 0; i < count; ++i) {
+      VARIANT& arg = params->rgvarg[i];
+      if (arg.vt == (VT_BYREF | VT_BSTR)) {
+        SysFreeString(*arg.pbstrVal);
+        *arg.pbstrVal = Bstr(strings[i]).detach();
+      } else if (arg.vt == (VT_BYREF | VT_I4)) {
+        *arg.plVal = integers[i];
+      }
+    }
+    if (hr == DISP_E_EXCEPTION && excep) {
+      std::memset(excep, 0, sizeof *excep);
+      excep->bstrSource = Bstr(info.source).detach();
+      excep->bstrDescription = Bstr(info.description).detach();
+      excep->scode = info.scode;
+    }
+    if (arg_error) *arg_error = position;
+    if (SUCCEEDED(hr) && result) {
+      VariantInit(result);
+      ToVariant(answer, result);
+    }
+    return hr;
+  }
+
+ private:
+  ~Exposed() = default;
+
+  ole::Ref<ole::Dispatch> object_;
+  ULONG refs_ = 1;
+};
+
+// A COM object behind the program's dispatch interface.
+class Client final : public ole::Dispatch {
+ public:
+  explicit Client(IDispatch* object) : object_(object) { object->AddRef(); }
+
+  ole::HResult GetIDsOfNames(const std::vector<std::string>& names,
+                             std::vector<ole::DispId>* ids) override {
+    std::vector<std::wstring> wide;
+    for (const std::string& name : names) {
+      Bstr text(name);
+      wide.emplace_back(text.get(), SysStringLen(text.get()));
+    }
+    std::vector<LPOLESTR> pointers;
+    for (std::wstring& name : wide) pointers.push_back(name.data());
+    std::vector<DISPID> found(names.size(), DISPID_UNKNOWN);
+    const HRESULT hr =
+        object_->GetIDsOfNames(IID_NULL, pointers.data(), static_cast<UINT>(pointers.size()),
+                               LOCALE_SYSTEM_DEFAULT, found.data());
+    ids->assign(found.begin(), found.end());
+    return hr;
+  }
+
+  ole::HResult Invoke(ole::DispId id, std::uint16_t flags, ole::DispParams& params,
+                      ole::Value* result, ole::ExcepInfo* excep,
+                      std::uint32_t* arg_error) override {
+    const std::size_t count = params.args.size();
+    std::vector<VARIANT> args(count);
+    std::vector<BSTR> strings(count, nullptr);
+    std::vector<LONG> integers(count, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      VariantInit(&args[i]);
+      const ole::Value& arg = params.args[i];
+      if (arg.type() == ole::VarType::kStringRef) {
+        strings[i] = Bstr(*arg.AsStringRef()).detach();
+        args[i].vt = VT_BYREF | VT_BSTR;
+        args[i].pbstrVal = &strings[i];
+      } else if (arg.type() == ole::VarType::kIntRef) {
+        integers[i] = *arg.AsIntRef();
+        args[i].vt = VT_BYREF | VT_I4;
+        args[i].plVal = &integers[i];
+      } else {
+        ToVariant(arg, &args[i]);
+      }
+    }
+    std::vector<DISPID> named(params.named.begin(), params.named.end());
+    DISPPARAMS dispatch_params{args.data(), named.data(), static_cast<UINT>(count),
+                               static_cast<UINT>(named.size())};
+    Variant answer;
+    EXCEPINFO info{};
+    UINT position = 0;
+    const HRESULT hr = object_->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, flags, &dispatch_params,
+                                       result ? answer.get() : nullptr, &info, &position);
+    for (std::size_t i = 0; i < count; ++i) {
+      const ole::Value& arg = params.args[i];
+      if (arg.type() == ole::VarType::kStringRef) {
+        *arg.AsStringRef() = FromBstr(strings[i]);
+        SysFreeString(strings[i]);
+      } else if (arg.type() == ole::VarType::kIntRef) {
+        *arg.AsIntRef() = integers[i];
+      } else {
+        VariantClear(&args[i]);
+      }
+    }
+    if (hr == DISP_E_EXCEPTION) {
+      if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+      if (excep)
+        *excep = {FromBstr(info.bstrSource), FromBstr(info.bstrDescription),
+                  info.scode ? info.scode : E_FAIL};
+      SysFreeString(info.bstrSource);
+      SysFreeString(info.bstrDescription);
+      SysFreeString(info.bstrHelpFile);
+    }
+    if (arg_error) *arg_error = position;
+    if (SUCCEEDED(hr) && result) *result = FromVariant(*answer.get());
+    return hr;
+  }
+
+  // The COM object itself, with a reference for the caller.
+  IDispatch* Share() {
+    object_->AddRef();
+    return object_.get();
+  }
+
+  std::uint32_t GetTypeInfoCount() override {
+    UINT count = 0;
+    object_->GetTypeInfoCount(&count);
+    return count;
+  }
+  ole::HResult GetTypeInfo(std::uint32_t index) override {
+    ComPtr<ITypeInfo> info;
+    return object_->GetTypeInfo(index, LOCALE_SYSTEM_DEFAULT, info.out());
+  }
+
+ private:
+  ComPtr<IDispatch> object_;
+};
+
+// The program's class factory as an IClassFactory.
+class ExposedFactory final : public IClassFactory {
+ public:
+  explicit ExposedFactory(ole::Ref<ole::ClassFactory> factory) : factory_(std::move(factory)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    *out = nullptr;
+    const ole::Interface which = IsEqualIID(iid, IID_IUnknown)    ? ole::Interface::kUnknown
+                                 : IsEqualIID(iid, IID_IDispatch) ? ole::Interface::kDispatch
+                                                                  : ole::Interface::kOther;
+    ole::Ref<ole::Dispatch> object;
+    const HRESULT hr = factory_->CreateInstance(outer != nullptr, which, &object);
+    if (FAILED(hr)) return hr;
+    *out = Expose(object);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    return factory_->LockServer(lock != FALSE);
+  }
+
+ private:
+  ~ExposedFactory() = default;
+
+  ole::Ref<ole::ClassFactory> factory_;
+  ULONG refs_ = 1;
+};
+
+}  // namespace
+
+Bstr::Bstr(const std::string& ansi) {
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  b_ = SysAllocStringLen(nullptr, length);
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), b_, length);
+}
+
+std::string ToAnsi(const wchar_t* wide, int length) {
+  if (!wide) return {};
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string ansi(size, '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.data(), size, nullptr, nullptr);
+  if (length < 0 && !ansi.empty()) ansi.pop_back();  // the terminating zero
+  return ansi;
+}
+
+void ToVariant(const ole::Value& value, VARIANT* out) {
+  VariantInit(out);
+  switch (value.type()) {
+    case ole::VarType::kEmpty:
+      break;
+    case ole::VarType::kBool:
+      out->vt = VT_BOOL;
+      out->boolVal = value.AsBool() ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case ole::VarType::kInt:
+      out->vt = VT_I4;
+      out->lVal = value.AsInt();
+      break;
+    case ole::VarType::kString:
+      out->vt = VT_BSTR;
+      out->bstrVal = Bstr(value.AsString()).detach();
+      break;
+    case ole::VarType::kObject:
+      out->vt = VT_DISPATCH;
+      out->pdispVal = Expose(value.AsObject());
+      break;
+    case ole::VarType::kMissing:
+      out->vt = VT_ERROR;
+      out->scode = DISP_E_PARAMNOTFOUND;
+      break;
+    case ole::VarType::kIntRef:
+    case ole::VarType::kStringRef:
+      throw ole::OleError(DISP_E_BADVARTYPE);
+  }
+}
+
+ole::Value FromVariant(const VARIANT& in) {
+  switch (in.vt) {
+    case VT_BYREF | VT_VARIANT:
+      return FromVariant(*in.pvarVal);
+    case VT_EMPTY:
+    case VT_NULL:
+      return ole::Value();
+    case VT_BOOL:
+      return ole::Value(in.boolVal != VARIANT_FALSE);
+    case VT_BSTR:
+      return ole::Value(FromBstr(in.bstrVal));
+    case VT_BYREF | VT_BSTR:
+      return ole::Value(FromBstr(*in.pbstrVal));
+    case VT_DISPATCH:
+      return in.pdispVal ? ole::Value(Wrap(in.pdispVal)) : ole::Value();
+    case VT_UNKNOWN: {
+      ComPtr<IDispatch> dispatch;
+      if (in.punkVal && SUCCEEDED(in.punkVal->QueryInterface(
+                            IID_IDispatch, reinterpret_cast<void**>(dispatch.out()))))
+        return ole::Value(Wrap(dispatch.get()));
+      return ole::Value();
+    }
+    case VT_ERROR:
+      if (in.scode == DISP_E_PARAMNOTFOUND) return ole::Value::Omitted();
+      return ole::Value(static_cast<std::int32_t>(in.scode));
+    default: {
+      // Every other number is taken as a 32-bit integer, as the system converts it.
+      Variant converted;
+      if (FAILED(VariantChangeTypeEx(converted.get(), const_cast<VARIANT*>(&in),
+                                     LOCALE_SYSTEM_DEFAULT, 0, VT_I4)))
+        throw ole::OleError(DISP_E_TYPEMISMATCH);
+      return ole::Value(static_cast<std::int32_t>(converted.get()->lVal));
+    }
+  }
+}
+
+IDispatch* Expose(const ole::Ref<ole::Dispatch>& object) {
+  if (auto* client = dynamic_cast<Client*>(object.get())) return client->Share();
+  return new Exposed(object);
+}
+
+ole::Ref<ole::Dispatch> Wrap(IDispatch* object) {
+  ComPtr<IDispatch> own;
+  if (SUCCEEDED(object->QueryInterface(kExposedIid, reinterpret_cast<void**>(own.out()))))
+    return static_cast<Exposed*>(own.get())->object();
+  return ole::MakeRef<Client>(object);
+}
+
+IClassFactory* ExposeFactory(const ole::Ref<ole::ClassFactory>& factory) {
+  return new ExposedFactory(factory);
+}
+
+}  // namespace quillet::win32

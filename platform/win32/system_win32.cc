@@ -1,0 +1,85 @@
+// System facts on Windows, and the system's message texts.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/automation.h"
+#include "platform/system.h"
+
+namespace quillet {
+
+namespace {
+
+class Win32System : public System {
+ public:
+  std::string WindowsDirectory() override {
+    std::string dir(MAX_PATH, '\0');
+    UINT length = GetWindowsDirectoryA(dir.data(), static_cast<UINT>(dir.size()));
+    if (length >= dir.size()) {  // too small: the length asked for counts the terminator
+      dir.resize(length);
+      length = GetWindowsDirectoryA(dir.data(), static_cast<UINT>(dir.size()));
+    }
+    dir.resize(length < dir.size() ? length : 0);
+    return dir;
+  }
+
+  std::string ModuleFileName() override {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+      const DWORD length =
+          GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) return std::string();
+      // A truncated name fills the whole buffer.
+      if (length < path.size()) {
+        path.resize(length);
+        return path;
+      }
+      path.resize(path.size() * 2);
+    }
+  }
+
+  char PathSeparator() override { return '\\'; }
+
+  std::string RunLogPath() override { return "c:\\quillet.log"; }
+  std::string DriveRoot() override { return "c:\\"; }
+};
+
+// FormatMessageA's text for `code`, or nothing when the system has none.
+std::string FormatSystemMessage(DWORD code) {
+  char text[2048];
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  return std::string(text, length);
+}
+
+}  // namespace
+
+System& System::Default() {
+  static Win32System system;
+  return system;
+}
+
+namespace ole {
+
+// Win32 error codes and HRESULTs share the one message table. An HRESULT that wraps a Win32 error
+// falls back to that error's text when the table has no entry for the HRESULT itself.
+std::string SystemMessage(std::int32_t code) {
+  const DWORD value = static_cast<DWORD>(code);
+  std::string text = FormatSystemMessage(value);
+  if (text.empty() && HRESULT_FACILITY(value) == FACILITY_WIN32 && (value & 0x80000000u))
+    text = FormatSystemMessage(HRESULT_CODE(value));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (!text.empty()) return text;
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(value));
+  return std::string("System error ") + hex;
+}
+
+}  // namespace ole
+}  // namespace quillet

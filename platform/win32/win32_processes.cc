@@ -1,0 +1,101 @@
+// Programs on Windows: CreateProcessA, MsgWaitForMultipleObjects and ShellExecuteA.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace quillet {
+
+namespace {
+
+// A kernel object handle, closed with its owner.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
+  ~UniqueHandle() {
+    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+class Win32Process : public Process {
+ public:
+  explicit Win32Process(UniqueHandle process) : process_(std::move(process)) {}
+
+  // The exit code alone cannot tell: STILL_ACTIVE (259) is also a code a program may end with.
+  // The process object is signalled once the program has ended, whatever its code.
+  bool Exited(std::int32_t* exit_code) override {
+    if (WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_.get(), &code)) return false;
+    *exit_code = static_cast<std::int32_t>(code);
+    return true;
+  }
+
+  HANDLE handle() const { return process_.get(); }
+
+ private:
+  UniqueHandle process_;
+};
+
+class Win32Processes : public Processes {
+ public:
+  std::int32_t Start(const std::string& command_line, int show_mode,
+                     std::unique_ptr<Process>* process) override {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEONFEEDBACK;
+    startup.wShowWindow = static_cast<WORD>(show_mode);
+    PROCESS_INFORMATION info = {};
+    // CreateProcessA may write into the command line, so it gets a copy of its own.
+    std::vector<char> line(command_line.begin(), command_line.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS, nullptr,
+                        nullptr, &startup, &info))
+      return static_cast<std::int32_t>(GetLastError());
+    UniqueHandle thread(info.hThread);
+    *process = std::make_unique<Win32Process>(UniqueHandle(info.hProcess));
+    return 0;
+  }
+
+  void WaitForExitOrInput(Process& process) override {
+    HANDLE handle = static_cast<Win32Process&>(process).handle();
+    MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+  }
+
+  // Opened without an owner window: error messages the shell shows have no parent. COM should
+  // be initialized on this thread first, since the shell may hand the file to an extension.
+  void ShellOpen(const std::string& file, const std::string& parameters,
+                 const std::string& directory, int show_mode) override {
+    ShellExecuteA(nullptr, nullptr, file.c_str(), parameters.empty() ? nullptr : parameters.c_str(),
+                  directory.empty() ? nullptr : directory.c_str(), show_mode);
+  }
+};
+
+}  // namespace
+
+Processes& Processes::Default() {
+  static Win32Processes processes;
+  return processes;
+}
+
+}  // namespace quillet

@@ -1,0 +1,24 @@
+// A child program for the process port's tests.
+//   exit_with CODE [MILLISECONDS]  sleeps that long, then ends with CODE (any 32-bit value)
+//   exit_with startup              ends with (STARTUPINFO dwFlags << 16) | wShowWindow
+//   exit_with priority             ends with its priority class
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 1000;
+  if (std::strcmp(argv[1], "startup") == 0) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoA(&startup);
+    ExitProcess((startup.dwFlags << 16) | startup.wShowWindow);
+  }
+  if (std::strcmp(argv[1], "priority") == 0) ExitProcess(GetPriorityClass(GetCurrentProcess()));
+  const auto code = static_cast<UINT>(std::strtoll(argv[1], nullptr, 0));
+  if (argc > 2) Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 0)));
+  ExitProcess(code);
+}
