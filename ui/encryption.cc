@@ -31,13 +31,10 @@ bool EncryptBody(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
   DeleteFile(armoured);
   wpo.ExecuteToken("ItemSaveMessage(\"X00\";\"" + temp + "\";AnsiText!)");
   bool ran = false;
-  try {
+  {
+    const DeletedAfterUse plain(temp);
     ran = step(temp);
-  } catch (...) {
-    DeleteFile(temp);
-    throw;
   }
-  DeleteFile(temp);  // the plain body is not needed any more
   if (!ran) return false;
   if (!std::filesystem::exists(armoured)) {
     gui.Confirm(kNotEncrypted, gui::Buttons::kOk);
@@ -64,13 +61,10 @@ void EncryptAttachments(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp
     DeleteFile(file + ".asc");
     wpo.ExecuteToken("ItemAttachmentSaveAs (\"" + item_id + "\";" + std::to_string(i) + ";\"" +
                      file + "\")");
-    try {
+    {
+      const DeletedAfterUse plain(file);
       step(file);
-    } catch (...) {
-      DeleteFile(file);
-      throw;
     }
-    DeleteFile(file);  // the plain attachment is not needed any more
     all_encrypted = all_encrypted && std::filesystem::exists(file + ".asc");
   }
   if (!all_encrypted) {

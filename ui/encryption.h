@@ -38,4 +38,17 @@ void EncryptAttachments(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp
 // Deletes a file; a missing file is no error.
 void DeleteFile(const std::string& path);
 
+// Deletes a file when it goes out of scope, however the scope is left: plain text saved for PGP
+// or written by it never outlives its use.
+class DeletedAfterUse {
+ public:
+  explicit DeletedAfterUse(std::string path) : path_(std::move(path)) {}
+  ~DeletedAfterUse() { DeleteFile(path_); }
+  DeletedAfterUse(const DeletedAfterUse&) = delete;
+  DeletedAfterUse& operator=(const DeletedAfterUse&) = delete;
+
+ private:
+  std::string path_;
+};
+
 }  // namespace quillet::ui

@@ -179,8 +179,7 @@ bool TForm1::SelectPgpProgram(host::Program& program, gui::OpenFileSettings& dia
   return true;
 }
 
-void TForm1::NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients,
-                          pgp::TPGPList& senders) {
+void TForm1::NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders) {
   recipients.Filename = pgp.PGPPath + "quillet.key";
   senders.Filename = pgp.PGPPath + "quillet.sec";
 }
@@ -294,7 +293,8 @@ void TForm1::DecryptWithPassword(const std::string& name) {
 void TForm1::DecryptItem(const channel::GwMessage& message) {
   const std::string base = PGP.PGPPath + "temppgp";
   const std::string armoured = base + ".asc";
-  DeleteFile(base);  // only this run's output may be delivered
+  DeleteFile(base);                       // only this run's output may be delivered
+  const DeletedAfterUse decrypted(base);  // the mail client takes its content at add
   WriteText(armoured, message.BodyText());
   DecryptWithPassword(base);
   try {
@@ -316,7 +316,6 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   } catch (const std::exception&) {
     // Delivery ends silently; what was done stays done.
   }
-  DeleteFile(base);  // the mail client took the decrypted body at add
   DeleteFile(armoured);
 }
 
@@ -326,6 +325,7 @@ void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note)
   for (int n = 0; n < count; ++n) {
     const std::string file = PGP.PGPPath + "doc" + std::to_string(n);
     DeleteFile(file);
+    const DeletedAfterUse decrypted(file);
     WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";" + std::to_string(n) + ";\"" + file +
                      ".asc\")");
     DecryptWithPassword(file);
@@ -337,7 +337,6 @@ void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note)
     } catch (const std::exception&) {
       // The attachment is left out of the note.
     }
-    DeleteFile(file);
   }
 }
 

@@ -57,8 +57,7 @@ class TForm1 : public Form {
   static bool SelectPgpProgram(host::Program& program, gui::OpenFileSettings& dialog,
                                pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders);
   // Points the lists at the public and the secret key listing in the PGP directory.
-  static void NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients,
-                           pgp::TPGPList& senders);
+  static void NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders);
 
   gui::Window& window() override { return *window_; }
 
