@@ -52,4 +52,5 @@ wineserver 60 -w
 status=0
 wine 300 build-win64/tests/win32/win32_port_tests.exe || status=$?
 wine 300 build-win64/tests/win32/win32_bridge_tests.exe || status=$?
+wine 300 build-win64/tests/win32/win32_gui_tests.exe || status=$?
 exit "$status"

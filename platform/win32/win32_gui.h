@@ -1,0 +1,22 @@
+// The user interface on Windows: forms rendered as real windows and controls, the system's
+// message boxes and open-file dialog, and the thread's message loop.
+#pragma once
+
+#include <memory>
+
+#include "platform/gui.h"
+
+namespace quillet::win32 {
+
+// The control made from FormSpec::controls[i] has the child-window ID kFirstControlId + i; the
+// buttons of a radio group are children of its group box, item j with the ID kFirstControlId + j.
+inline constexpr int kFirstControlId = 100;
+
+// The class name of the top-level windows made from forms.
+inline constexpr char kFormClassName[] = "QuilletForm";
+
+// A user interface of its own on the calling thread, apart from Gui::Default(); Terminate is
+// final for each.
+std::unique_ptr<gui::Gui> NewGui();
+
+}  // namespace quillet::win32

@@ -1,0 +1,1001 @@
+// Tests of the Windows user interface against the real system (or Wine). The program's forms are
+// made into windows on the main thread, which runs the event loop; a second thread plays the user:
+// it finds the windows and boxes, reads them, and clicks, types and closes through messages.
+// Every wait is bounded, and a timer on the main thread ends any loop that runs too long.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/error.h"
+#include "host/tempform.h"
+#include "platform/gui.h"
+#include "platform/win32/win32_gui.h"
+#include "ui/encrypt.h"
+#include "ui/pgp2.h"
+
+namespace quillet {
+namespace {
+
+int failed_checks = 0;
+std::mutex check_mutex;  // the user's thread checks too
+
+void Fail(const char* file, int line, const std::string& what) {
+  std::lock_guard<std::mutex> lock(check_mutex);
+  ++failed_checks;
+  std::printf("  %s:%d: %s\n", file, line, what.c_str());
+}
+
+std::string Show(const std::string& s) {
+  return "\"" + s + "\"";
+}
+std::string Show(const char* s) {
+  return Show(std::string(s));
+}
+std::string Show(const std::optional<std::string>& s) {
+  return s ? Show(*s) : "(none)";
+}
+template <typename T>
+std::string Show(const T& value);
+template <typename T>
+std::string Show(const std::vector<T>& values);
+std::string Show(gui::Answer answer) {
+  return "answer " + std::to_string(static_cast<int>(answer));
+}
+template <typename T>
+std::string Show(const std::vector<T>& values) {
+  std::string text = "{";
+  for (const T& v : values) text += (text.size() > 1 ? ", " : "") + Show(v);
+  return text + "}";
+}
+template <typename T>
+std::string Show(const T& value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+#define CHECK(condition) \
+  ((condition) ? void() : Fail(__FILE__, __LINE__, "CHECK(" #condition ") failed"))
+#define CHECK_EQ(actual, expected)                                                    \
+  do {                                                                                \
+    const auto& a_ = (actual);                                                        \
+    const auto& e_ = (expected);                                                      \
+    if (!(a_ == e_))                                                                  \
+      Fail(__FILE__, __LINE__, #actual " is " + Show(a_) + ", expected " + Show(e_)); \
+  } while (0)
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Polls until `condition` holds, for at most `seconds`.
+bool WaitFor(const std::function<bool()>& condition, double seconds = 5) {
+  const Clock::time_point start = Clock::now();
+  while (!condition()) {
+    if (SecondsSince(start) > seconds) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+// --- Reading windows from the user's thread ---
+
+std::string Text(HWND window) {
+  char text[1024] = {};
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                           SMTO_ABORTIFHUNG, 3000, &length))
+    return "(no answer)";
+  return std::string(text, length);
+}
+
+std::string ClassOf(HWND window) {
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+LRESULT Send(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 3000, &result);
+  return static_cast<LRESULT>(result);
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM found) {
+  reinterpret_cast<std::vector<HWND>*>(found)->push_back(child);
+  return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> children;
+  EnumChildWindows(parent, &CollectChild, reinterpret_cast<LPARAM>(&children));
+  return children;
+}
+
+// A visible top-level window of this class and caption, waited for.
+HWND Await(const char* class_name, const std::string& caption, double seconds = 5) {
+  HWND found = nullptr;
+  WaitFor(
+      [&] {
+        found = FindWindowA(class_name, caption.c_str());
+        return found && IsWindowVisible(found);
+      },
+      seconds);
+  return found && IsWindowVisible(found) ? found : nullptr;
+}
+
+constexpr char kBoxClass[] = "#32770";
+
+HWND AwaitBox(const std::string& caption) {
+  return Await(kBoxClass, caption);
+}
+
+bool AwaitGone(HWND window) {
+  return WaitFor([window] { return !IsWindow(window) || !IsWindowVisible(window); });
+}
+
+HWND Control(HWND form, int index) {
+  return GetDlgItem(form, win32::kFirstControlId + index);
+}
+
+int IndexOf(const gui::FormSpec& spec, const std::string& name) {
+  for (std::size_t i = 0; i < spec.controls.size(); ++i)
+    if (spec.controls[i].name == name) return static_cast<int>(i);
+  return -1;
+}
+
+// A press of a button, as a click does; posted, so that the user is not held up by what the
+// click opens.
+void Press(HWND button) {
+  PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+// A mouse click on an item of a list box, with the keys held (MK_CONTROL, MK_SHIFT).
+void ClickItem(HWND list, int index, WPARAM keys = 0) {
+  RECT item = {};
+  Send(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
+  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+  PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON | keys, at);
+  PostMessageA(list, WM_LBUTTONUP, keys, at);
+}
+
+// The window with the keyboard focus on the thread of the user interface.
+HWND Focus(DWORD thread) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+// --- The user's thread and the time limit ---
+
+// Runs the user's part on a thread of its own for as long as the object lives.
+class User {
+ public:
+  explicit User(std::function<void()> act) : thread_(std::move(act)) {}
+  ~User() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
+
+gui::Gui* limited_gui = nullptr;
+bool time_ran_out = false;
+
+// Ends the event loop, and any box or dialog of this thread, after `milliseconds`.
+class TimeLimit {
+ public:
+  TimeLimit(gui::Gui& gui, UINT milliseconds)
+      : timer_(SetTimer(nullptr, 0, milliseconds, &TimeLimit::Expired)) {
+    limited_gui = &gui;
+    time_ran_out = false;
+  }
+  ~TimeLimit() {
+    KillTimer(nullptr, timer_);
+    limited_gui = nullptr;
+    if (time_ran_out) Fail(__FILE__, __LINE__, "the time limit ended the event loop");
+  }
+
+ private:
+  static void CALLBACK Expired(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    time_ran_out = true;
+    EnumThreadWindows(GetCurrentThreadId(), &EndBox, 0);
+    if (limited_gui) limited_gui->Terminate();
+  }
+
+  static BOOL CALLBACK EndBox(HWND window, LPARAM) {
+    if (ClassOf(window) == kBoxClass) EndDialog(window, IDCANCEL);
+    return TRUE;
+  }
+
+  UINT_PTR timer_;
+};
+
+int ScreenDpi() {
+  const HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi;
+}
+
+RECT ClientRectOf(HWND child) {
+  RECT rect = {};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// --- Forms as windows ---
+
+// Checks the window made from `spec` against it: frame, size, every control's class, text,
+// place, font and style, and the order Tab goes through them.
+void CheckForm(const gui::FormSpec& spec) {
+  std::printf("  form %s\n", spec.name.c_str());
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  window->Show();
+  gui->ProcessMessages();
+  CHECK(window->Visible());
+  const HWND form = FindWindowA(win32::kFormClassName, spec.caption.c_str());
+  CHECK(form != nullptr);
+  if (!form) return;
+  CHECK_EQ(Text(form), spec.caption);
+  const int dpi = ScreenDpi();
+  auto scale = [&](int v) { return spec.scaled ? MulDiv(v, dpi, spec.pixels_per_inch) : v; };
+  const LONG_PTR style = GetWindowLongPtrA(form, GWL_STYLE);
+  CHECK_EQ((style & WS_THICKFRAME) != 0, spec.border == gui::Border::kSizeable);
+  CHECK_EQ((style & WS_MAXIMIZEBOX) != 0, spec.border == gui::Border::kSizeable);
+  CHECK((style & WS_CAPTION) == WS_CAPTION);
+  RECT client = {}, outer = {};
+  GetClientRect(form, &client);
+  GetWindowRect(form, &outer);
+  if (spec.client_size) {
+    CHECK_EQ(client.right, scale(spec.bounds.width));
+    CHECK_EQ(client.bottom, scale(spec.bounds.height));
+  } else {
+    CHECK_EQ(outer.right - outer.left, scale(spec.bounds.width));
+    CHECK_EQ(outer.bottom - outer.top, scale(spec.bounds.height));
+  }
+  if (spec.placement == gui::Placement::kScreenCenter) {
+    CHECK(std::abs((outer.left + outer.right) / 2 - GetSystemMetrics(SM_CXSCREEN) / 2) <= 1);
+    CHECK(std::abs((outer.top + outer.bottom) / 2 - GetSystemMetrics(SM_CYSCREEN) / 2) <= 1);
+  } else {
+    CHECK_EQ(outer.left, spec.bounds.left);
+    CHECK_EQ(outer.top, spec.bounds.top);
+  }
+
+  for (std::size_t i = 0; i < spec.controls.size(); ++i) {
+    const gui::ControlSpec& c = spec.controls[i];
+    const HWND h = Control(form, static_cast<int>(i));
+    CHECK(h != nullptr);
+    if (!h) continue;
+    const LONG_PTR s = GetWindowLongPtrA(h, GWL_STYLE);
+    const char* expected_class = "Static";
+    switch (c.kind) {
+      case gui::ControlKind::kButton:
+      case gui::ControlKind::kRadioGroup:
+        expected_class = "Button";
+        break;
+      case gui::ControlKind::kEdit:
+        expected_class = "Edit";
+        break;
+      case gui::ControlKind::kListBox:
+        expected_class = "ListBox";
+        break;
+      default:
+        break;
+    }
+    CHECK_EQ(ClassOf(h), expected_class);
+    if (c.kind != gui::ControlKind::kListBox) CHECK_EQ(Text(h), c.text);
+    CHECK_EQ((s & WS_VISIBLE) != 0, c.visible);
+    CHECK_EQ((s & WS_TABSTOP) != 0, c.tab_order >= 0 && c.kind != gui::ControlKind::kRadioGroup);
+    const RECT at = ClientRectOf(h);
+    CHECK_EQ(at.left, scale(c.bounds.left));
+    CHECK_EQ(at.top, scale(c.bounds.top));
+    CHECK_EQ(at.right - at.left, scale(c.bounds.width));
+    CHECK_EQ(at.bottom - at.top, scale(c.bounds.height));
+    // A bevel shows no text and keeps no font.
+    LOGFONTA font = {};
+    const HFONT handle = reinterpret_cast<HFONT>(SendMessageA(h, WM_GETFONT, 0, 0));
+    CHECK(handle != nullptr || c.kind == gui::ControlKind::kBevel);
+    if (handle && GetObjectA(handle, sizeof font, &font)) {
+      const gui::Font& f = c.font.value_or(spec.font);
+      CHECK_EQ(std::string(font.lfFaceName), f.name);
+      CHECK_EQ(font.lfHeight, scale(f.height));
+      CHECK_EQ(font.lfWeight, f.bold ? FW_BOLD : FW_NORMAL);
+      CHECK_EQ(font.lfItalic != 0, f.italic);
+    }
+    switch (c.kind) {
+      case gui::ControlKind::kLabel:
+        CHECK_EQ(window->label(c.name).Text(), c.text);
+        CHECK_EQ(s & SS_TYPEMASK, c.word_wrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
+        break;
+      case gui::ControlKind::kButton:
+        CHECK_EQ(s & BS_TYPEMASK, c.is_default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+        break;
+      case gui::ControlKind::kEdit:
+        CHECK_EQ((s & ES_PASSWORD) != 0, c.password_char != 0);
+        if (c.password_char) CHECK_EQ(SendMessageA(h, EM_GETPASSWORDCHAR, 0, 0), c.password_char);
+        CHECK_EQ(window->edit(c.name).Text(), c.text);
+        window->edit(c.name).SetText("typed text");
+        CHECK_EQ(Text(h), "typed text");
+        CHECK_EQ(window->edit(c.name).Text(), "typed text");
+        break;
+      case gui::ControlKind::kListBox:
+        CHECK_EQ((s & LBS_NOTIFY) != 0, true);
+        CHECK_EQ((s & LBS_EXTENDEDSEL) != 0, c.multi_select);
+        if (c.item_height) CHECK_EQ(SendMessageA(h, LB_GETITEMHEIGHT, 0, 0), scale(c.item_height));
+        CHECK_EQ(window->list_box(c.name).Count(), 0);
+        break;
+      case gui::ControlKind::kRadioGroup: {
+        CHECK_EQ(s & BS_TYPEMASK, BS_GROUPBOX);
+        CHECK_EQ(window->radio_group(c.name).ItemIndex(), c.item_index);
+        std::vector<std::string> items;
+        for (std::size_t j = 0; j < c.items.size(); ++j) {
+          const HWND item = GetDlgItem(h, win32::kFirstControlId + static_cast<int>(j));
+          CHECK(item != nullptr);
+          if (!item) continue;
+          items.push_back(Text(item));
+          CHECK_EQ(GetWindowLongPtrA(item, GWL_STYLE) & BS_TYPEMASK, BS_AUTORADIOBUTTON);
+          CHECK_EQ(SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED,
+                   static_cast<int>(j) == c.item_index);
+        }
+        CHECK_EQ(items, c.items);
+        break;
+      }
+      case gui::ControlKind::kBevel:
+        CHECK_EQ(s & SS_TYPEMASK, SS_ETCHEDFRAME);
+        break;
+    }
+  }
+
+  // Tab goes through the visible controls that take the focus, in tab order; a radio group is
+  // entered at its checked button.
+  std::vector<std::pair<int, int>> stops;
+  for (std::size_t i = 0; i < spec.controls.size(); ++i)
+    if (spec.controls[i].tab_order >= 0 && spec.controls[i].visible)
+      stops.emplace_back(spec.controls[i].tab_order, static_cast<int>(i));
+  std::sort(stops.begin(), stops.end());
+  std::vector<HWND> expected, visited;
+  for (const auto& [order, i] : stops) {
+    HWND h = Control(form, i);
+    if (spec.controls[i].kind == gui::ControlKind::kRadioGroup)
+      h = GetDlgItem(h, win32::kFirstControlId + std::max(spec.controls[i].item_index, 0));
+    expected.push_back(h);
+  }
+  HWND at = nullptr;
+  for (std::size_t n = 0; n < expected.size(); ++n) {
+    at = GetNextDlgTabItem(form, at, FALSE);
+    visited.push_back(at);
+  }
+  CHECK(visited == expected);
+  if (visited != expected)
+    for (HWND h : visited)
+      std::printf("    tab stop: %s %s\n", ClassOf(h).c_str(), Text(h).c_str());
+
+  bool threw = false;
+  try {
+    window->label("NoSuchControl");
+  } catch (const Error&) {
+    threw = true;
+  }
+  CHECK(threw);
+  window.reset();
+  CHECK(!IsWindow(form));
+}
+
+void TestFormsAsWindows() {
+  CheckForm(host::TForm2::Spec());
+  CheckForm(ui::TForm1::Spec());
+  CheckForm(ui::TEncryptForm::Spec());
+}
+
+// A form designed at half the screen's resolution comes out twice its designed size, fonts too;
+// unscaled, it keeps its sizes.
+void TestScaling() {
+  gui::FormSpec spec = ui::TEncryptForm::Spec();
+  spec.pixels_per_inch = ScreenDpi() / 2;
+  spec.caption = "Scaled";
+  CheckForm(spec);
+  spec.scaled = false;
+  spec.caption = "Unscaled";
+  spec.client_size = false;
+  spec.placement = gui::Placement::kDesigned;
+  spec.bounds = {30, 40, 400, 300};
+  CheckForm(spec);
+}
+
+// --- Clicks ---
+
+void TestClicks() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  const gui::FormSpec spec = ui::TEncryptForm::Spec();
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  std::atomic<int> ok{0}, cancel{0}, options{0};
+  DWORD handler_thread = 0;
+  int chosen = -1;
+  window->button("OKBtn").SetOnClick([&] {
+    handler_thread = GetCurrentThreadId();
+    ++ok;
+  });
+  window->button("CancelBtn").SetOnClick([&] { ++cancel; });
+  window->radio_group("EOption").SetOnClick([&] {
+    chosen = window->radio_group("EOption").ItemIndex();
+    ++options;
+  });
+  bool closed = false;
+  window->SetOnClose([&] {
+    closed = true;
+    gui->Terminate();
+  });
+  // The program's own choice raises no click.
+  window->radio_group("EOption").SetItemIndex(2);
+  CHECK_EQ(window->radio_group("EOption").ItemIndex(), 2);
+  window->Show();
+  gui->ProcessMessages();
+  CHECK_EQ(options.load(), 0);
+
+  const DWORD ui_thread = GetCurrentThreadId();
+  User user([&] {
+    const HWND form = Await(win32::kFormClassName, "Encrypt");
+    CHECK(form != nullptr);
+    if (!form) return;
+    // The focus starts at the first control in tab order; Tab and Shift+Tab move it.
+    const HWND ok_button = Control(form, IndexOf(spec, "OKBtn"));
+    const HWND cancel_button = Control(form, IndexOf(spec, "CancelBtn"));
+    CHECK_EQ(Focus(ui_thread), ok_button);
+    PostMessageA(ok_button, WM_KEYDOWN, VK_TAB, 0x000F0001);
+    CHECK(WaitFor([&] { return Focus(ui_thread) == cancel_button; }));
+    Press(ok_button);
+    CHECK(WaitFor([&] { return ok == 1; }));
+    // Enter in the password edit presses the default button, Esc the cancel button.
+    const HWND password = Control(form, IndexOf(spec, "Password"));
+    PostMessageA(password, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    CHECK(WaitFor([&] { return ok == 2; }));
+    PostMessageA(password, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    CHECK(WaitFor([&] { return cancel == 1; }));
+    const HWND group = Control(form, IndexOf(spec, "EOption"));
+    Press(GetDlgItem(group, win32::kFirstControlId + 3));
+    CHECK(WaitFor([&] { return options == 1; }));
+    CHECK_EQ(Send(GetDlgItem(group, win32::kFirstControlId + 2), BM_GETCHECK), BST_UNCHECKED);
+    CHECK_EQ(ok.load(), 2);
+    PostMessageA(form, WM_CLOSE, 0, 0);
+  });
+  {
+    TimeLimit limit(*gui, 8000);
+    gui->Run();
+  }
+  CHECK_EQ(handler_thread, GetCurrentThreadId());
+  CHECK_EQ(chosen, 3);
+  CHECK_EQ(window->radio_group("EOption").ItemIndex(), 3);
+  CHECK(closed);
+  CHECK(!window->Visible());
+}
+
+// --- List boxes ---
+
+struct ListState {
+  std::string list;
+  int item_index;
+  std::vector<bool> selected;
+  bool operator==(const ListState&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const ListState& s) {
+  out << s.list << " index " << s.item_index << " selected";
+  for (bool b : s.selected) out << ' ' << b;
+  return out;
+}
+
+ListState StateOf(const std::string& name, gui::ListBox& list) {
+  ListState state{name, list.ItemIndex(), {}};
+  for (int i = 0; i < list.Count(); ++i) state.selected.push_back(list.Selected(i));
+  return state;
+}
+
+std::string ThrownBy(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "(nothing thrown)";
+}
+
+void TestListBoxes() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  const gui::FormSpec spec = ui::TForm1::Spec();
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  gui::ListBox& recipients = window->list_box("RecipList");
+  gui::ListBox& senders = window->list_box("SendList");
+  std::vector<ListState> clicks;
+  recipients.SetOnClick([&] { clicks.push_back(StateOf("RecipList", recipients)); });
+  senders.SetOnClick([&] { clicks.push_back(StateOf("SendList", senders)); });
+  window->SetOnClose([&] { gui->Terminate(); });
+  const std::vector<std::string> keys = {"alice", "bob", "carol", "dave", "erin"};
+  recipients.SetItems(keys);
+  senders.SetItems({"alice", "bob"});
+  CHECK_EQ(recipients.Items(), keys);
+  CHECK_EQ(recipients.Count(), 5);
+  CHECK_EQ(recipients.Item(2), "carol");
+  CHECK_EQ(ThrownBy([&] { recipients.Item(5); }), "List index out of bounds (5)");
+  CHECK_EQ(ThrownBy([&] { recipients.Selected(-1); }), "List index out of bounds (-1)");
+  CHECK_EQ(ThrownBy([&] { senders.SetSelected(2, true); }), "List index out of bounds (2)");
+  // The caret of a multi-select list is at the first item; a single-select list has none.
+  CHECK_EQ(recipients.ItemIndex(), 0);
+  CHECK_EQ(senders.ItemIndex(), -1);
+
+  // The program's selections raise no click, and leave the caret where it was.
+  recipients.SetSelected(1, true);
+  recipients.SetSelected(2, true);
+  recipients.SetSelected(2, false);
+  senders.SetSelected(1, true);
+  gui->ProcessMessages();
+  CHECK(clicks.empty());
+  CHECK_EQ(StateOf("RecipList", recipients), (ListState{"RecipList", 0, {0, 1, 0, 0, 0}}));
+  CHECK_EQ(StateOf("SendList", senders), (ListState{"SendList", 1, {0, 1}}));
+  recipients.SetItemIndex(3);
+  CHECK_EQ(recipients.ItemIndex(), 3);
+  recipients.SetItemIndex(-1);
+  CHECK_EQ(recipients.ItemIndex(), 0);
+  senders.SetSelected(1, false);
+  CHECK_EQ(senders.ItemIndex(), -1);
+  senders.SetItemIndex(0);
+  CHECK_EQ(StateOf("SendList", senders), (ListState{"SendList", 0, {1, 0}}));
+  gui->ProcessMessages();
+  CHECK(clicks.empty());
+  window->Show();
+
+  std::atomic<bool> done{false};
+  User user([&] {
+    const HWND form = Await(win32::kFormClassName, "QUILLET");
+    CHECK(form != nullptr);
+    if (!form) return;
+    const HWND recip = Control(form, IndexOf(spec, "RecipList"));
+    const HWND send = Control(form, IndexOf(spec, "SendList"));
+    ClickItem(recip, 3);
+    ClickItem(recip, 0, MK_CONTROL);
+    ClickItem(send, 1);
+    // A click on the item already selected changes nothing, but is the user's click all the same.
+    ClickItem(send, 1);
+    PostMessageA(form, WM_CLOSE, 0, 0);
+    done = true;
+  });
+  {
+    TimeLimit limit(*gui, 8000);
+    gui->Run();
+  }
+  CHECK(done);
+  const std::vector<ListState> expected = {
+      {"RecipList", 3, {0, 0, 0, 1, 0}},
+      {"RecipList", 0, {1, 0, 0, 1, 0}},
+      {"SendList", 1, {0, 1}},
+      {"SendList", 1, {0, 1}},
+  };
+  CHECK_EQ(clicks.size(), expected.size());
+  for (std::size_t i = 0; i < clicks.size() && i < expected.size(); ++i)
+    CHECK_EQ(clicks[i], expected[i]);
+  // Replacing the items clears the selection.
+  recipients.SetItems({"frank"});
+  CHECK_EQ(StateOf("RecipList", recipients), (ListState{"RecipList", 0, {0}}));
+}
+
+// --- Message boxes ---
+
+struct SeenBox {
+  std::string text;
+  std::vector<int> buttons;
+  HWND owner = nullptr;
+  HICON icon = nullptr;
+};
+
+// What the user sees in the box of this caption; then presses the button `press`.
+SeenBox AnswerBox(const std::string& caption, int press) {
+  SeenBox seen;
+  const HWND box = AwaitBox(caption);
+  CHECK(box != nullptr);
+  if (!box) return seen;
+  seen.owner = GetWindow(box, GW_OWNER);
+  for (const int id : {IDOK, IDCANCEL, IDYES, IDNO})
+    if (const HWND b = GetDlgItem(box, id); b && IsWindowVisible(b)) seen.buttons.push_back(id);
+  for (const HWND child : Children(box)) {
+    if (ClassOf(child) != "Static") continue;
+    if (const LRESULT icon = Send(child, STM_GETICON))
+      seen.icon = reinterpret_cast<HICON>(icon);
+    else if (const std::string text = Text(child); !text.empty())
+      seen.text = text;
+  }
+  Press(GetDlgItem(box, press));
+  CHECK(AwaitGone(box));
+  return seen;
+}
+
+HICON SystemIcon(LPCSTR name) {
+  return LoadIconA(nullptr, name);
+}
+
+void TestMessageBoxes() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  gui::FormSpec spec = host::TForm2::Spec();
+  spec.caption = "Owner of the boxes";
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  gui->SetMainWindow(window.get());
+  window->Show();
+  gui->SetTitleFromPath("C:\\Program Files\\Quillet\\QUILLET.EXE");
+  CHECK_EQ(gui->Title(), "Quillet");
+  const HWND form = FindWindowA(win32::kFormClassName, spec.caption.c_str());
+
+  std::vector<SeenBox> seen;
+  {
+    User user([&] {
+      seen.push_back(AnswerBox("Three buttons", IDNO));
+      seen.push_back(AnswerBox("Confirm", IDCANCEL));
+      seen.push_back(AnswerBox("Confirm", IDOK));
+      seen.push_back(AnswerBox("Quillet", IDOK));
+      seen.push_back(AnswerBox("Plain", IDYES));
+    });
+    TimeLimit limit(*gui, 15000);
+    CHECK_EQ(gui->ShowMessage({"Keep the draft?", "Three buttons", gui::Icon::kWarning,
+                               gui::Buttons::kYesNoCancel}),
+             gui::Answer::kNo);
+    CHECK_EQ(gui->Confirm("Remove the key?", gui::Buttons::kOkCancel), gui::Answer::kCancel);
+    CHECK_EQ(gui->Confirm("Remove the key?", gui::Buttons::kOkCancel), gui::Answer::kOk);
+    gui->ReportError("Cannot write c:\\pgp\\temppgp");
+    window->Hide();  // with no active window, the main window owns the box
+    CHECK_EQ(gui->ShowMessage({"Go on?", "Plain", gui::Icon::kNone, gui::Buttons::kYesNo}),
+             gui::Answer::kYes);
+  }
+  CHECK_EQ(seen.size(), 5u);
+  if (seen.size() != 5) return;
+  CHECK_EQ(seen[0].text, "Keep the draft?");
+  CHECK_EQ(seen[0].buttons, (std::vector<int>{IDCANCEL, IDYES, IDNO}));
+  CHECK(seen[0].icon == SystemIcon(IDI_WARNING));
+  CHECK_EQ(seen[1].text, "Remove the key?");
+  CHECK_EQ(seen[1].buttons, (std::vector<int>{IDOK, IDCANCEL}));
+  CHECK(seen[1].icon == SystemIcon(IDI_QUESTION));
+  CHECK_EQ(seen[3].text, "Cannot write c:\\pgp\\temppgp.");
+  CHECK_EQ(seen[3].buttons, (std::vector<int>{IDOK}));
+  CHECK(seen[3].icon == SystemIcon(IDI_ERROR));
+  CHECK_EQ(seen[4].buttons, (std::vector<int>{IDYES, IDNO}));
+  CHECK(seen[4].icon == nullptr);
+  for (const SeenBox& box : seen) CHECK(box.owner == form);
+}
+
+// --- Closing ---
+
+void TestCloseBox() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  const gui::FormSpec spec = host::TForm2::Spec();
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  std::atomic<int> queries{0}, closes{0};
+  window->SetOnCloseQuery([&] {
+    ++queries;
+    return gui->Confirm("Quit?", gui::Buttons::kOkCancel) != gui::Answer::kCancel;
+  });
+  window->SetOnClose([&] {
+    ++closes;
+    gui->Terminate();
+  });
+  gui->SetMainWindow(window.get());
+  window->Show();
+  User user([&] {
+    const HWND form = Await(win32::kFormClassName, spec.caption);
+    CHECK(form != nullptr);
+    if (!form) return;
+    // The close box, refused.
+    PostMessageA(form, WM_CLOSE, 0, 0);
+    CHECK_EQ(AnswerBox("Confirm", IDCANCEL).text, "Quit?");
+    CHECK(WaitFor([&] { return queries == 1; }));
+    Sleep(50);
+    CHECK(IsWindowVisible(form));
+    CHECK_EQ(closes.load(), 0);
+    // The end of the session asks the main window, refused and then allowed; the window stays.
+    for (const int answer : {IDCANCEL, IDOK}) {
+      LRESULT may_end = -1;
+      std::thread session([&] {
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutA(form, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &result))
+          may_end = static_cast<LRESULT>(result);
+      });
+      AnswerBox("Confirm", answer);
+      session.join();
+      CHECK_EQ(may_end, answer == IDOK ? TRUE : FALSE);
+    }
+    CHECK(IsWindowVisible(form));
+    CHECK_EQ(closes.load(), 0);
+    // The close box, allowed: the close handler runs and the window is hidden, not destroyed.
+    PostMessageA(form, WM_CLOSE, 0, 0);
+    AnswerBox("Confirm", IDOK);
+    CHECK(WaitFor([&] { return closes == 1; }));
+    CHECK(AwaitGone(form));
+    CHECK(IsWindow(form));
+  });
+  {
+    TimeLimit limit(*gui, 15000);
+    gui->Run();
+  }
+  CHECK_EQ(queries.load(), 4);
+  CHECK_EQ(closes.load(), 1);
+  CHECK(!window->Visible());
+  CHECK(gui->Terminated());
+}
+
+// --- The event loop ---
+
+void TestPostOrder() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  gui::FormSpec spec = host::TForm2::Spec();
+  spec.caption = "Posting";
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  std::vector<std::string> ran;
+  window->SetOnClose([&] { ran.push_back("close"); });
+  gui->Post([&] { ran.push_back("a"); });
+  PostMessageA(FindWindowA(win32::kFormClassName, "Posting"), WM_CLOSE, 0, 0);
+  gui->Post([&] {
+    ran.push_back("b");
+    gui->Post([&] {
+      ran.push_back("c");
+      gui->Terminate();
+    });
+  });
+  gui->Post([&] { ran.push_back("d"); });
+  CHECK(ran.empty());
+  {
+    TimeLimit limit(*gui, 5000);
+    gui->Run();
+  }
+  CHECK_EQ(ran, (std::vector<std::string>{"a", "close", "b", "d", "c"}));
+  CHECK(gui->Terminated());
+}
+
+void TestIdleTasks() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  gui::FormSpec spec = host::TForm2::Spec();
+  spec.caption = "Idle";
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  window->Show();
+  std::vector<std::string> ran;
+  gui->PostToIdle([&] { ran.push_back("idle 1"); });
+  gui->ProcessMessages();
+  gui->Post([&] { ran.push_back("posted"); });
+  gui->ProcessMessages();
+  CHECK_EQ(ran, (std::vector<std::string>{"posted"}));
+  // Neither a modal box nor ProcessMessages inside a task runs them.
+  gui->Post([&] {
+    ran.push_back("task");
+    gui->PostToIdle([&] {
+      ran.push_back("idle 2");
+      gui->Terminate();
+    });
+    gui->ProcessMessages();
+    gui->ShowMessage({"Waiting", "Idle box", gui::Icon::kInformation, gui::Buttons::kOk});
+    gui->ProcessMessages();
+    ran.push_back("task done");
+  });
+  User user([] {
+    const HWND box = AwaitBox("Idle box");
+    Sleep(200);  // the box's own loop goes idle meanwhile
+    if (box) Press(GetDlgItem(box, IDOK));
+  });
+  {
+    TimeLimit limit(*gui, 8000);
+    gui->Run();
+  }
+  CHECK_EQ(ran, (std::vector<std::string>{"posted", "task", "task done", "idle 1", "idle 2"}));
+}
+
+// A task left for the idle loop by a message sent from another thread, while Run waits for
+// messages, still runs at once.
+void TestIdleTaskWakesRun() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  gui::FormSpec spec = ui::TEncryptForm::Spec();
+  spec.caption = "Wake";
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  window->button("OKBtn").SetOnClick([&] { gui->PostToIdle([&] { gui->Terminate(); }); });
+  window->Show();
+  gui->ProcessMessages();
+  const HWND ok = Control(FindWindowA(win32::kFormClassName, "Wake"), IndexOf(spec, "OKBtn"));
+  User user([ok] {
+    Sleep(100);
+    Send(ok, BM_CLICK);
+  });
+  const Clock::time_point start = Clock::now();
+  {
+    TimeLimit limit(*gui, 5000);
+    gui->Run();
+  }
+  CHECK(SecondsSince(start) < 2);
+}
+
+void TestTerminate() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  CHECK(!gui->Terminated());
+  bool ran = false;
+  gui->Post([&] { gui->Terminate(); });
+  {
+    TimeLimit limit(*gui, 5000);
+    gui->Run();
+  }
+  CHECK(gui->Terminated());
+  // Once terminated, Run returns at once and stays terminated.
+  gui->Post([&] { ran = true; });
+  const Clock::time_point start = Clock::now();
+  {
+    TimeLimit limit(*gui, 5000);
+    gui->Run();
+  }
+  CHECK(SecondsSince(start) < 1);
+  CHECK(!ran);
+  CHECK(gui->Terminated());
+  gui->ProcessMessages();
+  CHECK(ran);
+}
+
+void TestMinimize() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  gui::FormSpec spec = host::TForm2::Spec();
+  spec.caption = "Minimized";
+  std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  const HWND form = FindWindowA(win32::kFormClassName, "Minimized");
+  gui->Minimize();  // no main window: nothing happens
+  CHECK(!IsIconic(form));
+  gui->SetMainWindow(window.get());
+  window->Show();
+  gui->Minimize();
+  gui->ProcessMessages();
+  CHECK(IsIconic(form));
+  window->BringToForeground();
+  gui->ProcessMessages();
+  CHECK(!IsIconic(form));
+  CHECK(window->Visible());
+  window->ShowMaximized();
+  CHECK(IsZoomed(form));
+  window.reset();
+  gui->Minimize();  // the main window is gone with its object
+}
+
+// --- The process's show command ---
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::string ThisProgram() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  return path;
+}
+
+// The show command a copy of this program reports when started with `show` (none: no flag).
+int ShowCommandOfChild(std::optional<WORD> show) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  if (show) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = *show;
+  }
+  PROCESS_INFORMATION process = {};
+  std::string command = "\"" + ThisProgram() + "\" --show-command";
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return -1;
+  DWORD code = static_cast<DWORD>(-2);
+  if (WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+void TestShowCommand() {
+  CHECK_EQ(ShowCommandOfChild(SW_SHOWMINNOACTIVE), gui::kShowMinNoActive);
+  CHECK_EQ(ShowCommandOfChild(SW_SHOWMAXIMIZED), gui::kShowMaximized);
+  CHECK_EQ(ShowCommandOfChild(std::nullopt), gui::kShowNormal);
+}
+
+// --- The open-file dialog ---
+
+// Types `path` into the open-file dialog of this title and presses `press`; gives the first
+// entry of its file-type list.
+std::string AnswerFileDialog(const std::string& title, const std::string& path, int press) {
+  const HWND dialog = Await(kBoxClass, title, 10);
+  CHECK(dialog != nullptr);
+  if (!dialog) return "(no dialog)";
+  std::string first_type;
+  if (const HWND types = GetDlgItem(dialog, 0x470)) {  // cmb1
+    char text[256] = {};
+    if (Send(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text)) > 0) first_type = text;
+  }
+  HWND name = GetDlgItem(dialog, 0x47c);        // cmb13
+  if (!name) name = GetDlgItem(dialog, 0x480);  // edt1
+  CHECK(name != nullptr);
+  if (name) Send(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  Press(GetDlgItem(dialog, press));
+  CHECK(AwaitGone(dialog));
+  return first_type;
+}
+
+void TestOpenFileDialog() {
+  std::unique_ptr<gui::Gui> gui = win32::NewGui();
+  const std::string program = ThisProgram();
+  const std::string dir = program.substr(0, program.find_last_of('\\') + 1);
+  gui::OpenFileSettings settings{
+      "Please select the PGP program", "Executables|*.exe|All|*.*", "exe", dir, "", true};
+  std::string first_type;
+  std::optional<std::string> chosen, cancelled = "(not asked)";
+  {
+    User user([&] {
+      first_type = AnswerFileDialog(settings.title, program, IDOK);
+      AnswerFileDialog(settings.title, program, IDCANCEL);
+    });
+    TimeLimit limit(*gui, 30000);
+    chosen = gui->OpenFileDialog(settings);
+    cancelled = gui->OpenFileDialog(settings);
+  }
+  CHECK(chosen.has_value());
+  if (chosen) CHECK_EQ(Lower(*chosen), Lower(program));
+  CHECK_EQ(cancelled, std::optional<std::string>());
+  CHECK_EQ(first_type, "Executables");
+}
+
+struct Test {
+  const char* name;
+  void (*run)();
+};
+
+const Test kTests[] = {
+    {"FormsAsWindows", TestFormsAsWindows},
+    {"Scaling", TestScaling},
+    {"Clicks", TestClicks},
+    {"ListBoxes", TestListBoxes},
+    {"MessageBoxes", TestMessageBoxes},
+    {"CloseBox", TestCloseBox},
+    {"PostOrder", TestPostOrder},
+    {"IdleTasks", TestIdleTasks},
+    {"IdleTaskWakesRun", TestIdleTaskWakesRun},
+    {"Terminate", TestTerminate},
+    {"Minimize", TestMinimize},
+    {"ShowCommand", TestShowCommand},
+    {"OpenFileDialog", TestOpenFileDialog},
+};
+
+}  // namespace
+}  // namespace quillet
+
+int main(int argc, char** argv) {
+  using namespace quillet;
+  if (argc == 2 && std::strcmp(argv[1], "--show-command") == 0)
+    return win32::NewGui()->ShowCommand();
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  int passed = 0, failed = 0;
+  for (const Test& test : kTests) {
+    if (argc == 2 && std::strcmp(argv[1], test.name) != 0) continue;
+    const int before = failed_checks;
+    std::printf("[ RUN  ] %s\n", test.name);
+    test.run();
+    const bool ok = failed_checks == before;
+    std::printf("[ %s ] %s\n", ok ? " OK " : "FAIL", test.name);
+    ++(ok ? passed : failed);
+  }
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
