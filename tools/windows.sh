@@ -53,4 +53,26 @@ status=0
 wine 300 build-win64/tests/win32/win32_port_tests.exe || status=$?
 wine 300 build-win64/tests/win32/win32_bridge_tests.exe || status=$?
 wine 300 build-win64/tests/win32/win32_gui_tests.exe || status=$?
+
+# The program as the mail client meets it: registered by /regserver without a window, started by
+# COM when the extension host creates "QUILLET.C3PO", filling a message window's menu, and ended
+# by the client's closing event.
+check() {
+  if [[ "$2" == *"$3"* ]]; then echo "[  OK  ] $1"; else echo "[ FAIL ] $1: $2"; status=1; fi
+}
+wineserver 60 -w
+wine 60 build-win64/quillet.exe /regserver || status=$?
+registered=$(wine 30 reg query 'HKCR\QUILLET.C3PO\Clsid' | tr -d '\r')
+check "/regserver writes the ProgID's class identifier" "$registered" \
+  "{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}"
+served=$(wine 120 build-win64/tests/win32/c3po_host.exe </dev/null 2>&1 | tr -d '\r') || status=$?
+check "the host's factory answers Init" "$served" "factory Init answered 17"
+check "a message window gets the PGP menu" "$served" "&PGP > &New PGP Key (Make a new secret PGP key)"
+check "the context menu gets a separator and six entries" "$served" "context menu entries: 7"
+if wineserver 60 -w; then
+  echo "[  OK  ] the closing event ends the server"
+else
+  echo "[ FAIL ] the server still runs after the closing event"
+  status=1
+fi
 exit "$status"

@@ -83,8 +83,12 @@ class Exposed final : public IDispatch {
     ole::Value answer;
     ole::ExcepInfo info;
     std::uint32_t position = 0;
-    const HRESULT hr =
-        object_->Invoke(id, flags, ours, result ? &answer : nullptr, &info, &position);
+    HRESULT hr = object_->Invoke(id, flags, ours, result ? &answer : nullptr, &info, &position);
+    // A call from another process always arrives with a place for the result, whether its caller
+    // wanted one or not; a member without a result is then called as if none was asked for.
+    // The member refuses before its body runs, so the second call is the only one that acts.
+    if (hr == DISP_E_MEMBERNOTFOUND && result)
+      hr = object_->Invoke(id, flags, ours, nullptr, &info, &position);
     for (UINT i = 0; i < count; ++i) {
       VARIANT& arg = params->rgvarg[i];
       if (arg.vt == (VT_BYREF | VT_BSTR)) {
