@@ -9,6 +9,7 @@
 #include "platform/autoobject.h"
 #include "platform/com.h"
 #include "platform/win32/ole_bridge.h"
+#include "tests/win32/check.h"
 
 namespace {
 
@@ -16,18 +17,6 @@ using namespace quillet;
 using win32::Bstr;
 using win32::ComPtr;
 using win32::Variant;
-
-int passed = 0, failed = 0;
-
-void Check(bool ok, const char* what, int line) {
-  if (ok) {
-    ++passed;
-  } else {
-    ++failed;
-    std::printf("FAILED line %d: %s\n", line, what);
-  }
-}
-#define CHECK(condition) Check((condition), #condition, __LINE__)
 
 // A small automation class of the program's kind.
 class Greeter : public ole::AutoObject {
@@ -145,20 +134,17 @@ void SystemObjectThroughTheDispatchInterface() {
   CHECK(ole::Com::Default().CreateObject("No.Such.ProgID", &created) == CO_E_CLASSSTRING);
 }
 
+const wintest::Test kTests[] = {
+    {"ProgramObjectThroughIDispatch", ProgramObjectThroughIDispatch},
+    {"ObjectsComeBackAsThemselves", ObjectsComeBackAsThemselves},
+    {"SystemObjectThroughTheDispatchInterface", SystemObjectThroughTheDispatchInterface},
+};
+
 }  // namespace
 
 int main() {
   ole::Com::Default().Initialize();
-  for (void (*group)() : {ProgramObjectThroughIDispatch, ObjectsComeBackAsThemselves,
-                          SystemObjectThroughTheDispatchInterface}) {
-    try {
-      group();
-    } catch (const std::exception& e) {
-      ++failed;
-      std::printf("FAILED with an exception: %s\n", e.what());
-    }
-  }
+  const int status = wintest::RunTests(kTests);
   ole::Com::Default().Uninitialize();
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return status;
 }

@@ -25,59 +25,18 @@
 #include "host/tempform.h"
 #include "platform/gui.h"
 #include "platform/win32/win32_gui.h"
+#include "tests/win32/check.h"
 #include "ui/encrypt.h"
 #include "ui/pgp2.h"
 
 namespace quillet {
 namespace {
 
-int failed_checks = 0;
-std::mutex check_mutex;  // the user's thread checks too
+using wintest::Show;
 
-void Fail(const char* file, int line, const std::string& what) {
-  std::lock_guard<std::mutex> lock(check_mutex);
-  ++failed_checks;
-  std::printf("  %s:%d: %s\n", file, line, what.c_str());
-}
-
-std::string Show(const std::string& s) {
-  return "\"" + s + "\"";
-}
-std::string Show(const char* s) {
-  return Show(std::string(s));
-}
-std::string Show(const std::optional<std::string>& s) {
-  return s ? Show(*s) : "(none)";
-}
-template <typename T>
-std::string Show(const T& value);
-template <typename T>
-std::string Show(const std::vector<T>& values);
 std::string Show(gui::Answer answer) {
   return "answer " + std::to_string(static_cast<int>(answer));
 }
-template <typename T>
-std::string Show(const std::vector<T>& values) {
-  std::string text = "{";
-  for (const T& v : values) text += (text.size() > 1 ? ", " : "") + Show(v);
-  return text + "}";
-}
-template <typename T>
-std::string Show(const T& value) {
-  std::ostringstream out;
-  out << value;
-  return out.str();
-}
-
-#define CHECK(condition) \
-  ((condition) ? void() : Fail(__FILE__, __LINE__, "CHECK(" #condition ") failed"))
-#define CHECK_EQ(actual, expected)                                                    \
-  do {                                                                                \
-    const auto& a_ = (actual);                                                        \
-    const auto& e_ = (expected);                                                      \
-    if (!(a_ == e_))                                                                  \
-      Fail(__FILE__, __LINE__, #actual " is " + Show(a_) + ", expected " + Show(e_)); \
-  } while (0)
 
 using Clock = std::chrono::steady_clock;
 
@@ -209,7 +168,7 @@ class TimeLimit {
   ~TimeLimit() {
     KillTimer(nullptr, timer_);
     limited_gui = nullptr;
-    if (time_ran_out) Fail(__FILE__, __LINE__, "the time limit ended the event loop");
+    if (time_ran_out) wintest::Fail(__FILE__, __LINE__, "the time limit ended the event loop");
   }
 
  private:
@@ -957,12 +916,7 @@ void TestOpenFileDialog() {
   CHECK_EQ(first_type, "Executables");
 }
 
-struct Test {
-  const char* name;
-  void (*run)();
-};
-
-const Test kTests[] = {
+const wintest::Test kTests[] = {
     {"FormsAsWindows", TestFormsAsWindows},
     {"Scaling", TestScaling},
     {"Clicks", TestClicks},
@@ -985,17 +939,5 @@ int main(int argc, char** argv) {
   using namespace quillet;
   if (argc == 2 && std::strcmp(argv[1], "--show-command") == 0)
     return win32::NewGui()->ShowCommand();
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  int passed = 0, failed = 0;
-  for (const Test& test : kTests) {
-    if (argc == 2 && std::strcmp(argv[1], test.name) != 0) continue;
-    const int before = failed_checks;
-    std::printf("[ RUN  ] %s\n", test.name);
-    test.run();
-    const bool ok = failed_checks == before;
-    std::printf("[ %s ] %s\n", ok ? " OK " : "FAIL", test.name);
-    ++(ok ? passed : failed);
-  }
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return wintest::RunTests(kTests, argc == 2 ? argv[1] : nullptr);
 }

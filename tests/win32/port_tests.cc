@@ -16,42 +16,12 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "tests/win32/check.h"
 
 namespace quillet {
 namespace {
 
-int failed_checks = 0;
-
-void Fail(const char* file, int line, const std::string& what) {
-  ++failed_checks;
-  std::printf("  %s:%d: %s\n", file, line, what.c_str());
-}
-
-std::string Show(const std::string& s) {
-  return "\"" + s + "\"";
-}
-std::string Show(const char* s) {
-  return Show(std::string(s));
-}
-std::string Show(const std::optional<std::string>& s) {
-  return s ? Show(*s) : "(none)";
-}
-template <typename T>
-std::string Show(const T& value) {
-  std::ostringstream out;
-  out << value;
-  return out.str();
-}
-
-#define CHECK(condition) \
-  ((condition) ? void() : Fail(__FILE__, __LINE__, "CHECK(" #condition ") failed"))
-#define CHECK_EQ(actual, expected)                                                    \
-  do {                                                                                \
-    const auto& a_ = (actual);                                                        \
-    const auto& e_ = (expected);                                                      \
-    if (!(a_ == e_))                                                                  \
-      Fail(__FILE__, __LINE__, #actual " is " + Show(a_) + ", expected " + Show(e_)); \
-  } while (0)
+using wintest::Show;
 
 // Wine's message table has texts of its own, and Wine gives a new program the normal priority
 // class whatever its creator asked for; the checks that meet these say so.
@@ -333,12 +303,7 @@ void TestShellOpen() {
   for (int i = 0; i < 100 && !RemoveDirectoryA(dir.c_str()); ++i) Sleep(50);
 }
 
-struct Test {
-  const char* name;
-  void (*run)();
-};
-
-const Test kTests[] = {
+const wintest::Test kTests[] = {
     {"WindowsDirectory", TestWindowsDirectory},
     {"ModuleFileName", TestModuleFileName},
     {"PathsOnTheSystemDrive", TestPathsOnTheSystemDrive},
@@ -356,19 +321,8 @@ const Test kTests[] = {
 }  // namespace quillet
 
 int main() {
-  using namespace quillet;
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  CleanUpRegistry();
-  int passed = 0, failed = 0;
-  for (const Test& test : kTests) {
-    const int before = failed_checks;
-    std::printf("[ RUN  ] %s\n", test.name);
-    test.run();
-    const bool ok = failed_checks == before;
-    std::printf("[ %s ] %s\n", ok ? " OK " : "FAIL", test.name);
-    ++(ok ? passed : failed);
-  }
-  CleanUpRegistry();
-  std::printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  quillet::CleanUpRegistry();
+  const int status = quillet::wintest::RunTests(quillet::kTests);
+  quillet::CleanUpRegistry();
+  return status;
 }
