@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing Quillet needs on Debian 12, as root.
+# Installs what building and testing Quillet needs on Debian 12, as root, and the further Debian
+# packages named as arguments.
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config gnupg libgpgme-dev)
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config gnupg libgpgme-dev
+  "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -6,15 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash tools/install.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
 
 # The toolchain is given on the first configuration only; CMake keeps it.
 for arch in x86_64:build-win64 i686:build-win32; do
