@@ -10,32 +10,13 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/win32/unique_handle.h"
 
 namespace quillet {
 
 namespace {
 
-// A kernel object handle, closed with its owner.
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-  }
-  ~UniqueHandle() {
-    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
+using win32::UniqueHandle;
 
 class Win32Process : public Process {
  public:

@@ -25,6 +25,7 @@
 #include "mailsim/mail_client.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/win32/unique_handle.h"
 #include "tests/win32/check.h"
 #include "tests/win32/user.h"
 #include "ui/encrypt.h"
@@ -79,21 +80,6 @@ void AsUser(const std::function<void()>& act, double seconds = 20) {
     CHECK(ServeUntil([&] { return done.load(); }, seconds));
   }
 }
-
-// Owns a process handle.
-class ProcessHandle {
- public:
-  explicit ProcessHandle(HANDLE h = nullptr) : h_(h) {}
-  ~ProcessHandle() {
-    if (h_) CloseHandle(h_);
-  }
-  ProcessHandle(const ProcessHandle&) = delete;
-  ProcessHandle& operator=(const ProcessHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // The client and the files that make up the user's set-up: quillet.ini in the Windows
 // directory, the PGP directory with the test PGP program, its key ring and the listings.
@@ -204,7 +190,7 @@ Run RunQuillet(const std::string& switch_) {
   if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &info))
     return {GetLastError(), -1};
-  ProcessHandle process(info.hProcess), thread(info.hThread);
+  win32::UniqueHandle process(info.hProcess), thread(info.hThread);
   Watch watch{info.dwProcessId, 0};
   const Clock::time_point start = Clock::now();
   while (WaitForSingleObject(process.get(), 5) == WAIT_TIMEOUT && SecondsSince(start) < 30)
@@ -249,7 +235,8 @@ void TestComStartsTheRegisteredServer() {
   resident = FindWindowA(win32::kFormClassName, "QUILLET");
   CHECK(resident != nullptr);
   CHECK_EQ(scene->host->factory_init_answer(), 17);
-  ProcessHandle server(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
+  win32::UniqueHandle server(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
   CHECK(server.get() != nullptr);
   CHECK(ServerProcessId() != GetCurrentProcessId());
   char image[MAX_PATH] = {};
@@ -385,8 +372,8 @@ void TestClosingTheResidentWindowAsksFirst() {
 }
 
 void TestTheClosingEventEndsTheServer() {
-  ProcessHandle server(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                   ServerProcessId()));
+  win32::UniqueHandle server(
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
   CHECK(server.get() != nullptr);
   if (!server.get()) return;
   scene->host->Close();

@@ -24,6 +24,7 @@
 #include "base/error.h"
 #include "host/tempform.h"
 #include "platform/gui.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_gui.h"
 #include "tests/win32/check.h"
 #include "tests/win32/user.h"
@@ -717,11 +718,10 @@ int ShowCommandOfChild(std::optional<WORD> show) {
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process))
     return -1;
+  const win32::UniqueHandle child(process.hProcess), thread(process.hThread);
   DWORD code = static_cast<DWORD>(-2);
-  if (WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0)
-    GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (WaitForSingleObject(child.get(), 20000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(child.get(), &code);
   return static_cast<int>(code);
 }
 
