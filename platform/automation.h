@@ -197,6 +197,9 @@ class Value {
 // out of range gives overflow. By-reference values are converted from what they point to.
 // `to` is one of kEmpty, kBool, kInt, kString, kObject.
 HResult ChangeType(const Value& in, VarType to, Value* out);
+// The part of ChangeType that each platform implements: a value that is not by reference to
+// kBool, kInt or kString.
+HResult ChangeScalarType(const Value& in, VarType to, Value* out);
 
 // Status information of a failed call (EXCEPINFO).
 struct ExcepInfo {
