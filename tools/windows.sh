@@ -66,7 +66,7 @@ group() {
   rm -rf "$WINEPREFIX"
 }
 
-group ports 'wine 300 build-win64/tests/win32/win32_port_tests.exe'
+group ports 'wine 300 build-win64/tests/win32/win32_contract_tests.exe'
 group bridge 'wine 300 build-win64/tests/win32/win32_bridge_tests.exe'
 group gui 'wine 300 build-win64/tests/win32/win32_gui_tests.exe'
 

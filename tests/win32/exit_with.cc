@@ -1,5 +1,7 @@
 // A child program for the process port's tests.
 //   exit_with CODE [MILLISECONDS]  sleeps that long, then ends with CODE (any 32-bit value)
+//   exit_with CODE when FILE       ends with CODE once FILE exists; after a minute without it,
+//                                  ends with 1001
 //   exit_with startup              ends with (STARTUPINFO dwFlags << 16) | wShowWindow
 //   exit_with priority             ends with its priority class
 #define WIN32_LEAN_AND_MEAN
@@ -19,6 +21,13 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "priority") == 0) ExitProcess(GetPriorityClass(GetCurrentProcess()));
   const auto code = static_cast<UINT>(std::strtoll(argv[1], nullptr, 0));
-  if (argc > 2) Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 0)));
+  if (argc > 3 && std::strcmp(argv[2], "when") == 0) {
+    for (int tries = 0; GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; ++tries) {
+      if (tries == 1200) ExitProcess(1001);
+      Sleep(50);
+    }
+  } else if (argc > 2) {
+    Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 0)));
+  }
   ExitProcess(code);
 }

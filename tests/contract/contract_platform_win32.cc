@@ -1,0 +1,35 @@
+// The shared port tests' platform facts on Windows.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "base/cmdline.h"
+#include "platform/system.h"
+#include "tests/contract/contract_platform.h"
+#include "tests/win32/exit_with.h"
+
+namespace quillet::contract {
+
+std::string ExitWithProgram() {
+  std::string path = System::Default().ModuleFileName();
+  path.resize(path.find_last_of('\\') + 1);
+  return QuoteProgram(path + "exit_with.exe");
+}
+
+std::string ScratchKey() {
+  return "QuilletContractTest." + std::to_string(GetCurrentProcessId());
+}
+
+std::string ExitWith(std::int32_t code) {
+  return ExitWithProgram() + " " + std::to_string(code);
+}
+
+std::string ExitWhenExists(std::int32_t code, const std::string& gate) {
+  return ExitWithProgram() + " " + std::to_string(code) + " when " + QuoteArgument(gate);
+}
+
+std::string BatchWriting(const std::string& file) {
+  return "@echo %1 %2> " + file + "\r\n@echo done>> " + file + "\r\n";
+}
+
+}  // namespace quillet::contract

@@ -1,0 +1,68 @@
+// The system facts port: where the Windows directory, the program and the run log are, and the
+// system's texts for error codes.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/text.h"
+#include "platform/automation.h"
+#include "platform/system.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SystemContract, TheWindowsDirectoryExistsAndEndsWithoutASeparator) {
+  System& system = System::Default();
+  const std::string dir = system.WindowsDirectory();
+  ASSERT_FALSE(dir.empty());
+  // The core appends the separator and a file name.
+  EXPECT_NE(dir.back(), system.PathSeparator());
+  EXPECT_TRUE(fs::is_directory(dir)) << dir;
+}
+
+TEST(SystemContract, TheModuleFileNameIsTheRunningProgram) {
+  const fs::path path = System::Default().ModuleFileName();
+  EXPECT_TRUE(path.is_absolute()) << path;
+  EXPECT_TRUE(fs::is_regular_file(path)) << path;
+  EXPECT_TRUE(EqualsIgnoreCase(path.filename().string(), QUILLET_CONTRACT_PROGRAM)) << path;
+}
+
+TEST(SystemContract, TheRunLogAndTheWindowsDirectoryAreOnTheSystemDrive) {
+  System& system = System::Default();
+  const char separator = system.PathSeparator();
+  const std::string root = system.DriveRoot();
+  ASSERT_FALSE(root.empty());
+  EXPECT_EQ(root.back(), separator);
+  EXPECT_TRUE(fs::is_directory(root)) << root;
+
+  const std::string log = system.RunLogPath();
+  // Drive letters and directory names compare without regard to case on Windows.
+  ASSERT_TRUE(StartsWithIgnoreCase(log, root)) << log << " is not in " << root;
+  const std::string name = log.substr(root.size());
+  EXPECT_FALSE(name.empty());
+  EXPECT_EQ(name.find(separator), std::string::npos) << log << " is not directly in " << root;
+
+  EXPECT_TRUE(StartsWithIgnoreCase(system.WindowsDirectory(), root));
+}
+
+// The core puts these texts into sentences of its own.
+TEST(SystemContract, MessagesAreTextsWithoutFullStopOrLineEnd) {
+  namespace hr = ole::hr;
+  for (const std::int32_t code : {0, 2, 3, 5, hr::kFail, hr::kNoInterface, hr::kMemberNotFound,
+                                  hr::kTypeMismatch, hr::kUnknownName, hr::kClassNotRegistered,
+                                  hr::kInvalidClassString}) {
+    const std::string text = ole::SystemMessage(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_EQ(std::string(". \r\n").find(text.back()), std::string::npos)
+        << std::hex << code << ": \"" << text << "\"";
+  }
+  // A code no message table knows still gets a text, naming the code.
+  EXPECT_EQ(ole::SystemMessage(0x2BAD0FF1), "System error 2BAD0FF1");
+}
+
+}  // namespace
+}  // namespace quillet
