@@ -18,8 +18,8 @@ namespace {
 class ScratchRoot : public ::testing::Environment {
  public:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("quillet-contract-" + std::to_string(getpid()));
+    root_ =
+        std::filesystem::temp_directory_path() / ("quillet-contract-" + std::to_string(getpid()));
     std::filesystem::create_directories(root_);
     setenv("QUILLET_ROOT", root_.c_str(), 1);
   }
@@ -48,7 +48,8 @@ std::string ExitWith(std::int32_t code) {
 std::string ExitWhenExists(std::int32_t code, const std::string& gate) {
   const std::string script =
       "i=0; while [ ! -e \"$1\" ]; do i=$((i+1)); [ $i -ge 600 ] && exit 255; sleep 0.1; done; "
-      "exit " + std::to_string(code);
+      "exit " +
+      std::to_string(code);
   return "/bin/sh -c " + QuoteArgument(script) + " sh " + QuoteArgument(gate);
 }
 

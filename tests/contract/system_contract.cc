@@ -52,9 +52,9 @@ TEST(SystemContract, TheRunLogAndTheWindowsDirectoryAreOnTheSystemDrive) {
 // The core puts these texts into sentences of its own.
 TEST(SystemContract, MessagesAreTextsWithoutFullStopOrLineEnd) {
   namespace hr = ole::hr;
-  for (const std::int32_t code : {0, 2, 3, 5, hr::kFail, hr::kNoInterface, hr::kMemberNotFound,
-                                  hr::kTypeMismatch, hr::kUnknownName, hr::kClassNotRegistered,
-                                  hr::kInvalidClassString}) {
+  for (const std::int32_t code :
+       {0, 2, 3, 5, hr::kFail, hr::kNoInterface, hr::kMemberNotFound, hr::kTypeMismatch,
+        hr::kUnknownName, hr::kClassNotRegistered, hr::kInvalidClassString}) {
     const std::string text = ole::SystemMessage(code);
     ASSERT_FALSE(text.empty()) << code;
     EXPECT_EQ(std::string(". \r\n").find(text.back()), std::string::npos)
