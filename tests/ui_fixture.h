@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "host/program.h"
 #include "mailsim/mail_client.h"
+#include "tests/fakepgp/recorded_runs.h"
 #include "tests/test_platform.h"
 
 namespace quillet::testing {
@@ -53,16 +53,7 @@ class UiTest : public ::testing::Test {
 
   // The arguments of each PGP run, as the test program recorded them.
   std::vector<std::vector<std::string>> PgpRuns() const {
-    std::vector<std::vector<std::string>> runs(1);
-    std::istringstream in(ReadFile(tp_.dir.path() / "args"));
-    for (std::string line; std::getline(in, line);) {
-      if (line == "<end>")
-        runs.emplace_back();
-      else
-        runs.back().push_back(line);
-    }
-    runs.pop_back();
-    return runs;
+    return fakepgp::RecordedRuns(ReadFile(tp_.dir.path() / "args"));
   }
 
   // Files other than the program, the listings and the batch left in the PGP directory.

@@ -17,7 +17,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/win32/unique_handle.h"
+#include "tests/fakepgp/recorded_runs.h"
 #include "tests/win32/check.h"
 #include "tests/win32/user.h"
 #include "ui/encrypt.h"
@@ -115,19 +115,7 @@ struct Scene {
   }
 
   // The arguments of each PGP run, as the test PGP program recorded them.
-  std::vector<Texts> PgpRuns() const {
-    std::vector<Texts> runs(1);
-    std::istringstream in(ReadFile(work / "args"));
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line == "<end>")
-        runs.emplace_back();
-      else
-        runs.back().push_back(line);
-    }
-    runs.pop_back();
-    return runs;
-  }
+  std::vector<Texts> PgpRuns() const { return fakepgp::RecordedRuns(ReadFile(work / "args")); }
 
   // Files other than the program, the listings and the batch left in the PGP directory.
   Texts LeftInPgpDirectory() const {
