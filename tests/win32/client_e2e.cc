@@ -10,6 +10,8 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+// After windows.h, which it needs.
+#include <winternl.h>
 
 #include <atomic>
 #include <cstdio>
@@ -24,6 +26,7 @@
 #include "mailsim/mail_client.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "platform/win32/ole_bridge.h"
 #include "platform/win32/unique_handle.h"
 #include "tests/fakepgp/recorded_runs.h"
 #include "tests/win32/check.h"
@@ -188,6 +191,23 @@ Run RunQuillet(const std::string& switch_) {
   return {code, watch.visible_windows};
 }
 
+// The command line another process was started with, read from its process parameters.
+std::string CommandLineOf(HANDLE process) {
+  PROCESS_BASIC_INFORMATION basic = {};
+  PEB peb = {};
+  RTL_USER_PROCESS_PARAMETERS parameters = {};
+  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) !=
+          0 ||
+      !ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+      !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, nullptr))
+    return "(not readable)";
+  std::wstring line(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+  if (!ReadProcessMemory(process, parameters.CommandLine.Buffer, line.data(),
+                         parameters.CommandLine.Length, nullptr))
+    return "(not readable)";
+  return win32::ToAnsi(line.c_str(), static_cast<int>(line.size()));
+}
+
 const char kClsidKey[] = "CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}";
 
 // The server's resident window, found when the server has just started and has no other window
@@ -224,13 +244,19 @@ void TestComStartsTheRegisteredServer() {
   CHECK(resident != nullptr);
   CHECK_EQ(scene->host->factory_init_answer(), 17);
   win32::UniqueHandle server(
-      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ServerProcessId()));
   CHECK(server.get() != nullptr);
   CHECK(ServerProcessId() != GetCurrentProcessId());
   char image[MAX_PATH] = {};
   DWORD size = sizeof image;
   if (server.get()) QueryFullProcessImageNameA(server.get(), 0, image, &size);
   CHECK_EQ(fs::path(image).filename().string(), "quillet.exe");
+  // COM, not this program, started it, with the switch that says so.
+  const std::string command_line = CommandLineOf(server.get());
+  const bool embedding =
+      command_line.ends_with(" -Embedding") || command_line.ends_with(" /Embedding");
+  CHECK(embedding);
+  if (!embedding) std::printf("  command line: %s\n", command_line.c_str());
 }
 
 void TestAMessageWindowGetsTheMenus() {
