@@ -419,6 +419,7 @@ class Win32Gui : public gui::Gui {
   }
 
   bool IsMain(const Win32Window* window) const { return main_ == window; }
+  HWND main_hwnd() const { return main_ ? main_->hwnd() : nullptr; }
   void Forget(const Win32Window* window) {
     if (main_ == window) main_ = nullptr;
   }
@@ -757,7 +758,7 @@ void Win32Gui::ProcessMessages() {
 
 HWND Win32Gui::Owner() const {
   if (const HWND active = GetActiveWindow()) return active;
-  return main_ ? main_->hwnd() : nullptr;
+  return main_hwnd();
 }
 
 gui::Answer Win32Gui::ShowMessage(const gui::MessageSpec& spec) {
@@ -840,6 +841,11 @@ std::optional<std::string> Win32Gui::OpenFileDialog(const gui::OpenFileSettings&
 
 std::unique_ptr<gui::Gui> NewGui() {
   return std::make_unique<Win32Gui>();
+}
+
+HWND MainWindowOf(gui::Gui& gui) {
+  const auto* own = dynamic_cast<Win32Gui*>(&gui);
+  return own ? own->main_hwnd() : nullptr;
 }
 
 }  // namespace quillet::win32

@@ -2,6 +2,8 @@
 // message boxes and open-file dialog, and the thread's message loop.
 #pragma once
 
+#include <windows.h>
+
 #include <memory>
 
 #include "platform/gui.h"
@@ -18,5 +20,9 @@ inline constexpr char kFormClassName[] = "QuilletForm";
 // A user interface of its own on the calling thread, apart from Gui::Default(); Terminate is
 // final for each.
 std::unique_ptr<gui::Gui> NewGui();
+
+// The window that `gui`, a user interface of this platform, has as its main window; none while it
+// has none. The program names it as the owner when it hands a file to the shell.
+HWND MainWindowOf(gui::Gui& gui);
 
 }  // namespace quillet::win32

@@ -11,6 +11,7 @@
 
 #include "platform/process.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_gui.h"
 
 namespace quillet {
 
@@ -63,11 +64,12 @@ class Win32Processes : public Processes {
     MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
   }
 
-  // Opened without an owner window: error messages the shell shows have no parent. COM should
-  // be initialized on this thread first, since the shell may hand the file to an extension.
+  // The program's main window owns whatever the shell shows about the file. COM should be
+  // initialized on this thread first, since the shell may hand the file to an extension.
   void ShellOpen(const std::string& file, const std::string& parameters,
                  const std::string& directory, int show_mode) override {
-    ShellExecuteA(nullptr, nullptr, file.c_str(), parameters.empty() ? nullptr : parameters.c_str(),
+    ShellExecuteA(win32::MainWindowOf(gui::Gui::Default()), nullptr, file.c_str(),
+                  parameters.empty() ? nullptr : parameters.c_str(),
                   directory.empty() ? nullptr : directory.c_str(), show_mode);
   }
 };

@@ -456,11 +456,14 @@ void TestMessageBoxes() {
   gui::FormSpec spec = host::TForm2::Spec();
   spec.caption = "Owner of the boxes";
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+  CHECK(win32::MainWindowOf(*gui) == nullptr);
   gui->SetMainWindow(window.get());
   window->Show();
   gui->SetTitleFromPath("C:\\Program Files\\Quillet\\QUILLET.EXE");
   CHECK_EQ(gui->Title(), "Quillet");
   const HWND form = FindWindowA(win32::kFormClassName, spec.caption.c_str());
+  // The owner the program names when it hands a file to the shell.
+  CHECK(form != nullptr && win32::MainWindowOf(*gui) == form);
 
   std::vector<SeenBox> seen;
   {
