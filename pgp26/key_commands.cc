@@ -110,7 +110,7 @@ int ViewKeys(Session& session, const std::vector<std::string>& operands) {
   std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring.c_str());
   int found = 0;
   for (const Key& key : keys) {
-    if (!MatchesUserId(key.get(), filter)) continue;
+    if (!filter.empty() && !MatchesUserId(key.get(), filter)) continue;
     PrintKey(key.get(), secret);
     ++found;
   }

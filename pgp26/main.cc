@@ -8,6 +8,7 @@
 // The key rings are those of the GnuPG home $PGPPATH, or of the folder that holds this program.
 #include <gpgme.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +38,24 @@ constexpr char kUsage[] =
     "       pgp [+force] [-z pass] file\n"
     "       pgp -kv [userid] [secring.pgp] | -ka file | -kxa userid file | -kr userid | -kg";
 
+// Several words of a user ID arrive as several arguments when the caller did not quote it.
+std::string Joined(std::vector<std::string>::const_iterator begin,
+                   std::vector<std::string>::const_iterator end) {
+  std::string text;
+  for (auto word = begin; word != end; ++word) text += (text.empty() ? "" : " ") + *word;
+  return text;
+}
+
+// PGP 2.6 took a word that began with '-' or '+' for an option wherever it stood, so a user ID
+// that looked like one (keys come from other people, and callers pass user IDs unquoted) could
+// switch an option or make the next word the signer. Here options and the command come first;
+// from the first operand on, and from a key command on, every word is an operand. The signer
+// alone may follow, as in "-seaw file recipient... -u signer": the last "-u" after the file,
+// with every word after it as the signer's user ID.
 Arguments Parse(const std::vector<std::string>& args) {
   Arguments parsed;
-  for (std::size_t i = 0; i < args.size(); ++i) {
+  std::size_t i = 0;
+  for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-z" || arg == "-u") {
       if (i + 1 == args.size()) throw Failure(kBadArgument, "Option " + arg + " needs a value.");
@@ -50,10 +66,22 @@ Arguments Parse(const std::vector<std::string>& args) {
       parsed.force = parsed.force || arg.starts_with("+force");
     } else if (arg.size() > 1 && arg[0] == '-' && parsed.command.empty()) {
       parsed.command = arg.substr(1);
+      if (parsed.command.starts_with("k")) {
+        ++i;
+        break;
+      }
     } else {
-      parsed.operands.push_back(arg);
+      break;
     }
   }
+  parsed.operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  std::vector<std::string>& ops = parsed.operands;
+  if (parsed.command.empty() || parsed.command.starts_with("k")) return parsed;
+  const auto signer = std::find(ops.rbegin(), ops.rend(), "-u");
+  if (signer == ops.rend()) return parsed;
+  if (signer == ops.rbegin()) throw Failure(kBadArgument, "Option -u needs a value.");
+  parsed.signer = Joined(signer.base(), ops.cend());
+  ops.erase(signer.base() - 1, ops.end());
   return parsed;
 }
 
@@ -65,24 +93,17 @@ std::filesystem::path PgpDirectory() {
   return self.parent_path();
 }
 
-// Several words of a user ID arrive as several arguments when the caller did not quote it.
-std::string Joined(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
-  return text;
-}
-
 int RunKeyCommand(Session& session, const Arguments& args) {
   const std::string& command = args.command;
   const std::vector<std::string>& ops = args.operands;
   if (command == "kv" || command == "kvv") return ViewKeys(session, ops);
   if (command == "kg" && ops.empty()) return GenerateKey(session);
   if (command == "ka" && ops.size() == 1) return AddKeys(session, ops[0]);
-  if (command == "kr" && !ops.empty()) return RemoveKey(session, Joined(ops), args.force);
-  if ((command == "kxa" || command == "kx") && ops.size() >= 2) {
-    const std::vector<std::string> words(ops.begin(), ops.end() - 1);
-    return ExtractKey(session, Joined(words), ops.back(), command == "kxa", args.force);
-  }
+  if (command == "kr" && !ops.empty())
+    return RemoveKey(session, Joined(ops.begin(), ops.end()), args.force);
+  if ((command == "kxa" || command == "kx") && ops.size() >= 2)
+    return ExtractKey(session, Joined(ops.begin(), ops.end() - 1), ops.back(), command == "kxa",
+                      args.force);
   throw Failure(kBadArgument, kUsage);
 }
 

@@ -110,7 +110,7 @@ void StopAgent(const std::string& gnupg_home) {
 }  // namespace
 
 bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
-  if (pattern.empty()) return true;
+  if (pattern.find_first_not_of(" \t") == std::string_view::npos) return false;
   const std::string wanted = Lower(pattern);
   if (wanted.size() > 2 && wanted.starts_with("0x") && IsHex(wanted.substr(2))) {
     for (gpgme_subkey_t sub = key->subkeys; sub; sub = sub->next)

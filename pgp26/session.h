@@ -19,7 +19,7 @@ enum class Usage { kAny, kEncrypt, kSign };
 
 // True when `key` answers to `pattern` the way PGP looked keys up: "<addr>" is a whole address,
 // "0x" and hex digits the end of a key ID, anything else a case-insensitive part of a user ID.
-// An empty pattern matches every key.
+// An empty or blank pattern names no key, so it matches none.
 bool MatchesUserId(gpgme_key_t key, std::string_view pattern);
 
 class Session {

@@ -1,0 +1,147 @@
+// What a PGP program must never do, tried as a process against plain gpg in temporary homes:
+// take a key nobody named, let an agent's cache stand in for the pass phrase, leave an agent or
+// plain text behind, or blame a damaged message on the pass phrase.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "pgp26/tests/test_home.h"
+
+namespace pgp26_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kText[] = "The plans are in the safe.\n";
+// The encryption subkeys that a message names as its recipients, and the signing keys.
+constexpr char kBobEncryptionKey[] = "C66532EDDF15578B";
+constexpr char kMalloryEncryptionKey[] = "88818781EF3C2321";
+constexpr char kAliceKeyId[] = "0DCF3C53DB754C09";
+
+std::string Words(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& arg : args) text += "[" + arg + "]";
+  return text;
+}
+
+// The keys `file` is encrypted to, as gpg lists them without any secret key.
+std::vector<std::string> Recipients(const std::string& file) {
+  const TestHome keyless(kNoKeys);
+  const std::string listing = keyless.Gpg({"--list-packets", file}).out;
+  std::vector<std::string> ids;
+  const std::string packet = ":pubkey enc packet:", keyid = "keyid ";
+  for (std::size_t at = listing.find(packet); at != std::string::npos;
+       at = listing.find(packet, at + 1))
+    ids.push_back(listing.substr(listing.find(keyid, at) + keyid.size(), 16));
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+// The key whose good signature gpg finds when it decrypts `file` with `pass`; "" for none.
+std::string Signer(const TestHome& home, const std::string& pass, const std::string& file) {
+  const RunResult run = home.Gpg(
+      {"--status-fd", "2", "--passphrase", pass, "--output", file + ".read", "--decrypt", file});
+  fs::remove(file + ".read");
+  const std::string good = "[GNUPG:] GOODSIG ";
+  const std::size_t at = run.err.find(good);
+  return at == std::string::npos ? "" : run.err.substr(at + good.size(), 16);
+}
+
+TEST(EmptyUserId, NamesNoKeyAnywhereAndNothingIsWritten) {
+  const TestHome home;
+  const std::string file = home.File("draft"), key = home.File("key");
+  WriteFile(file, kText);
+  const std::string listing = home.Pgp({"-kv"}).out;
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;  // PGP 2.6's "key not found" of that command
+  };
+  const Case cases[] = {
+      {{"+force", "-z", "alice pass", "-eaw", file, ""}, 21},
+      {{"+force", "-z", "alice pass", "-eaw", file, "<bob@example.org>", ""}, 21},
+      {{"+force", "-z", "alice pass", "-seaw", file, "  ", "-u", "alice"}, 21},
+      {{"+force", "-z", "alice pass", "-seaw", file, "<bob@example.org>", "-u", ""}, 20},
+      {{"+force", "-z", "alice pass", "-u", " ", "-saw", file}, 20},
+      {{"-kxa", "", key}, 13},
+      {{"-kxa", " ", key}, 13},
+      {{"-kr", ""}, 16},
+      {{"+force", "-kr", " "}, 16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Words(c.args));
+    const RunResult run = home.Pgp(c.args, "y\ny\n");
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+    EXPECT_FALSE(fs::exists(file + ".asc"));
+    EXPECT_FALSE(fs::exists(key + ".asc"));
+    EXPECT_EQ(run.err.find("Are you sure"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(file), kText);
+  }
+  EXPECT_EQ(home.Pgp({"-kv"}).out, listing);
+}
+
+TEST(OptionLikeUserIds, StayUserIdsWherePgpExpectsOne) {
+  const TestHome home({"alice.asc", "bob.asc", "mallory.asc"});
+  const std::string draft = home.File("draft");
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int exit_code;
+    std::vector<std::string> recipients;
+    const char* recipient_pass;  // to read the signature with
+  };
+  // Mallory's user IDs are "-u Mallory" and "+force Mallory"; callers pass user IDs unquoted.
+  const Case cases[] = {
+      {"a recipient whose user ID begins with -u",
+       {"+force", "-z", "alice pass", "-seaw", draft, "-u", "Mallory", "-u", "<alice@example.com>"},
+       0,
+       {kMalloryEncryptionKey},
+       ""},
+      {"a signer's user ID in several words",
+       {"+force", "-z", "alice pass", "-seaw", draft, "<bob@example.org>", "-u", "Alice",
+        "Example"},
+       0,
+       {kBobEncryptionKey},
+       "bob pass"},
+      {"a recipient -z",
+       {"+force", "-z", "alice pass", "-seaw", draft, "<bob@example.org>", "-z", "-u",
+        "<alice@example.com>"},
+       21,
+       {},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(draft, kText);
+    const RunResult run = home.Pgp(c.args);
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+    if (c.exit_code != 0) {
+      EXPECT_FALSE(fs::exists(draft + ".asc"));
+      continue;
+    }
+    EXPECT_EQ(Recipients(draft + ".asc"), c.recipients);
+    EXPECT_EQ(Signer(home, c.recipient_pass, draft + ".asc"), kAliceKeyId);
+  }
+
+  // "+force" after the file is a user ID, not the option: the earlier output is asked about.
+  WriteFile(draft, kText);
+  WriteFile(draft + ".asc", "an earlier result");
+  const RunResult asked = home.Pgp(
+      {"-z", "alice pass", "-eaw", draft, "+force", "Mallory", "-u", "<alice@example.com>"}, "n\n");
+  EXPECT_EQ(asked.exit_code, 1) << asked.err;
+  EXPECT_EQ(ReadFile(draft + ".asc"), "an earlier result");
+
+  // A key command takes every word after it as the user ID.
+  const std::string key = home.File("key");
+  const RunResult extracted = home.Pgp({"-kxa", "-u", "Mallory", key});
+  ASSERT_EQ(extracted.exit_code, 0) << extracted.err;
+  const TestHome keyless(kNoKeys);
+  ASSERT_EQ(keyless.Gpg({"--import", key + ".asc"}).exit_code, 0);
+  EXPECT_NE(keyless.Gpg({"--with-colons", "--list-keys"}).out.find("C2CA508E58FE19CD"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace pgp26_test
