@@ -5,18 +5,23 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
+
+#include "pgp26/process.h"
 
 namespace pgp26 {
 
 namespace {
 
-// Turns terminal echo off for its lifetime; does nothing when standard input is no terminal.
+// Turns terminal echo off for its lifetime, and back on when the run is interrupted at the
+// prompt; does nothing when standard input is no terminal.
 class EchoOff {
  public:
   EchoOff() {
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    restore_.emplace([this] { tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_); });
     active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
   }
   ~EchoOff() {
@@ -30,6 +35,7 @@ class EchoOff {
  private:
   termios saved_{};
   bool active_ = false;
+  std::optional<OnInterrupt> restore_;
 };
 
 std::optional<std::string> ReadLine() {

@@ -13,6 +13,7 @@ enum ExitCode : int {
   kInvalidFile = 1,
   kFileNotFound = 2,
   kBadArgument = 5,
+  kInterrupted = 6,
   kKeyGenerationError = 10,
   kNoSuchKey = 11,
   kKeyAddError = 12,

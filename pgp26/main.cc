@@ -20,6 +20,7 @@
 #include "pgp26/commands.h"
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
+#include "pgp26/process.h"
 #include "pgp26/session.h"
 
 namespace pgp26 {
@@ -154,6 +155,7 @@ int Run(const std::vector<std::string>& argv) {
 }  // namespace pgp26
 
 int main(int argc, char** argv) {
+  pgp26::ProtectProcess();
   std::setlocale(LC_ALL, "");
   gpgme_check_version(nullptr);
   try {

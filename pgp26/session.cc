@@ -1,10 +1,7 @@
 #include "pgp26/session.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -14,8 +11,6 @@
 
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
-
-extern char** environ;
 
 namespace pgp26 {
 
@@ -89,24 +84,6 @@ std::string ShortAlias(const fs::path& home) {
   throw Failure(kOtherError, std::string("Cannot make the short home name '") + name + "'.");
 }
 
-void StopAgent(const std::string& gnupg_home) {
-  const char* gpgconf = gpgme_get_dirinfo("gpgconf-name");
-  if (!gpgconf) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::string args[] = {gpgconf, "--homedir", gnupg_home, "--kill", "gpg-agent"};
-  char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
-                  args[3].data(), args[4].data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawn(&pid, gpgconf, &actions, nullptr, argv, environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-}
-
 }  // namespace
 
 bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
@@ -134,15 +111,21 @@ Session::Session(const fs::path& home, std::optional<std::string> pass_phrase)
     gnupg_home_ = ShortAlias(home_);
     alias_ = true;
   }
+  // Nobody could reach an agent started under the alias by the home's own name, so whatever
+  // agent serves the alias at the end goes.
+  agent_.emplace(gnupg_home_, alias_);
+  cleanup_on_interrupt_.emplace([this] { EndRun(); });
 }
 
 Session::~Session() {
-  // Nobody could reach an agent started under the alias by the home's own name, so it does
-  // not outlive the run.
-  if (!alias_) return;
-  StopAgent(gnupg_home_);
+  cleanup_on_interrupt_.reset();
+  EndRun();
+}
+
+void Session::EndRun() {
+  agent_->StopIfStarted();
   std::error_code error;
-  fs::remove(gnupg_home_, error);
+  if (alias_) fs::remove(gnupg_home_, error);
 }
 
 Context Session::NewContext() {
@@ -154,6 +137,8 @@ Context Session::NewContext() {
   if (!error)
     error = gpgme_ctx_set_engine_info(raw, GPGME_PROTOCOL_OpenPGP, nullptr, gnupg_home_.c_str());
   if (!error) error = gpgme_set_pinentry_mode(raw, GPGME_PINENTRY_MODE_LOOPBACK);
+  // gpg keeps conventional pass phrases in the agent's cache too, by the message's salt.
+  if (!error) error = gpgme_set_ctx_flag(raw, "no-symkey-cache", "1");
   if (error) throw Failure(kOtherError, "Cannot set up GnuPG: " + ErrorText(error));
   gpgme_set_keylist_mode(raw, GPGME_KEYLIST_MODE_LOCAL);
   gpgme_set_passphrase_cb(raw, &Session::PassPhraseCallback, this);
@@ -199,6 +184,7 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
 gpgme_error_t Session::RunWithPassPhrase(const std::function<gpgme_error_t()>& operation) {
   for (;;) {
     asked_ = refused_ = false;
+    agent_->ForgetPassPhrases();
     const gpgme_error_t error = operation();
     const gpgme_err_code_t code = gpgme_err_code(error);
     pass_phrase_failed_ =

@@ -1,5 +1,6 @@
-// One run's connection to GnuPG: the home that holds the key rings, contexts that take pass
-// phrases through the loopback (never a graphical prompt), and user-ID lookup as PGP did it.
+// One run's connection to GnuPG: the home that holds the key rings, its agent, contexts that
+// take pass phrases through the loopback (never a graphical prompt) and never from a cache, and
+// user-ID lookup as PGP did it.
 #ifndef QUILLET_PGP26_SESSION_H_
 #define QUILLET_PGP26_SESSION_H_
 
@@ -10,7 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "pgp26/agent.h"
 #include "pgp26/gpgme_handles.h"
+#include "pgp26/process.h"
 
 namespace pgp26 {
 
@@ -39,7 +42,9 @@ class Session {
 
   // Runs `operation`, which must make its outputs afresh on each call, and runs it again after
   // a wrong pass phrase typed on the console, three tries in all. A given pass phrase gets one
-  // try. Returns the last error; PassPhraseFailed tells whether the pass phrase was the cause.
+  // try. Before each try the agent forgets its cached pass phrases, so that only the one given
+  // to this run counts. Returns the last error; PassPhraseFailed tells whether the pass phrase
+  // was the cause.
   gpgme_error_t RunWithPassPhrase(const std::function<gpgme_error_t()>& operation);
   bool PassPhraseFailed() const { return pass_phrase_failed_; }
 
@@ -52,6 +57,8 @@ class Session {
   const std::filesystem::path& home() const { return home_; }
 
  private:
+  // Stops the agent this run started and removes the alias; also run on an interrupt.
+  void EndRun();
   static gpgme_error_t PassPhraseCallback(void* hook, const char* uid_hint,
                                           const char* passphrase_info, int prev_was_bad, int fd);
   gpgme_error_t AnswerPassPhrase(const char* uid_hint, bool prev_was_bad, int fd);
@@ -61,6 +68,8 @@ class Session {
   // for the agent's socket names.
   std::string gnupg_home_;
   bool alias_ = false;
+  std::optional<Agent> agent_;
+  std::optional<OnInterrupt> cleanup_on_interrupt_;
   std::optional<std::string> pass_phrase_;
   int console_tries_ = 0;
   bool asked_ = false;

@@ -3,7 +3,7 @@
 # packages named as arguments.
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config gnupg libgpgme-dev
-  "$@")
+  procps "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

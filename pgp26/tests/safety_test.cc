@@ -2,9 +2,11 @@
 // take a key nobody named, let an agent's cache stand in for the pass phrase, leave an agent or
 // plain text behind, or blame a damaged message on the pass phrase.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,18 @@ std::string Signer(const TestHome& home, const std::string& pass, const std::str
   const std::string good = "[GNUPG:] GOODSIG ";
   const std::size_t at = run.err.find(good);
   return at == std::string::npos ? "" : run.err.substr(at + good.size(), 16);
+}
+
+// Alice's signed letter to Bob, made by gpg, as FILE.asc.
+std::string LetterToBob(const TestHome& home, const std::string& name) {
+  const std::string file = home.File(name);
+  WriteFile(file, kText);
+  const RunResult made = home.Gpg({"--passphrase", "alice pass", "--trust-model", "always",
+                                   "--armor", "--encrypt", "--sign", "-r", "bob@example.org", "-u",
+                                   "alice@example.com", "--output", file + ".asc", file});
+  EXPECT_EQ(made.exit_code, 0) << made.err;
+  fs::remove(file);
+  return file;
 }
 
 TEST(EmptyUserId, NamesNoKeyAnywhereAndNothingIsWritten) {
@@ -141,6 +155,133 @@ TEST(OptionLikeUserIds, StayUserIdsWherePgpExpectsOne) {
   ASSERT_EQ(keyless.Gpg({"--import", key + ".asc"}).exit_code, 0);
   EXPECT_NE(keyless.Gpg({"--with-colons", "--list-keys"}).out.find("C2CA508E58FE19CD"),
             std::string::npos);
+}
+
+// The user's own agent, caching as plain gpg's defaults or their own gpg-agent.conf let it, has
+// just used the key with the right pass phrase; pgp is then given a wrong one.
+TEST(CachedPassPhrase, AWrongPassPhraseIsRefusedWhateverTheAgentRemembers) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> gpg_uses_key;  // or, when empty,
+    std::vector<std::string> pgp_uses_key;
+    std::vector<std::string> wrong;  // "@name" is the file of that name in the home
+    int exit_code;
+    const char* output;
+  };
+  const Case cases[] = {
+      {"decryption after gpg decrypted",
+       {"--passphrase", "bob pass", "--output", "@read", "--decrypt", "@letter.asc"},
+       {},
+       {"+force", "-z", "wrong", "@letter"},
+       31,
+       "letter"},
+      {"decryption after pgp decrypted",
+       {},
+       {"+force", "-z", "bob pass", "@letter"},
+       {"+force", "-z", "wrong", "@letter"},
+       31,
+       "letter"},
+      {"signing after gpg signed",
+       {"--passphrase", "alice pass", "-u", "alice@example.com", "--output", "@read", "--clearsign",
+        "@draft"},
+       {},
+       {"+force", "-z", "wrong", "-saw", "@draft"},
+       20,
+       "draft.asc"},
+      {"encrypting and signing after gpg signed",
+       {"--passphrase", "alice pass", "-u", "alice@example.com", "--output", "@read", "--clearsign",
+        "@draft"},
+       {},
+       {"+force", "-z", "wrong", "-seaw", "@draft", "<bob@example.org>", "-u", "alice"},
+       20,
+       "draft.asc"},
+      {"conventional decryption after pgp decrypted",
+       {},
+       {"+force", "-z", "shared words", "@shared"},
+       {"+force", "-z", "wrong", "@shared"},
+       32,
+       "shared"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const TestHome home;
+    WriteFile(home.File("gpg-agent.conf"),
+              "s2k-count 65536\ndefault-cache-ttl 600\nmax-cache-ttl 600\n");
+    const long agent = home.StartAgent();
+    ASSERT_GT(agent, 0);
+    LetterToBob(home, "letter");
+    WriteFile(home.File("shared"), kText);
+    ASSERT_EQ(home.Gpg({"--passphrase", "shared words", "--armor", "--symmetric", "--output",
+                        home.File("shared.asc"), home.File("shared")})
+                  .exit_code,
+              0);
+    WriteFile(home.File("draft"), kText);
+    const auto in_home = [&](std::vector<std::string> args) {
+      for (std::string& arg : args)
+        if (arg.starts_with("@")) arg = home.File(arg.substr(1));
+      return args;
+    };
+    const RunResult used = c.gpg_uses_key.empty() ? home.Pgp(in_home(c.pgp_uses_key))
+                                                  : home.Gpg(in_home(c.gpg_uses_key));
+    ASSERT_EQ(used.exit_code, 0) << used.err;
+    fs::remove(home.File(c.output));
+
+    const RunResult wrong = home.Pgp(in_home(c.wrong));
+    EXPECT_EQ(wrong.exit_code, c.exit_code) << wrong.err;
+    EXPECT_FALSE(fs::exists(home.File(c.output)));
+    EXPECT_EQ(home.AgentPid(), agent);  // the user's agent stays
+  }
+}
+
+TEST(AgentLifetime, AnAgentThatPgpStartedEndsWithTheRun) {
+  const TestHome home;
+  const std::string letter = LetterToBob(home, "letter"), draft = home.File("draft");
+  WriteFile(draft, kText);
+  home.StopAgent();
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+  };
+  const Case cases[] = {
+      {{"+force", "-z", "bob pass", letter}, 0},
+      {{"+force", "-z", "wrong", letter}, 31},
+      {{"+force", "-z", "alice pass", "-sea", draft, "<bob@example.org>", "-u", "alice"}, 0},
+      {{"+force", "-z", "wrong", "-sea", draft, "<bob@example.org>", "-u", "alice"}, 20},
+      {{"-ka", Fixture("mallory.asc").string()}, 0},  // a secret key goes to the agent
+      {{"+force", "-kr", "Mallory"}, 0},              // and is removed through it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Words(c.args));
+    ASSERT_EQ(home.AgentPid(), 0);
+    const RunResult run = home.Pgp(c.args);
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+    EXPECT_EQ(home.AgentPid(), 0);
+  }
+}
+
+TEST(AgentLifetime, AnInterruptAtThePromptStopsTheAgentAndWritesNothing) {
+  const TestHome home;
+  const std::string letter = LetterToBob(home, "letter");
+  home.StopAgent();
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    const std::unique_ptr<Child> pgp = home.StartPgp({"+force", letter});
+    ASSERT_TRUE(pgp->AwaitError("Enter pass phrase:"));
+    EXPECT_NE(home.AgentPid(), 0);  // it asked for the pass phrase through the loopback
+    // The process holds pass phrases, so it leaves no core dump.
+    std::istringstream limits(ReadFile("/proc/" + std::to_string(pgp->pid()) + "/limits"));
+    std::string line;
+    while (std::getline(limits, line) && !line.starts_with("Max core file size")) {
+    }
+    std::istringstream sizes(line.substr(std::string("Max core file size").size()));
+    std::string soft, hard;
+    sizes >> soft >> hard;
+    EXPECT_EQ(soft + " " + hard, "0 0") << line;
+    kill(pgp->pid(), signal_number);
+    EXPECT_EQ(pgp->Wait(), 6);
+    EXPECT_EQ(home.AgentPid(), 0);
+    EXPECT_FALSE(fs::exists(letter));
+  }
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -24,14 +27,11 @@ fs::path MakeTemporaryFolder() {
   return pattern;
 }
 
-}  // namespace
-
-RunResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
-                     const std::vector<std::string>& env) {
-  const fs::path scratch = MakeTemporaryFolder();
-  const std::string in = (scratch / "in").string(), out = (scratch / "out").string(),
-                    err = (scratch / "err").string();
-  WriteFile(in, input);
+// Starts `argv` with the environment of the tests without PGPPASS and PGPPATH plus `env`, and
+// `files` (or the pipe `input_pipe` in place of the first) as its standard input, output and
+// error.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string (&files)[3], int input_pipe = -1) {
   std::vector<std::string> environment;
   for (char** entry = environ; *entry; ++entry)
     if (std::strncmp(*entry, "PGPPASS=", 8) != 0 && std::strncmp(*entry, "PGPPATH=", 8) != 0)
@@ -44,20 +44,74 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::string& in
   envp.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
-    const int fds[] = {open(in.c_str(), O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT, 0600),
-                       open(err.c_str(), O_WRONLY | O_CREAT, 0600)};
+    const int fds[] = {input_pipe >= 0 ? input_pipe : open(files[0].c_str(), O_RDONLY),
+                       open(files[1].c_str(), O_WRONLY | O_CREAT, 0600),
+                       open(files[2].c_str(), O_WRONLY | O_CREAT, 0600)};
     for (int fd = 0; fd < 3; ++fd) dup2(fds[fd], fd);
     execve(args[0], args.data(), envp.data());
     _exit(126);
   }
+  return pid;
+}
+
+}  // namespace
+
+RunResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
+                     const std::vector<std::string>& env) {
+  const fs::path scratch = MakeTemporaryFolder();
+  const std::string files[] = {(scratch / "in").string(), (scratch / "out").string(),
+                               (scratch / "err").string()};
+  WriteFile(files[0], input);
+  const pid_t pid = Spawn(argv, env, files);
   int status = 0;
   waitpid(pid, &status, 0);
   RunResult result;
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
+  result.out = ReadFile(files[1]);
+  result.err = ReadFile(files[2]);
   fs::remove_all(scratch);
   return result;
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+    : scratch_(MakeTemporaryFolder()) {
+  int input[2];
+  if (pipe2(input, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const std::string files[] = {"", (scratch_ / "out").string(), (scratch_ / "err").string()};
+  pid_ = Spawn(argv, env, files, input[0]);
+  close(input[0]);
+  input_ = input[1];
+}
+
+Child::~Child() {
+  if (!ended_) {
+    kill(pid_, SIGKILL);
+    Wait();
+  }
+  close(input_);
+  std::error_code error;
+  fs::remove_all(scratch_, error);
+}
+
+bool Child::AwaitError(const std::string& text) {
+  for (int waited = 0; waited < 30000; waited += 10) {
+    const bool running = Running();
+    if (ReadFile(scratch_ / "err").find(text) != std::string::npos) return true;
+    if (!running) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+bool Child::Running() {
+  if (!ended_ && waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+  return !ended_;
+}
+
+int Child::Wait() {
+  if (!ended_) waitpid(pid_, &status_, 0);
+  ended_ = true;
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -90,6 +144,7 @@ TestHome::TestHome(const std::vector<std::string>& fixtures) {
   for (const std::string& name : fixtures) args.push_back(Fixture(name).string());
   const RunResult imported = Gpg(args);
   if (imported.exit_code != 0) throw std::runtime_error("fixture import failed: " + imported.err);
+  StopAgent();  // every test starts with no agent running
 }
 
 TestHome TestHome::Bare(const std::string& sub_path) {
@@ -105,7 +160,7 @@ TestHome::TestHome(TestHome&& other) noexcept
 
 TestHome::~TestHome() {
   if (root_.empty()) return;
-  RunProcess({"/usr/bin/gpgconf", "--homedir", path_.string(), "--kill", "gpg-agent"}, "");
+  StopAgent();
   std::error_code error;
   fs::remove_all(root_, error);
 }
@@ -114,6 +169,28 @@ RunResult TestHome::Pgp(const std::vector<std::string>& args, const std::string&
   std::vector<std::string> argv = {PGP_EXE};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProcess(argv, input, {"PGPPATH=" + path_.string()});
+}
+
+std::unique_ptr<Child> TestHome::StartPgp(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {PGP_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return std::make_unique<Child>(argv, std::vector<std::string>{"PGPPATH=" + path_.string()});
+}
+
+long TestHome::AgentPid() const {
+  const RunResult run = RunProcess({"/usr/bin/gpg-connect-agent", "--homedir", path_.string(),
+                                    "--no-autostart", "GETINFO pid", "/bye"},
+                                   "");
+  return run.out.starts_with("D ") ? std::atol(run.out.c_str() + 2) : 0;
+}
+
+long TestHome::StartAgent() const {
+  RunProcess({"/usr/bin/gpg-connect-agent", "--homedir", path_.string(), "/bye"}, "");
+  return AgentPid();
+}
+
+void TestHome::StopAgent() const {
+  RunProcess({"/usr/bin/gpgconf", "--homedir", path_.string(), "--kill", "gpg-agent"}, "");
 }
 
 RunResult TestHome::Gpg(const std::vector<std::string>& args, const std::string& input) const {

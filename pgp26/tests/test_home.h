@@ -9,7 +9,10 @@
 #ifndef QUILLET_PGP26_TESTS_TEST_HOME_H_
 #define QUILLET_PGP26_TESTS_TEST_HOME_H_
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,31 @@ struct RunResult {
 // PGPPATH plus `env` (NAME=VALUE entries), and waits for it.
 RunResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                      const std::vector<std::string>& env = {});
+
+// A process that runs while the test goes on: its standard input stays open, so that it waits
+// at a prompt, and what it writes to standard error can be awaited. Killed if still running at
+// the end.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // True once standard error holds `text`; false when the process ended without writing it.
+  bool AwaitError(const std::string& text);
+  bool Running();
+  // The exit code, or -1 when a signal ended the process.
+  int Wait();
+
+ private:
+  std::filesystem::path scratch_;
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int status_ = 0;
+  bool ended_ = false;
+};
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& text);
@@ -50,8 +78,16 @@ class TestHome {
 
   // pgp with PGPPATH set to this home.
   RunResult Pgp(const std::vector<std::string>& args, const std::string& input = "") const;
+  // pgp in this home, not waited for.
+  std::unique_ptr<Child> StartPgp(const std::vector<std::string>& args) const;
   // gpg in batch mode with loopback pass phrases in this home.
   RunResult Gpg(const std::vector<std::string>& args, const std::string& input = "") const;
+
+  // The process ID of the agent that serves this home, or 0 when none runs; never starts one.
+  long AgentPid() const;
+  // Starts an agent as the user's own, as gpg-connect-agent does, and returns its process ID.
+  long StartAgent() const;
+  void StopAgent() const;
 
  private:
   TestHome(std::filesystem::path path, std::filesystem::path root);
