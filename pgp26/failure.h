@@ -26,6 +26,9 @@ enum ExitCode : int {
   kSignatureCheckError = 30,
   kDecryptError = 31,
   kConventionalDecryptError = 32,
+  // Not one of PGP 2.6's: the data was altered or damaged after it was encrypted, or carries
+  // no integrity check that could tell.
+  kDamagedMessage = 34,
   kOtherError = 127,
 };
 

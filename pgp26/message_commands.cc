@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "pgp26/armour.h"
 #include "pgp26/commands.h"
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
@@ -93,6 +94,52 @@ DecryptPaths FindCipherText(const std::string& file) {
   for (const char* extension : {".asc", ".pgp"})
     if (std::filesystem::is_regular_file(file + extension, error)) return {file + extension, file};
   throw Failure(kFileNotFound, "File '" + file + ".asc' does not exist.");
+}
+
+// What GnuPG had learnt of a message when it stopped.
+struct Reading {
+  bool has_recipients = false;  // it names the public keys it was encrypted to
+  bool session_key = false;     // a key or pass phrase opened it: its data was being decrypted
+  bool unprotected = false;     // its data carries no integrity check
+
+  void Learn(gpgme_decrypt_result_t result) {
+    if (!result) return;
+    has_recipients = has_recipients || result->recipients;
+    // GPGME names the cipher once gpg has begun to decrypt the data, "?.?" otherwise; the
+    // old mode without integrity check is "PGPCFB".
+    const std::string_view cipher = result->symkey_algo ? result->symkey_algo : "";
+    session_key = session_key || (!cipher.empty() && !cipher.starts_with("?"));
+    unprotected = unprotected || result->legacy_cipher_nomdc || cipher.ends_with(".PGPCFB");
+  }
+};
+
+// Why a message could not be read, from the cause that explains most: a refused pass phrase,
+// a missing secret key, armour broken in transit, data without an integrity check, data altered
+// after it was encrypted, or no PGP message at all.
+Failure ReadingFailure(const Session& session, gpgme_error_t error, const Reading& reading,
+                       bool signed_only, const std::string& input, const std::string& cipher_text) {
+  const int code = signed_only              ? kSignatureCheckError
+                   : reading.has_recipients ? kDecryptError
+                                            : kConventionalDecryptError;
+  const gpgme_err_code_t cause = gpgme_err_code(error);
+  if (session.PassPhraseFailed()) return Failure(code, "Error:  Bad pass phrase.");
+  if (cause == GPG_ERR_NO_SECKEY)
+    return Failure(code, "You do not have the secret key needed to decrypt this file.");
+  if (const std::optional<std::string> problem = ArmourProblem(cipher_text))
+    return Failure(kInvalidFile, "Error: the armour of '" + input + "' is corrupted (" + *problem +
+                                     "); nothing was written.");
+  if (reading.unprotected)
+    return Failure(kDamagedMessage,
+                   "Error: the message is not integrity protected, so it may have been "
+                   "altered; nothing was written.");
+  const bool data_error = cause == GPG_ERR_NO_DATA || cause == GPG_ERR_BAD_DATA ||
+                          cause == GPG_ERR_DECRYPT_FAILED || cause == GPG_ERR_INV_PACKET;
+  if (reading.session_key || (reading.has_recipients && data_error))
+    return Failure(kDamagedMessage,
+                   "Error: the message has been altered or is damaged; nothing was written.");
+  if (cause == GPG_ERR_NO_DATA)
+    return Failure(kInvalidFile, "'" + input + "' holds no PGP message.");
+  return Failure(code, "Error: " + ErrorText(error));
 }
 
 // Reports each signature; false when one of them does not match the text.
@@ -197,39 +244,27 @@ int Decrypt(Session& session, const std::string& file, bool force) {
   ConfirmOverwrite(paths.output, force);
   const Context ctx = session.NewContext();
   Data plain;
-  // Public-key messages name their recipients before any pass phrase is asked for; a message
-  // without them is conventional.
-  bool has_recipients = false;
+  Reading reading;
   gpgme_error_t error = session.RunWithPassPhrase([&] {
     const Data cipher = DataFrom(cipher_text);
     plain = NewData();
     const gpgme_error_t result =
         gpgme_op_decrypt_ext(ctx.get(), GPGME_DECRYPT_VERIFY, cipher.get(), plain.get());
-    const gpgme_decrypt_result_t decrypted = gpgme_op_decrypt_result(ctx.get());
-    has_recipients = has_recipients || (decrypted && decrypted->recipients);
+    reading.Learn(gpgme_op_decrypt_result(ctx.get()));
     return result;
   });
   bool signed_only = false;
-  if (gpgme_err_code(error) == GPG_ERR_NO_DATA && !has_recipients) {
-    // Not encrypted at all: a signed message, whose text comes out of the verification.
+  if (gpgme_err_code(error) == GPG_ERR_NO_DATA && !reading.has_recipients && !reading.session_key) {
+    // Not encrypted at all: perhaps a signed message, whose text comes out of the verification.
     const Data signed_text = DataFrom(cipher_text);
     plain = NewData();
     error = gpgme_op_verify(ctx.get(), signed_text.get(), nullptr, plain.get());
     const gpgme_verify_result_t verified = gpgme_op_verify_result(ctx.get());
     if (!error && !(verified && verified->signatures)) error = gpg_error(GPG_ERR_NO_DATA);
-    if (gpgme_err_code(error) == GPG_ERR_NO_DATA)
-      throw Failure(kInvalidFile, "'" + paths.input + "' holds no PGP message.");
-    signed_only = true;
+    signed_only = gpgme_err_code(error) != GPG_ERR_NO_DATA;
   }
-  if (error) {
-    const int code = signed_only      ? kSignatureCheckError
-                     : has_recipients ? kDecryptError
-                                      : kConventionalDecryptError;
-    if (session.PassPhraseFailed()) throw Failure(code, "Error:  Bad pass phrase.");
-    if (gpgme_err_code(error) == GPG_ERR_NO_SECKEY)
-      throw Failure(code, "You do not have the secret key needed to decrypt this file.");
-    throw Failure(code, "Error: " + ErrorText(error));
-  }
+  if (error || reading.unprotected)
+    throw ReadingFailure(session, error, reading, signed_only, paths.input, cipher_text);
   const bool intact = ReportSignatures(ctx.get());
   if (!intact) throw Failure(kSignatureCheckError, "Signature check failed; no output written.");
   WriteWholeFile(paths.output, DataText(plain.get()), kInvalidFile);

@@ -188,9 +188,7 @@ gpgme_error_t Session::RunWithPassPhrase(const std::function<gpgme_error_t()>& o
     const gpgme_error_t error = operation();
     const gpgme_err_code_t code = gpgme_err_code(error);
     pass_phrase_failed_ =
-        error && asked_ &&
-        (refused_ || code == GPG_ERR_BAD_PASSPHRASE || code == GPG_ERR_CANCELED ||
-         code == GPG_ERR_BAD_KEY || code == GPG_ERR_DECRYPT_FAILED || code == GPG_ERR_NO_SECKEY);
+        error && asked_ && (refused_ || code == GPG_ERR_BAD_PASSPHRASE || code == GPG_ERR_CANCELED);
     if (!pass_phrase_failed_ || pass_phrase_ || console_tries_ >= kConsoleTries) return error;
     if (!refused_) Notice("Error:  Bad pass phrase.");
   }

@@ -23,6 +23,13 @@ constexpr char kBobEncryptionKey[] = "C66532EDDF15578B";
 constexpr char kMalloryEncryptionKey[] = "88818781EF3C2321";
 constexpr char kAliceKeyId[] = "0DCF3C53DB754C09";
 
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
 std::string Words(const std::vector<std::string>& args) {
   std::string text;
   for (const std::string& arg : args) text += "[" + arg + "]";
@@ -281,6 +288,101 @@ TEST(AgentLifetime, AnInterruptAtThePromptStopsTheAgentAndWritesNothing) {
     EXPECT_EQ(pgp->Wait(), 6);
     EXPECT_EQ(home.AgentPid(), 0);
     EXPECT_FALSE(fs::exists(letter));
+  }
+}
+
+// A copy of `message` with the byte `from_end` bytes before its end changed.
+std::string Flipped(std::string message, std::size_t from_end) {
+  message[message.size() - from_end] ^= 0x01;
+  return message;
+}
+
+// `binary` in armour made afresh by gpg, so that its checksum matches whatever it holds.
+std::string Armoured(const TestHome& home, const std::string& binary) {
+  const std::string in = home.File("binary"), out = home.File("armoured");
+  WriteFile(in, binary);
+  EXPECT_EQ(home.Gpg({"--enarmor", "--output", out, in}).exit_code, 0);
+  std::string text = ReadFile(out);
+  text.erase(text.find("Comment:"),
+             text.find('\n', text.find("Comment:")) + 1 - text.find("Comment:"));
+  for (std::size_t at; (at = text.find("ARMORED FILE")) != std::string::npos;)
+    text.replace(at, 12, "MESSAGE");
+  return text;
+}
+
+TEST(DamagedMessage, IsReportedAsDamagedAndNeverAsABadPassPhrase) {
+  const TestHome home;
+  const std::string file = home.File("report");
+  std::string text;
+  for (unsigned n = 1; text.size() < 4000; n = n * 1103515245 + 12345) text += std::to_string(n);
+  WriteFile(file, text);
+  ASSERT_EQ(
+      home.Pgp({"+force", "-z", "alice pass", "-se", file, "<bob@example.org>", "-u", "alice"})
+          .exit_code,
+      0);
+  const std::string binary = ReadFile(file + ".pgp");
+  ASSERT_EQ(
+      home.Pgp({"+force", "-z", "alice pass", "-sea", file, "<bob@example.org>", "-u", "alice"})
+          .exit_code,
+      0);
+  const std::string armoured = ReadFile(file + ".asc");
+  ASSERT_EQ(home.Pgp({"+force", "-z", "shared words", "-c", file}).exit_code, 0);
+  const std::string conventional = ReadFile(file + ".pgp");
+  // gpg still writes messages without an integrity check when asked to.
+  ASSERT_EQ(home.Gpg({"--rfc2440", "--trust-model", "always", "-r", "bob@example.org", "--output",
+                      file + ".old", "--encrypt", file})
+                .exit_code,
+            0);
+  ASSERT_EQ(home.Gpg({"--rfc2440", "--passphrase", "shared words", "--output", file + ".oldc",
+                      "--symmetric", file})
+                .exit_code,
+            0);
+  std::string changed_armour = armoured;
+  const std::size_t data = changed_armour.find("\n\n") + 10;
+  changed_armour[data] = changed_armour[data] == 'A' ? 'B' : 'A';
+  const std::string cut_armour = armoured.substr(0, armoured.find('\n', armoured.size() / 2) + 1);
+
+  const std::string damaged = "the message has been altered or is damaged; nothing was written";
+  const std::string unprotected = "not integrity protected";
+  struct Case {
+    const char* what;
+    std::string message;
+    const char* extension;
+    const char* pass;
+    int exit_code;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"last byte changed", Flipped(binary, 1), ".pgp", "bob pass", 34, damaged},
+      {"a byte of the check changed", Flipped(binary, 5), ".pgp", "bob pass", 34, damaged},
+      {"a byte of the data changed", Flipped(binary, 30), ".pgp", "bob pass", 34, damaged},
+      {"an earlier byte changed", Flipped(binary, 100), ".pgp", "bob pass", 34, damaged},
+      {"changed, in armour that matches", Armoured(home, Flipped(binary, 30)), ".asc", "bob pass",
+       34, damaged},
+      {"conventional, changed", Flipped(conventional, 5), ".pgp", "shared words", 34, damaged},
+      {"without integrity check", ReadFile(file + ".old"), ".pgp", "bob pass", 34, unprotected},
+      {"conventional without integrity check", ReadFile(file + ".oldc"), ".pgp", "shared words", 34,
+       unprotected},
+      {"armour with a character changed", changed_armour, ".asc", "bob pass", 1,
+       "is corrupted (its checksum does not match its contents)"},
+      {"armour cut short", cut_armour, ".asc", "bob pass", 1, "is corrupted (it has no end line)"},
+  };
+  const std::string input = home.File("input");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(input + ".asc");
+    fs::remove(input + ".pgp");
+    WriteFile(input + c.extension, c.message);
+    const RunResult given = home.Pgp({"+force", "-z", c.pass, input});
+    EXPECT_EQ(given.exit_code, c.exit_code) << given.err;
+    EXPECT_NE(given.err.find(c.says), std::string::npos) << given.err;
+    EXPECT_FALSE(fs::exists(input));
+    // Typed at the console, the right pass phrase is taken at the first try.
+    const std::string pass = std::string(c.pass) + "\n";
+    const RunResult typed = home.Pgp({"+force", input}, pass + pass + pass);
+    EXPECT_EQ(typed.exit_code, c.exit_code) << typed.err;
+    EXPECT_LE(Count(typed.err, "Enter pass phrase:"), 1) << typed.err;
+    EXPECT_FALSE(fs::exists(input));
   }
 }
 
