@@ -32,6 +32,34 @@ bool WriteAll(int fd, const char* bytes, std::size_t size) {
   return true;
 }
 
+constexpr mode_t kPrivate = 0600;
+
+[[noreturn]] void Fail(const std::string& path, int error_code, int reason) {
+  throw Failure(error_code, "Cannot write '" + path + "': " + std::strerror(reason));
+}
+
+// Writes into a file that has no name until it is complete, and so vanishes with the process
+// if the process dies first. False when this file system offers no such file.
+bool WriteAnonymous(const std::string& path, std::string_view bytes, int error_code) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  const int fd =
+      open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kPrivate);
+  if (fd < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
+    Fail(path, error_code, errno);
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  if (!WriteAll(fd, bytes.data(), bytes.size()) || fsync(fd) != 0) Fail(path, error_code, errno);
+  // Whatever `path` names goes, not what a link there points to; a folder stays and fails.
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) Fail(path, error_code, errno);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+         linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
@@ -49,20 +77,26 @@ void ConfirmOverwrite(const std::string& path, bool force) {
     throw Failure(kInvalidFile, "Output file '" + path + "' not overwritten.");
 }
 
+std::string PartialName(const std::string& path) {
+  return path + ".partial";
+}
+
 void WriteWholeFile(const std::string& path, std::string_view bytes, int error_code) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) throw Failure(error_code, "Cannot create '" + path + "': " + std::strerror(errno));
-  // mkstemp makes the file private; give it the mode a plain create would have.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  const bool written = WriteAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
-  const bool closed = close(fd) == 0;
-  if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(temporary.c_str());
-    throw Failure(error_code, "Cannot write '" + path + "': " + reason);
+  unlink(PartialName(path).c_str());  // left by a run that was killed while writing
+  if (!WriteAnonymous(path, bytes, error_code)) WriteThroughPartialFile(path, bytes, error_code);
+}
+
+void WriteThroughPartialFile(const std::string& path, std::string_view bytes, int error_code) {
+  const std::string partial = PartialName(path);
+  unlink(partial.c_str());
+  const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
+  if (fd < 0) Fail(path, error_code, errno);
+  bool written = WriteAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
+  written = close(fd) == 0 && written;
+  if (!written || std::rename(partial.c_str(), path.c_str()) != 0) {
+    const int reason = errno;
+    unlink(partial.c_str());
+    Fail(path, error_code, reason);
   }
 }
 

@@ -1,5 +1,5 @@
 // File handling with the guarantees callers rely on: an output file appears whole or not at
-// all, and a wiped input is overwritten before it is deleted.
+// all and is private to the user, and a wiped input is overwritten before it is deleted.
 #ifndef QUILLET_PGP26_FILES_H_
 #define QUILLET_PGP26_FILES_H_
 
@@ -15,9 +15,18 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // when the answer is no.
 void ConfirmOverwrite(const std::string& path, bool force);
 
-// Writes `bytes` to a temporary file beside `path` and renames it to `path`, so that neither
-// a failure nor a crash leaves a partial output; throws Failure(`error_code`) on failure.
+// Writes `bytes` to `path`, readable by the user alone whatever the umask, so that neither a
+// failure nor a kill leaves a partial output or any other copy: the bytes go into an anonymous
+// file that is linked into place once complete, or, where the file system offers none, through
+// PartialName(path). Throws Failure(`error_code`) on failure.
 void WriteWholeFile(const std::string& path, std::string_view bytes, int error_code);
+
+// Where a partial output is written when no anonymous file can be had: a fixed name, so that a
+// run that was killed while writing leaves a file that the next write of `path` removes first.
+std::string PartialName(const std::string& path);
+
+// WriteWholeFile's way for file systems without anonymous files; tests use it directly.
+void WriteThroughPartialFile(const std::string& path, std::string_view bytes, int error_code);
 
 // Overwrites the file with zeros, flushes that to the disk, then deletes it.
 bool WipeFile(const std::string& path);

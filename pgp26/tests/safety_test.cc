@@ -3,6 +3,7 @@
 // plain text behind, or blame a damaged message on the pass phrase.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -69,6 +70,12 @@ std::string LetterToBob(const TestHome& home, const std::string& name) {
   EXPECT_EQ(made.exit_code, 0) << made.err;
   fs::remove(file);
   return file;
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat info {};
+  stat(path.c_str(), &info);
+  return info.st_mode & 07777;
 }
 
 TEST(EmptyUserId, NamesNoKeyAnywhereAndNothingIsWritten) {
@@ -384,6 +391,72 @@ TEST(DamagedMessage, IsReportedAsDamagedAndNeverAsABadPassPhrase) {
     EXPECT_LE(Count(typed.err, "Enter pass phrase:"), 1) << typed.err;
     EXPECT_FALSE(fs::exists(input));
   }
+}
+
+// pgp in `home`, started by the shell after `prelude` (a umask or a limit).
+RunResult PgpAfter(const TestHome& home, const std::string& prelude,
+                   const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/bin/sh", "-c", prelude + "; exec \"$0\" \"$@\"", PGP_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv, "", {"PGPPATH=" + home.path().string()});
+}
+
+TEST(OutputFiles, AreTheUsersAloneWhateverTheUmask) {
+  const TestHome home;
+  const std::string letter = LetterToBob(home, "letter"), draft = home.File("draft"),
+                    key = home.File("key");
+  WriteFile(draft, kText);
+  const std::pair<std::vector<std::string>, std::string> runs[] = {
+      {{"+force", "-z", "bob pass", letter}, letter},
+      {{"+force", "-z", "alice pass", "-sea", draft, "<bob@example.org>", "-u", "alice"},
+       draft + ".asc"},
+      {{"-kxa", "<bob@example.org>", key}, key + ".asc"},
+  };
+  for (const auto& [args, output] : runs) {
+    SCOPED_TRACE(Words(args));
+    const RunResult run = PgpAfter(home, "umask 022", args);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Mode(output), 0600u);
+  }
+}
+
+TEST(OutputFiles, ARunStoppedWhileWritingLeavesNoPlainText) {
+  const TestHome home;
+  const fs::path folder = home.path() / "mail";  // apart from the files GnuPG keeps
+  fs::create_directory(folder);
+  const std::string plain = (folder / "report").string();
+  std::string text;
+  for (int line = 0; text.size() < (20u << 20); ++line)
+    text += "Line " + std::to_string(line) + " of a long report.\n";
+  WriteFile(plain, text);
+  ASSERT_EQ(home.Gpg({"--trust-model", "always", "-r", "bob@example.org", "--output",
+                      plain + ".asc", "--encrypt", plain})
+                .exit_code,
+            0);
+  fs::remove(plain);
+  const auto beside_the_message = [&] {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+      if (entry.path().filename() != "report.asc") names.push_back(entry.path().filename());
+    return names;
+  };
+
+  // Killed the moment anything appears beside the message: only the whole result may.
+  const std::unique_ptr<Child> pgp = home.StartPgp({"+force", "-z", "bob pass", plain});
+  while (pgp->Running() && beside_the_message().empty()) {
+  }
+  kill(pgp->pid(), SIGKILL);
+  pgp->Wait();
+  for (const std::string& name : beside_the_message()) {
+    EXPECT_EQ(name, "report");
+    EXPECT_TRUE(ReadFile(plain) == text);
+  }
+  fs::remove(plain);
+
+  // Stopped by a file-size limit: an error, and nothing at all.
+  const RunResult limited = PgpAfter(home, "ulimit -f 1000", {"+force", "-z", "bob pass", plain});
+  EXPECT_EQ(limited.exit_code, 1) << limited.err;
+  EXPECT_EQ(beside_the_message(), std::vector<std::string>{});
 }
 
 }  // namespace
