@@ -11,8 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kAliceKeyId[] = "0DCF3C53DB754C09";
-constexpr char kBobKeyId[] = "83665BE8C283EB15";
 constexpr char kText[] = "Meet me at noon.\r\nBring the plans.\r\n";
 
 // What gpg makes of `file`: the plain text, and its status lines naming the signer.

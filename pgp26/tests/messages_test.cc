@@ -13,13 +13,6 @@ namespace fs = std::filesystem;
 
 constexpr char kText[] = "The plans are in the safe.\n";
 
-int Count(const std::string& text, const std::string& part) {
-  int count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++count;
-  return count;
-}
-
 // A message from Alice to Bob, encrypted and signed, as FILE.asc; FILE itself is gone.
 std::string MessageToBob(const TestHome& home) {
   const std::string file = home.File("message");

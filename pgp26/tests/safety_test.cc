@@ -19,17 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kText[] = "The plans are in the safe.\n";
-// The encryption subkeys that a message names as its recipients, and the signing keys.
-constexpr char kBobEncryptionKey[] = "C66532EDDF15578B";
-constexpr char kMalloryEncryptionKey[] = "88818781EF3C2321";
-constexpr char kAliceKeyId[] = "0DCF3C53DB754C09";
-
-int Count(const std::string& text, const std::string& part) {
-  int count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++count;
-  return count;
-}
 
 std::string Words(const std::vector<std::string>& args) {
   std::string text;

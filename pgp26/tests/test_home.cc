@@ -114,6 +114,13 @@ int Child::Wait() {
   return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

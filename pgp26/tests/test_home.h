@@ -6,6 +6,8 @@
 //   bob.asc            Bob Builder <bob@example.org>, Ed25519/Cv25519, public and secret key,
 //                      pass phrase "bob pass"
 //   carol-revoked.asc  Carol Revoked <carol@example.net>, public key only, revoked
+//   mallory.asc        "-u Mallory" and "+force Mallory", user IDs that look like options,
+//                      Ed25519/Cv25519, public and secret key, no pass phrase
 #ifndef QUILLET_PGP26_TESTS_TEST_HOME_H_
 #define QUILLET_PGP26_TESTS_TEST_HOME_H_
 
@@ -60,6 +62,15 @@ std::filesystem::path Fixture(const std::string& name);
 
 // For a home without keys.
 inline const std::vector<std::string> kNoKeys;
+
+// The fixtures' primary keys, which sign, and the subkeys that messages are encrypted to.
+inline constexpr char kAliceKeyId[] = "0DCF3C53DB754C09";
+inline constexpr char kBobKeyId[] = "83665BE8C283EB15";
+inline constexpr char kBobEncryptionKey[] = "C66532EDDF15578B";
+inline constexpr char kMalloryEncryptionKey[] = "88818781EF3C2321";
+
+// How often `part` occurs in `text`.
+int Count(const std::string& text, const std::string& part);
 
 class TestHome {
  public:
