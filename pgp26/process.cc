@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "pgp26/failure.h"
@@ -41,6 +42,10 @@ void WatchForInterrupts() {
   // Held until the process ends, so that the main thread cannot dismantle what a clean-up uses.
   CleanupMutex().lock();
   for (auto it = Cleanups().rbegin(); it != Cleanups().rend(); ++it) (*it)();
+  // The interrupt may have come in the middle of a prompt's line.
+  const std::string notice = byte == SIGINT ? "\nStopped at user request.\n"
+                                            : "\nStopped by signal " + std::to_string(byte) + ".\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, notice.data(), notice.size());
   _exit(kInterrupted);
 }
 

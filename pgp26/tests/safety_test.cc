@@ -282,6 +282,8 @@ TEST(AgentLifetime, AnInterruptAtThePromptStopsTheAgentAndWritesNothing) {
     EXPECT_EQ(soft + " " + hard, "0 0") << line;
     kill(pgp->pid(), signal_number);
     EXPECT_EQ(pgp->Wait(), 6);
+    EXPECT_TRUE(pgp->AwaitError(signal_number == SIGINT ? "\nStopped at user request.\n"
+                                                        : "\nStopped by signal 15.\n"));
     EXPECT_EQ(home.AgentPid(), 0);
     EXPECT_FALSE(fs::exists(letter));
   }
