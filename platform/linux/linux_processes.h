@@ -1,5 +1,6 @@
 // Programs on Linux: started with posix_spawn, watched through a pidfd, and waited for in one
-// poll together with the user interface's input descriptor.
+// poll together with the user interface's input descriptor. Where the system gives no pidfd, the
+// poll wakes on a short tick to look whether the program has ended.
 #pragma once
 
 #include <vector>
@@ -8,10 +9,17 @@
 
 namespace quillet::linux_platform {
 
+// Opens a descriptor that is readable once the program `pid` has ended, or returns -1 with errno
+// set when the system cannot (a kernel without pidfd_open, no descriptors left).
+using PidfdOpener = int (*)(int pid);
+int OpenPidfd(int pid);
+
 class LinuxProcesses : public Processes {
  public:
-  // `input_fd` is readable while the user interface has input waiting.
-  explicit LinuxProcesses(int input_fd) : input_fd_(input_fd) {}
+  // `input_fd` is readable while the user interface has input waiting. Tests stand in for
+  // `open_pidfd` to make programs be watched without a pidfd.
+  explicit LinuxProcesses(int input_fd, PidfdOpener open_pidfd = OpenPidfd)
+      : input_fd_(input_fd), open_pidfd_(open_pidfd) {}
 
   std::int32_t Start(const std::string& command_line, int show_mode,
                      std::unique_ptr<Process>* process) override;
@@ -25,6 +33,7 @@ class LinuxProcesses : public Processes {
 
  private:
   int input_fd_;
+  PidfdOpener open_pidfd_;
   std::vector<int> shell_starts_;
 };
 
