@@ -1,7 +1,10 @@
 #include "pgp/pgpex.h"
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "base/cmdline.h"
 #include "pgp/run2.h"
@@ -57,7 +60,53 @@ std::string ListIndexError(int index) {
   return "List index out of bounds (" + std::to_string(index) + ")";
 }
 
+bool IsChecksumLine(const std::string& line) {
+  if (line.size() != 5 || line[0] != '=') return false;
+  for (const char c : line.substr(1))
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/') return false;
+  return true;
+}
+
 }  // namespace
+
+void ClearOutput(const std::string& path) {
+  std::error_code error;
+  std::filesystem::remove(path, error);
+  if (error || std::filesystem::exists(path, error))
+    throw Error("Cannot remove the earlier file " + path);
+}
+
+std::optional<std::string> ReadOutput(std::int32_t exit_code, const std::string& path) {
+  std::error_code error;
+  if (exit_code != 0 || !std::filesystem::is_regular_file(path, error)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return std::nullopt;
+  return content;
+}
+
+std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std::string& path,
+                                              std::string_view kind) {
+  std::optional<std::string> content = ReadOutput(exit_code, path);
+  if (!content) return std::nullopt;
+  std::vector<std::string> lines;
+  std::istringstream in(*content);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  const std::string block(kind);
+  const bool whole = lines.size() >= 3 && lines.front() == "-----BEGIN PGP " + block + "-----" &&
+                     lines.back() == "-----END PGP " + block + "-----" &&
+                     IsChecksumLine(lines[lines.size() - 2]);
+  if (!whole) return std::nullopt;
+  return content;
+}
+
+bool NamesKey(const std::string& user_id) {
+  return user_id.find_first_not_of(" \t") != std::string::npos;
+}
 
 void AppendToRunLog(System& system, const std::vector<std::string>& lines) {
   const std::string path = system.RunLogPath();
@@ -88,40 +137,43 @@ bool ShellRunConfirmed(Platform& platform, const std::string& file, const std::s
 
 TPGP::TPGP(Platform& platform, gui::Window* owner) : platform_(platform), owner_(owner) {}
 
-void TPGP::RunPGP(const std::string& parameters) {
+std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters) {
   AppendToRunLog(platform_.system,
                  {"Command line", QuoteProgram(PGPPath + PGPProg) + " " + parameters});
   if (PGPProg.empty()) {
     if (owner_) owner_->BringToForeground();
     platform_.gui.Confirm("You must first select the PGP program.", gui::Buttons::kOk);
-    return;
+    return std::nullopt;
   }
-  RunLogged(platform_, PGPProg, " " + parameters, PGPPath, kShowConsole);
+  return RunLogged(platform_, PGPProg, " " + parameters, PGPPath, kShowConsole);
 }
 
-void TPGP::GenerateKey() {
-  RunPGP("-kg");
+std::optional<std::int32_t> TPGP::GenerateKey() {
+  return RunPGP("-kg");
 }
 
-void TPGP::RemoveKey(const std::string& user_id) {
-  RunPGP("-kr " + Arg(user_id));
+std::optional<std::int32_t> TPGP::RemoveKey(const std::string& user_id) {
+  return RunPGP("-kr " + Arg(user_id));
 }
 
-void TPGP::AddKey(const std::string& key_file) {
-  RunPGP("-ka " + Arg(key_file));
+std::optional<std::int32_t> TPGP::AddKey(const std::string& key_file) {
+  return RunPGP("-ka " + Arg(key_file));
 }
 
-void TPGP::ExtractKey(const std::string& user_id, const std::string& key_file) {
-  RunPGP("-kxa " + Arg(user_id) + " " + Arg(key_file));
+std::optional<std::int32_t> TPGP::ExtractKey(const std::string& user_id,
+                                             const std::string& key_file) {
+  return RunPGP("-kxa " + Arg(user_id) + " " + Arg(key_file));
 }
 
-void TPGP::DecryptFile(const std::string& file, const std::string& pass_phrase) {
-  RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file));
+std::optional<std::int32_t> TPGP::DecryptFile(const std::string& file,
+                                              const std::string& pass_phrase) {
+  return RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file));
 }
 
-void TPGP::EncryptFile(const std::string& file, const std::vector<std::string>& recipients,
-                       const std::vector<std::string>& signers, const std::string& pass_phrase,
-                       int mode) {
+std::optional<std::int32_t> TPGP::EncryptFile(const std::string& file,
+                                              const std::vector<std::string>& recipients,
+                                              const std::vector<std::string>& signers,
+                                              const std::string& pass_phrase, int mode) {
   std::string parameters;
   switch (mode) {
     case 0:
@@ -139,11 +191,12 @@ void TPGP::EncryptFile(const std::string& file, const std::vector<std::string>& 
   }
   parameters += Arg(file) + " ";
   if (mode == 0 || mode == 1) {
-    for (const std::string& recipient : recipients) parameters += Arg(recipient) + " ";
+    for (const std::string& recipient : recipients)
+      if (NamesKey(recipient)) parameters += Arg(recipient) + " ";
     // Without a signer PGP signs with its default key.
-    if (!signers.empty() && !signers.front().empty()) parameters += " -u " + Arg(signers.front());
+    if (!signers.empty() && NamesKey(signers.front())) parameters += " -u " + Arg(signers.front());
   }
-  RunPGP(parameters);
+  return RunPGP(parameters);
 }
 
 void TPGP::WriteKeyListBatch() {

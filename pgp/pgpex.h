@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/error.h"
@@ -36,6 +38,25 @@ std::int32_t RunLogged(Platform& platform, const std::string& program,
 bool ShellRunConfirmed(Platform& platform, const std::string& file, const std::string& parameters,
                        const std::string& directory, int show_mode);
 
+// Removes an earlier file at `path` before PGP is to write it, so that a file found there
+// afterwards was written by that run. Raises Error when it cannot be removed.
+void ClearOutput(const std::string& path);
+
+// What PGP wrote to `path` in a run that ended with `exit_code`: the file's content when the run
+// succeeded and left a regular file there; nothing otherwise. Callers clear the output first.
+std::optional<std::string> ReadOutput(std::int32_t exit_code, const std::string& path);
+
+// ReadOutput, and only when the content is one whole armoured block of `kind` ("MESSAGE",
+// "PUBLIC KEY BLOCK"): its first line begins the block, its last non-empty line ends it, and an
+// armour checksum line comes before that. A file cut short, empty or holding an error text is no
+// result.
+std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std::string& path,
+                                              std::string_view kind);
+
+// False for the empty or blank user ID of an empty listing line: it names no key, and PGP must
+// never be given one.
+bool NamesKey(const std::string& user_id);
+
 enum class forcetype : std::uint8_t { Force = 0, NoForce = 1 };
 
 // The PGP command component of a window.
@@ -48,19 +69,22 @@ class TPGP {
   std::string PGPProg;
   forcetype Forcecheck = forcetype::NoForce;
 
-  void GenerateKey();
-  void RemoveKey(const std::string& user_id);
-  void AddKey(const std::string& key_file);
-  void ExtractKey(const std::string& user_id, const std::string& key_file);
-  void DecryptFile(const std::string& file, const std::string& pass_phrase);
+  // Each operation returns PGP's exit code, or nothing when no PGP program is chosen (the user
+  // has then been told).
+  std::optional<std::int32_t> GenerateKey();
+  std::optional<std::int32_t> RemoveKey(const std::string& user_id);
+  std::optional<std::int32_t> AddKey(const std::string& key_file);
+  std::optional<std::int32_t> ExtractKey(const std::string& user_id, const std::string& key_file);
+  std::optional<std::int32_t> DecryptFile(const std::string& file, const std::string& pass_phrase);
   // Mode 0 encrypts, 1 encrypts and signs, 2 signs, 3 encrypts with a password typed into PGP's
-  // own window.
-  void EncryptFile(const std::string& file, const std::vector<std::string>& recipients,
-                   const std::vector<std::string>& signers, const std::string& pass_phrase,
-                   int mode);
+  // own window. Blank user IDs are left out.
+  std::optional<std::int32_t> EncryptFile(const std::string& file,
+                                          const std::vector<std::string>& recipients,
+                                          const std::vector<std::string>& signers,
+                                          const std::string& pass_phrase, int mode);
   // Logs the command and runs PGP with the parameter text, or tells the user that no PGP program
   // is chosen yet.
-  void RunPGP(const std::string& parameters);
+  std::optional<std::int32_t> RunPGP(const std::string& parameters);
 
   // The batch file that lists both key rings into quillet.key and quillet.sec.
   void WriteKeyListBatch();

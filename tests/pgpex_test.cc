@@ -136,10 +136,65 @@ TEST_F(TPGPTest, EncryptionWithoutRecipientsOrSigner) {
   pgp_.EncryptFile(f, {}, {"<s@x>"}, "pw", 0);
   pgp_.EncryptFile(f, {"<r@x>"}, {}, "pw", 1);
   pgp_.EncryptFile(f, {"<r@x>"}, {""}, "pw", 0);
+  // The empty last line of a listing names no key: PGP is never given an empty user ID.
+  pgp_.EncryptFile(f, {"", "<r@x>", " "}, {" "}, "pw", 1);
   EXPECT_EQ(Runs(), (std::vector<Args>{{"+force", "-z", "pw", "-eaw", f, "-u", "<s@x>"},
                                        {"+force", "-z", "pw", "-seaw", f, "<r@x>"},
-                                       {"+force", "-z", "pw", "-eaw", f, "<r@x>"}}));
+                                       {"+force", "-z", "pw", "-eaw", f, "<r@x>"},
+                                       {"+force", "-z", "pw", "-seaw", f, "<r@x>"}}));
   EXPECT_EQ(Lines(Log())[1], pgp_.PGPPath + "pgp +force -z \"********\" -eaw " + f + "  -u <s@x>");
+}
+
+// A result counts only when PGP succeeded and left one whole armoured block of the kind asked for.
+TEST(PgpResult, OnlyAWholeArmouredBlockOfASuccessfulRunCounts) {
+  const testing::TempDir dir;
+  const std::string path = (dir.path() / "temppgp.asc").string();
+  const std::string message =
+      "-----BEGIN PGP MESSAGE-----\r\n\r\nhQEMA1b2\r\n=ab+/\r\n-----END PGP MESSAGE-----\r\n";
+  struct Case {
+    const char* what;
+    std::int32_t exit_code;
+    std::optional<std::string> content;  // nothing: a folder in the file's place
+    bool counts;
+  };
+  const Case cases[] = {
+      {"a whole message", 0, message, true},
+      {"with LF line ends and blank lines after it", 0,
+       "-----BEGIN PGP MESSAGE-----\n\nhQEMA1b2\n=ab+/\n-----END PGP MESSAGE-----\n\n\n", true},
+      {"a failed run", 3, message, false},
+      {"empty", 0, "", false},
+      {"cut short", 0, message.substr(0, 40), false},
+      {"without a checksum line", 0,
+       "-----BEGIN PGP MESSAGE-----\r\n\r\nhQEMA1b2\r\n-----END PGP MESSAGE-----\r\n", false},
+      {"an error text", 0, "Error: the disk is full.\r\n", false},
+      {"text before the armour", 0, "Hello\r\n" + message, false},
+      {"a key block", 0,
+       "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nmQ\r\n=ab+/\r\n"
+       "-----END PGP PUBLIC KEY BLOCK-----\r\n",
+       false},
+      {"a folder", 0, std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearOutput(path);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    if (c.content)
+      std::ofstream(path, std::ios::binary) << *c.content;
+    else
+      std::filesystem::create_directory(path);
+    EXPECT_EQ(ReadArmouredOutput(c.exit_code, path, "MESSAGE").has_value(), c.counts);
+  }
+  // A folder with something in it cannot be cleared away, so no run may be trusted to write there.
+  std::filesystem::remove_all(path);
+  std::filesystem::create_directories(path + "/inside");
+  EXPECT_THROW(ClearOutput(path), Error);
+
+  // Plain output only needs a successful run and a file, even an empty one.
+  const std::string plain = (dir.path() / "temppgp").string();
+  std::ofstream(plain, std::ios::binary) << "";
+  EXPECT_EQ(ReadOutput(0, plain), std::optional<std::string>(""));
+  EXPECT_EQ(ReadOutput(1, plain), std::nullopt);
+  EXPECT_EQ(ReadOutput(0, plain + ".missing"), std::nullopt);
 }
 
 TEST_F(TPGPTest, AwkwardPassPhrasesUserIDsAndPathsArriveWhole) {
