@@ -84,7 +84,7 @@ TEST_F(DecryptTest, FromTheItemListWithAnAttachmentThatDoesNotDecrypt) {
   const std::string id = Receive({"first", "second", "third"});
   client_.ShowItemList({id});
   Open();
-  setenv("FAKEPGP_FAIL", "for:doc1", 1);
+  setenv("FAKEPGP_FAIL", "nooutput@doc1", 1);
   Window().UserClick("Decrypt");
 
   const Texts& sent = client_.transcript();
@@ -129,7 +129,7 @@ TEST_F(KeyExchangeTest, MailKeyInsertsOnlyTheKeyAtTheCurrentIndex) {
   Window().UserClick("MailKey");
   EXPECT_EQ(PgpRuns(), (std::vector<Texts>{{"-kxa", "<bob@x>", PgpPath() + "temppgp"}}));
   EXPECT_EQ(client_.NewItem().body,
-            "My key:\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: <bob@x>\r\n"
+            "My key:\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: <bob@x>\r\n=FAKE\r\n"
             "-----END PGP PUBLIC KEY BLOCK-----\r\n");
   EXPECT_TRUE(LeftInPgpDirectory().empty());
 }

@@ -65,7 +65,8 @@ TEST_F(FakePgp, ArmourRoundTripsAnyBytesInEveryMode) {
     EXPECT_EQ(lines.front(), "-----BEGIN PGP MESSAGE-----");
     EXPECT_EQ(lines[1], "Mode: " + mode);
     EXPECT_EQ(lines.back(), "-----END PGP MESSAGE-----");
-    for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(lines[lines.size() - 2], "=FAKE");  // a checksum line, as real armour has
+    for (std::size_t i = 2; i + 2 < lines.size(); ++i) {
       EXPECT_LE(lines[i].size(), 64u) << mode << " line " << i;
       EXPECT_EQ(lines[i].find_first_not_of("0123456789ABCDEF"), std::string::npos) << lines[i];
     }
@@ -108,6 +109,41 @@ TEST_F(FakePgp, FailuresWriteNothingAndExitCodesFollowTheEnvironment) {
   EXPECT_EQ(Read("msg"), "secret");
 }
 
+TEST_F(FakePgp, InjectedFaultsSpoilTheOutputOfTheChosenRuns) {
+  struct Case {
+    std::string fault;
+    int exit_code;
+    std::string output;  // "<folder>" for a folder in the output's place
+  };
+  Write("msg", "secret");
+  ASSERT_EQ(Run("", "-eaw msg").exit_code, 0);
+  const std::string whole = Read("msg.asc");
+  const Case cases[] = {
+      {"exit", 3, whole},
+      {"empty", 0, ""},
+      {"truncated", 0, whole.substr(0, whole.size() / 2)},
+      {"errortext", 0, "Error: the disk is full.\r\n"},
+      {"directory", 0, "<folder>"},
+      {"killed", 137, whole.substr(0, whole.size() / 2)},
+      {"empty@other", 0, whole},  // a run without an argument ending in "other" is left alone
+      {"empty@msg", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::filesystem::remove_all(dir_.path() / "msg.asc");
+    EXPECT_EQ(Run("FAKEPGP_FAIL=" + c.fault, "+force -z pw -eaw msg").exit_code, c.exit_code);
+    if (c.output == "<folder>")
+      EXPECT_TRUE(std::filesystem::is_directory(dir_.path() / "msg.asc"));
+    else
+      EXPECT_EQ(Read("msg.asc"), c.output);
+  }
+  // A decryption's output is the plain file.
+  std::filesystem::remove_all(dir_.path() / "msg.asc");
+  ASSERT_EQ(Run("", "-eaw msg").exit_code, 0);
+  EXPECT_EQ(Run("FAKEPGP_FAIL=errortext", "+force -z pw msg").exit_code, 0);
+  EXPECT_EQ(Read("msg"), "Error: the disk is full.\r\n");
+}
+
 TEST_F(FakePgp, ListsEachRingInTheClassicLayout) {
   Write("keys.txt",
         "pub|1024|0A1B2C3D|2026/01/01|Alice <alice@example.com>\n"
@@ -131,7 +167,7 @@ TEST_F(FakePgp, ExtractedKeyIsAddedOnceFromAMailAndRemovedByUserId) {
   ASSERT_EQ(Run("", "-kxa 'Carol <carol@example.com>' carol").exit_code, 0);
   const std::string block = Read("carol.asc");
   EXPECT_EQ(CrLfLines(block), (std::vector<std::string>{"-----BEGIN PGP PUBLIC KEY BLOCK-----",
-                                                        "User: Carol <carol@example.com>",
+                                                        "User: Carol <carol@example.com>", "=FAKE",
                                                         "-----END PGP PUBLIC KEY BLOCK-----"}));
   Write("mail.txt", "From: carol\r\n\r\nMy key:\r\n" + block + "Regards\r\n");
 

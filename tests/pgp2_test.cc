@@ -239,7 +239,7 @@ TEST_F(EncryptTest, AttachmentsStayWhenOneDoesNotEncrypt) {
   client_.Attach("a.txt", "A");
   client_.Attach("b.txt", "B");
   SelectAndType();
-  setenv("FAKEPGP_FAIL", "for:doc1", 1);
+  setenv("FAKEPGP_FAIL", "nooutput@doc1", 1);
   tp_.gui.QueueAnswer(Answer::kOk);
   Window().UserClick("Encrypt");
   EXPECT_EQ(Messages(), Texts{kNotEncrypted});

@@ -1,8 +1,13 @@
 // fakepgp: a stand-in PGP command-line program with the classic 2.6 switch syntax, for tests
 // only. It does no cryptography: an "encrypted" file is the plain bytes in hex between armour
-// lines, and the key rings are one text file of `pub|BITS|KEYID|DATE|User ID` and `sec|...`
-// lines. Environment variables let a test log the arguments, choose the exit code, delay the
-// run, demand a pass phrase or make a run fail without output.
+// lines, with a checksum line of its own, and the key rings are one text file of
+// `pub|BITS|KEYID|DATE|User ID` and `sec|...` lines. Environment variables let a test log the
+// arguments, choose the exit code, delay the run, demand a pass phrase or inject a fault:
+//   FAKEPGP_FAIL=KIND          every run fails that way
+//   FAKEPGP_FAIL=KIND@SUFFIX   only runs with an argument that ends in SUFFIX do
+// KIND: nooutput (exits 1, writes nothing), exit (writes its output, exits 3), empty (an empty
+// output), truncated (the first half of the output), errortext (an error text in place of the
+// output), directory (a folder in the output's place), killed (writes half, then dies at once).
 #include <cctype>
 #include <chrono>
 #include <cstddef>
@@ -27,6 +32,8 @@ const std::string kMessageEnd = "-----END PGP MESSAGE-----";
 const std::string kKeyBegin = "-----BEGIN PGP PUBLIC KEY BLOCK-----";
 const std::string kKeyEnd = "-----END PGP PUBLIC KEY BLOCK-----";
 const char kHex[] = "0123456789ABCDEFabcdef";
+// Every armour ends its data with a checksum line; no reader here checks it.
+const std::string kChecksum = "=FAKE";
 
 int Usage() {
   std::fputs(
@@ -83,7 +90,7 @@ int Encrypt(const std::string& mode, const Strings& operands) {
     out += kHex[byte & 15];
     if (i % 32 == 31 || i + 1 == data->size()) out += "\r\n";  // 32 bytes make 64 hex digits
   }
-  out += kMessageEnd + "\r\n";
+  out += kChecksum + "\r\n" + kMessageEnd + "\r\n";
   return WriteFile(operands[0] + ".asc", out);
 }
 
@@ -96,7 +103,7 @@ int Decrypt(const std::string& file) {
   if (i == lines.size()) return Fail("no PGP message in " + file + ".asc");
   std::string data;
   for (++i; i < lines.size() && lines[i] != kMessageEnd; ++i) {
-    if (lines[i].starts_with("Mode:")) continue;
+    if (lines[i].starts_with("Mode:") || lines[i] == kChecksum) continue;
     if (lines[i].size() % 2 != 0 || lines[i].find_first_not_of(kHex) != std::string::npos)
       return Fail("malformed line in " + file + ".asc");
     for (std::size_t j = 0; j < lines[i].size(); j += 2)
@@ -151,7 +158,8 @@ int WriteRing(const Strings& lines) {
 
 int ExtractKey(const Strings& operands) {
   if (operands.size() != 2) return Usage();
-  const std::string out = kKeyBegin + "\r\nUser: " + operands[0] + "\r\n" + kKeyEnd + "\r\n";
+  const std::string out =
+      kKeyBegin + "\r\nUser: " + operands[0] + "\r\n" + kChecksum + "\r\n" + kKeyEnd + "\r\n";
   return WriteFile(operands[1] + ".asc", out);
 }
 
@@ -240,6 +248,48 @@ int Run(const std::string& command, const Strings& operands) {
   return operands.empty() ? GenerateKey() : Usage();
 }
 
+// --- Faults --------------------------------------------------------------------------------
+
+// The fault this run is to show; empty for none.
+std::string FaultOfThisRun(const Strings& args) {
+  const char* env = std::getenv("FAKEPGP_FAIL");
+  const std::string spec = env ? env : "";
+  const std::size_t at = spec.find('@');
+  if (at == std::string::npos) return spec;
+  bool chosen = false;
+  for (const std::string& arg : args) chosen = chosen || arg.ends_with(spec.substr(at + 1));
+  return chosen ? spec.substr(0, at) : "";
+}
+
+// The file a successful run wrote, if it writes one: the armour of an encryption or an
+// extraction, the plain text of a decryption.
+std::string OutputOf(const std::string& command, const Strings& operands) {
+  if (command == "-eaw" || command == "-seaw" || command == "-saw" || command == "-caw")
+    return operands.at(0) + ".asc";
+  if (command == "-kxa") return operands.at(1) + ".asc";
+  return command[0] == '-' ? "" : command;
+}
+
+// Turns the output of a run that succeeded into the fault's; returns the exit code.
+int Spoil(const std::string& fault, const std::string& path) {
+  if (fault == "exit") return 3;
+  if (path.empty()) return 0;
+  const std::string whole = ReadFile(path).value_or("");
+  if (fault == "empty") return WriteFile(path, "");
+  if (fault == "truncated") return WriteFile(path, whole.substr(0, whole.size() / 2));
+  if (fault == "errortext") return WriteFile(path, "Error: the disk is full.\r\n");
+  if (fault == "directory") {
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    return 0;
+  }
+  if (fault == "killed") {
+    WriteFile(path, whole.substr(0, whole.size() / 2));
+    std::_Exit(137);
+  }
+  return Fail("unknown fault " + fault);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,12 +303,8 @@ int main(int argc, char** argv) {
   }
   const char* exit_code = std::getenv("FAKEPGP_EXIT");
   const int success = exit_code ? std::atoi(exit_code) : 0;
-  // "nooutput" fails every run; "for:TEXT" only runs with an argument that ends in TEXT.
-  const std::string fail = std::getenv("FAKEPGP_FAIL") ? std::getenv("FAKEPGP_FAIL") : "";
-  bool failing = fail == "nooutput";
-  if (fail.starts_with("for:"))
-    for (const std::string& arg : args) failing = failing || arg.ends_with(fail.substr(4));
-  if (failing) return exit_code ? success : 1;
+  const std::string fault = FaultOfThisRun(args);
+  if (fault == "nooutput") return exit_code ? success : 1;
 
   std::size_t i = 0;
   std::optional<std::string> pass;
@@ -272,7 +318,8 @@ int main(int argc, char** argv) {
   if (pass && expected && *pass != expected) return Fail("bad pass phrase");
   if (i == args.size()) return Usage();
 
-  const int result =
-      Run(args[i], Strings(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()));
+  const Strings operands(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+  const int result = Run(args[i], operands);
+  if (result == 0 && !fault.empty()) return Spoil(fault, OutputOf(args[i], operands));
   return result == 0 ? success : result;
 }
