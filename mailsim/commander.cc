@@ -137,10 +137,14 @@ const Attachment& AttachmentAt(const Item& item, std::int32_t index) {
   return item.attachments[index];
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
+// Writes as much of `bytes` as the disk has room for; a file that does not fit is left cut short.
+void WriteFile(const std::string& path, const std::string& bytes,
+               const std::optional<std::size_t>& room) {
+  const std::size_t size = room ? std::min(*room, bytes.size()) : bytes.size();
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush())
+  if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(size)).flush())
     throw Error("Cannot write file " + path);
+  if (size < bytes.size()) throw Error("Disk full");
 }
 
 }  // namespace
@@ -264,7 +268,7 @@ Commander::Reply Commander::ItemSaveMessage(std::string_view name, std::string_v
   args.ExpectCount(3);
   const Item& item = client_.FindItem(args.ItemId(0));
   args.Constant(2, {"AnsiText!"});
-  WriteFile(args.Text(1), item.body);
+  WriteFile(args.Text(1), item.body, client_.disk_space());
   return std::nullopt;
 }
 
@@ -308,7 +312,7 @@ Commander::Reply Commander::ItemAttachmentSaveAs(std::string_view name, std::str
   args.ExpectCount(3);
   const Item& item = client_.FindItem(args.ItemId(0));
   const Attachment& attachment = AttachmentAt(item, args.Number(1));
-  WriteFile(args.Text(2), attachment.bytes);
+  WriteFile(args.Text(2), attachment.bytes, client_.disk_space());
   return std::nullopt;
 }
 

@@ -270,6 +270,18 @@ void MailClient::FailCreation(const std::string& progid, HResult code) {
   creation_faults_[progid] = code;
 }
 
+void MailClient::LimitDiskSpace(std::size_t bytes) {
+  disk_space_ = bytes;
+}
+
+void MailClient::ClearFaults() {
+  failing_numbers_.clear();
+  failing_prefixes_.clear();
+  attachment_count_answer_.reset();
+  creation_faults_.clear();
+  disk_space_.reset();
+}
+
 HResult MailClient::CreationFault(const std::string& progid) const {
   auto it = creation_faults_.find(progid);
   return it == creation_faults_.end() ? hr::kOk : it->second;

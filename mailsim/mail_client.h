@@ -127,6 +127,11 @@ class MailClient {
   void AnswerAttachmentCount(std::string text);
   // Creating an object of `progid` fails with `code`.
   void FailCreation(const std::string& progid, ole::HResult code);
+  // Saving a body or an attachment to a file writes at most `bytes` of it, then fails with
+  // "Disk full", as a full disk would.
+  void LimitDiskSpace(std::size_t bytes);
+  // Takes back every fault set above.
+  void ClearFaults();
 
   // --- Registration ---
   // Registers both classes: the ProgIDs' "Clsid" keys in `registry` and the class objects in
@@ -155,6 +160,7 @@ class MailClient {
     return attachment_count_answer_;
   }
   ole::HResult CreationFault(const std::string& progid) const;
+  const std::optional<std::size_t>& disk_space() const { return disk_space_; }
 
  private:
   struct Account {
@@ -185,6 +191,7 @@ class MailClient {
   std::vector<std::pair<std::string, std::string>> failing_prefixes_;
   std::optional<std::string> attachment_count_answer_;
   std::map<std::string, ole::HResult> creation_faults_;
+  std::optional<std::size_t> disk_space_;
 
   ole::Com* com_ = nullptr;
   Registry* registry_ = nullptr;
