@@ -93,7 +93,10 @@ TEST_F(DecryptTest, FromTheItemListWithAnAttachmentThatDoesNotDecrypt) {
                    "itemlistgetitem(1;0)", "itemlistdelete", "itemgettext(\"" + id + "\";from!)"}));
   const Item note = Note();
   const std::string p = PgpPath();
-  EXPECT_EQ(note.body, kNoteBody + p + "doc0 attached\r\n" + p + "doc2 attached\r\n");
+  // The attachment that did not decrypt is named where its line would be.
+  EXPECT_EQ(note.body, kNoteBody + p + "doc0 attached\r\n" +
+                           "Attachment 2 could not be decrypted (exit code 1).\r\n" + p +
+                           "doc2 attached\r\n");
   EXPECT_EQ(
       note.attachments,
       (std::vector<Attachment>{{"temppgp", "meet at noon"}, {"doc0", "first"}, {"doc2", "third"}}));
@@ -105,10 +108,35 @@ TEST_F(DecryptTest, AnOlderDecryptedBodyIsNeverDelivered) {
   std::ofstream(pgp_dir_ / "temppgp") << "an earlier message";
   Open();
   setenv("FAKEPGP_FAIL", "nooutput", 1);
+  tp_.gui.QueueAnswer(Answer::kOk);
   Window().UserClick("Decrypt");
+  EXPECT_EQ(Messages(),
+            Texts{"PGP could not decrypt this message (exit code 1); nothing was delivered."});
   EXPECT_FALSE(client_.transcript().back().starts_with("ItemOpen"));  // no note was sent
   EXPECT_EQ(client_.Mailbox("me@example.com").size(), 1u);
   EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+// Whatever way PGP fails on the body, the user is told with its exit code, nothing is delivered
+// and no plain text stays.
+TEST_F(DecryptTest, AFailedDecryptionIsSaidAndDeliversNothing) {
+  const std::pair<const char*, int> faults[] = {
+      {"nooutput", 1}, {"exit", 3}, {"directory", 0}, {"killed", 137}};
+  for (const auto& [fault, exit_code] : faults) {
+    SCOPED_TRACE(fault);
+    client_.OpenItem(Receive({"attached"}));
+    TForm1& form = Open();
+    setenv("FAKEPGP_FAIL", (std::string(fault) + "@temppgp").c_str(), 1);
+    tp_.gui.QueueAnswer(Answer::kOk);
+    const std::size_t mails = client_.Mailbox("me@example.com").size();
+    form.DecryptClick();
+    EXPECT_EQ(Messages().back(), "PGP could not decrypt this message (exit code " +
+                                     std::to_string(exit_code) + "); nothing was delivered.");
+    EXPECT_EQ(client_.Mailbox("me@example.com").size(), mails);  // no note
+    EXPECT_TRUE(LeftInPgpDirectory().empty());
+    program_.Release(form);
+    tp_.gui.Settle();
+  }
 }
 
 class KeyExchangeTest : public DecryptTest {};

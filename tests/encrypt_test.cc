@@ -96,6 +96,26 @@ TEST_F(EncryptDialogTest, NoRecipientForOptionsThatNeedOne) {
   EXPECT_EQ(tp_.gui.FindOrNull("EncryptForm"), nullptr);
 }
 
+TEST_F(EncryptDialogTest, TheEmptyListingLineIsNoRecipient) {
+  Configure();
+  client_.NewMail();
+  client_.TypeBody("hello");
+  Open();
+  Dialog().UserSelect("RecipList", {3});  // the empty last line
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Dialog().UserClick("OKBtn");
+  EXPECT_EQ(Messages(), Texts{"You must select a recipient"});
+  EXPECT_TRUE(PgpRuns().empty());
+  Settle();
+
+  Open();
+  Dialog().UserSelect("RecipList", {1, 3});
+  Dialog().UserType("Password", "pw");
+  Dialog().UserClick("OKBtn");
+  EXPECT_EQ(PgpRuns(), (std::vector<Texts>{{"+force", "-z", "pw", "-eaw", PgpPath() + "temppgp",
+                                            "<bob@x>", "-u", "<me@x>"}}));
+}
+
 TEST_F(EncryptDialogTest, CancelAndCloseSendNothing) {
   Configure();
   client_.NewMail();

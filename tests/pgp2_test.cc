@@ -177,22 +177,24 @@ TEST_F(EncryptTest, BodyAndAttachmentsAreReplacedInOrder) {
   SelectAndType();
   Window().UserClick("Encrypt");
 
+  // Everything is encrypted before the item changes: the body is rebuilt, then the encrypted
+  // attachments are added before the originals are deleted.
   const std::string p = PgpPath();
   Texts expected = {"itemmessageidfromview()",
                     "ItemSaveMessage(\"X00\";\"" + p + "temppgp\";AnsiText!)",
-                    "ItemSetText(\"X00\"; Message!; \"\"; )"};
+                    "ItemAttachmentGetCount(\"X00\")"};
+  for (int i = 0; i < 3; ++i)
+    expected.push_back("ItemAttachmentSaveAs (\"X00\";" + std::to_string(i) + ";\"" + p + "doc" +
+                       std::to_string(i) + "\")");
+  expected.push_back("ItemSetText(\"X00\"; Message!; \"\"; )");
   const Texts armoured = ArmouredLines("line one\r\n\r\nline three");
   for (const std::string& line : armoured) {
     expected.push_back("ItemSetText(\"X00\"; Message!; \"" + line + "\";Yes! )");
     expected.push_back("ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )");
   }
-  expected.push_back("ItemAttachmentGetCount(\"X00\")");
-  for (int i = 0; i < 3; ++i)
-    expected.push_back("ItemAttachmentSaveAs (\"X00\";" + std::to_string(i) + ";\"" + p + "doc" +
-                       std::to_string(i) + "\")");
-  for (int i = 0; i < 3; ++i) expected.push_back("AttachmentDelete(0)");
   for (int i = 0; i < 3; ++i)
     expected.push_back("AttachmentAdd (\"" + p + "doc" + std::to_string(i) + ".asc\"; Yes!;)");
+  for (int i = 0; i < 3; ++i) expected.push_back("AttachmentDelete(0)");
   EXPECT_EQ(client_.transcript(), expected);
 
   std::string body;
@@ -214,7 +216,10 @@ TEST_F(EncryptTest, NoAttachmentsNoAttachmentCommands) {
   client_.TypeBody("x");
   SelectAndType();
   Window().UserClick("Encrypt");
-  EXPECT_EQ(client_.transcript().back(), "ItemAttachmentGetCount(\"X00\")");
+  for (const std::string& command : client_.transcript())
+    EXPECT_FALSE(command.starts_with("ItemAttachmentSaveAs") || command.starts_with("Attachment"))
+        << command;
+  EXPECT_TRUE(client_.NewItem().body.starts_with("-----BEGIN PGP MESSAGE-----"));
   EXPECT_TRUE(LeftInPgpDirectory().empty());
 }
 
@@ -226,14 +231,14 @@ TEST_F(EncryptTest, WhenPgpWritesNothingTheMessageStaysAsItWas) {
   setenv("FAKEPGP_FAIL", "nooutput", 1);
   tp_.gui.QueueAnswer(Answer::kOk);
   Window().UserClick("Encrypt");
-  EXPECT_EQ(Messages(), Texts{kNotEncrypted});
+  EXPECT_EQ(Messages(), Texts{kTextNotEncrypted});
   EXPECT_EQ(client_.NewItem().body, "keep me");
   EXPECT_EQ(client_.NewItem().attachments.size(), 1u);
   EXPECT_EQ(client_.transcript().size(), 2u);  // the ID query and the save
   EXPECT_TRUE(LeftInPgpDirectory().empty());
 }
 
-TEST_F(EncryptTest, AttachmentsStayWhenOneDoesNotEncrypt) {
+TEST_F(EncryptTest, TheMessageStaysAsItWasWhenAnAttachmentDoesNotEncrypt) {
   client_.NewMail();
   client_.TypeBody("text");
   client_.Attach("a.txt", "A");
@@ -242,13 +247,45 @@ TEST_F(EncryptTest, AttachmentsStayWhenOneDoesNotEncrypt) {
   setenv("FAKEPGP_FAIL", "nooutput@doc1", 1);
   tp_.gui.QueueAnswer(Answer::kOk);
   Window().UserClick("Encrypt");
-  EXPECT_EQ(Messages(), Texts{kNotEncrypted});
-  EXPECT_NE(client_.NewItem().body, "text");  // the body was encrypted
+  EXPECT_EQ(Messages(), Texts{AttachmentNotEncrypted(2)});
+  EXPECT_EQ(client_.NewItem().body, "text");
   EXPECT_EQ(client_.NewItem().attachments,
             (std::vector<mailsim::Attachment>{{"a.txt", "A"}, {"b.txt", "B"}}));
   EXPECT_EQ(client_.transcript().back(),
             "ItemAttachmentSaveAs (\"X00\";1;\"" + PgpPath() + "doc1\")");
   EXPECT_EQ(LeftInPgpDirectory(), Texts{"doc0.asc"});  // no plain attachment stays
+}
+
+// The empty last line of a listing names no key: alone it is no selection, and with real
+// recipients it is left out.
+TEST_F(EncryptTest, TheEmptyListingLineNamesNoKey) {
+  client_.NewMail();
+  client_.TypeBody("x");
+  struct Case {
+    std::vector<int> recipients;
+    const char* button;
+    const char* message;  // nullptr: PGP runs
+  };
+  const Case cases[] = {
+      {{3}, "Encrypt", "You must select sender and recipient"},
+      {{3}, "KeyRemove", "You must select a recipient key to remove."},
+      {{3}, "MailKey", "You must select a recipient key to mail."},
+      {{3, 1}, "Encrypt", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.button);
+    Window().UserSelect("RecipList", c.recipients);
+    Window().UserSelect("SendList", {0});
+    Window().UserType("Password", "pw");
+    if (c.message) tp_.gui.QueueAnswer(Answer::kOk);
+    const std::size_t shown = tp_.gui.messages().size();
+    Window().UserClick(c.button);
+    EXPECT_EQ(tp_.gui.messages().size(), shown + (c.message ? 1 : 0));
+    if (c.message) EXPECT_EQ(Messages().back(), c.message);
+  }
+  EXPECT_EQ(
+      PgpRuns(),
+      (Runs{{"+force", "-z", "pw", "-eaw", PgpPath() + "temppgp", "<bob@x>", "-u", "<me@x>"}}));
 }
 
 TEST_F(EncryptTest, OneOperationAtATime) {

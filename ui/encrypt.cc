@@ -1,5 +1,6 @@
 #include "ui/encrypt.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "host/program.h"
@@ -139,24 +140,22 @@ void TEncryptForm::EOptionClick() {
   Warn.SetVisible(password_only);
 }
 
-bool TEncryptForm::EncryptWithDialogOptions(const std::string& file) {
-  PGP.EncryptFile(file, RecipList.SelectedIDs, sendlist.SelectedIDs, Password.Text(),
-                  EOption.ItemIndex());
-  return true;
+std::optional<std::int32_t> TEncryptForm::EncryptWithDialogOptions(const std::string& file) {
+  return PGP.EncryptFile(file, RecipList.SelectedIDs, sendlist.SelectedIDs, Password.Text(),
+                         EOption.ItemIndex());
 }
 
 void TEncryptForm::EncryptNewItem() {
-  const EncryptStep step = [this](const std::string& file) {
-    return EncryptWithDialogOptions(file);
-  };
-  if (EncryptBody(WPO, program_.gui(), PGP.PGPPath, step))
-    EncryptAttachments(WPO, program_.gui(), PGP.PGPPath, "X00", step);
+  ui::EncryptNewItem(WPO, program_.gui(), PGP.PGPPath,
+                     [this](const std::string& file) { return EncryptWithDialogOptions(file); });
 }
 
 void TEncryptForm::OKBtnClick() {
   const int option = EOption.ItemIndex();
-  if (!RecipList.SelectedIDs.empty() || option == 2 || option == kPasswordOnly) {
-    OperationGuard operation(program_.operation_running(), program_.gui());
+  // The empty last line of a listing names no key, so it is no recipient.
+  if (std::ranges::any_of(RecipList.SelectedIDs, pgp::NamesKey) || option == 2 ||
+      option == kPasswordOnly) {
+    OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
     if (!operation) return;  // the dialog stays for another try
     EncryptNewItem();
   } else {

@@ -2,7 +2,9 @@
 // phrase the user picks, signing with the first key of the secret-key listing.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "channel/wpcom32.h"
@@ -30,8 +32,9 @@ class TEncryptForm : public Form {
   void OKBtnClick();
   void CancelBtnClick();
   void FormClose();
-  // Runs PGP on the file with the dialog's choices.
-  bool EncryptWithDialogOptions(const std::string& file);
+  // Runs PGP on the file with the dialog's choices; PGP's exit code, or nothing when no PGP
+  // program is chosen.
+  std::optional<std::int32_t> EncryptWithDialogOptions(const std::string& file);
   // Encrypts the new item's body and attachments.
   void EncryptNewItem();
 

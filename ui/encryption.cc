@@ -2,78 +2,175 @@
 
 #include <filesystem>
 #include <fstream>
-#include <vector>
+#include <iterator>
 
 #include "base/error.h"
 #include "base/text.h"
+#include "pgp/pgpex.h"
 
 namespace quillet::ui {
 
-void DeleteFile(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error("Cannot open " + path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void AppendFileToBody(channel::TWP& wpo, const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw Error("Cannot open " + file);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"" + line + "\";Yes! )");
-    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )");
-  }
-}
-
-bool EncryptBody(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
-                 const EncryptStep& step) {
-  const std::string temp = pgp_path + "temppgp";
-  const std::string armoured = temp + ".asc";
-  DeleteFile(armoured);
-  wpo.ExecuteToken("ItemSaveMessage(\"X00\";\"" + temp + "\";AnsiText!)");
-  bool ran = false;
-  {
-    const DeletedAfterUse plain(temp);
-    ran = step(temp);
-  }
-  if (!ran) return false;
-  if (!std::filesystem::exists(armoured)) {
-    gui.Confirm(kNotEncrypted, gui::Buttons::kOk);
+// Replaces the new item's body by `text`: empties it, then fills it. False when the mail client
+// refused a command; the body may then hold part of the text.
+bool ReplaceBody(channel::TWP& wpo, const std::string& text) {
+  try {
+    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"\"; )");
+    AppendTextToBody(wpo, text);
+    return true;
+  } catch (const std::exception&) {
     return false;
   }
-  wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"\"; )");
-  try {
-    AppendFileToBody(wpo, armoured);
-  } catch (const std::exception&) {
-    // The rest of the armoured text cannot be copied; the attachments are still encrypted.
-  }
-  DeleteFile(armoured);
-  return true;
 }
 
-void EncryptAttachments(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
-                        const std::string& item_id, const EncryptStep& step) {
-  wpo.ExecuteToken("ItemAttachmentGetCount(\"" + item_id + "\")");
-  const int count = ParseInteger(wpo.GetResult());
+bool IsDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
 
-  bool all_encrypted = true;
-  for (int i = 0; i < count; ++i) {
-    const std::string file = pgp_path + "doc" + std::to_string(i);
-    DeleteFile(file + ".asc");
-    wpo.ExecuteToken("ItemAttachmentSaveAs (\"" + item_id + "\";" + std::to_string(i) + ";\"" +
-                     file + "\")");
-    {
-      const DeletedAfterUse plain(file);
-      step(file);
-    }
-    all_encrypted = all_encrypted && std::filesystem::exists(file + ".asc");
+}  // namespace
+
+std::string AttachmentNotEncrypted(int number) {
+  return "PGP could not encrypt attachment " + std::to_string(number) +
+         "; the message was not changed.";
+}
+
+std::string TextNotPutBack(const std::string& kept_file) {
+  return "The encrypted text could not be written into the message, and the original text could "
+         "not be put back; the encrypted text is kept in " +
+         kept_file + ".";
+}
+
+std::string OriginalAttachmentsLeft(int count) {
+  return "Not every original attachment could be removed: the message holds its encrypted "
+         "attachments and " +
+         std::to_string(count) + " of the originals. Remove those before sending it.";
+}
+
+void DeleteFile(const std::string& path) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
+}
+
+void RemoveLeftovers(const std::string& pgp_path) {
+  if (pgp_path.empty()) return;
+  DeleteFile(pgp_path + "temppgp");
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(pgp_path, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("doc") && IsDigits(name.substr(3))) DeleteFile(entry.path().string());
   }
-  if (!all_encrypted) {
-    gui.Confirm(kNotEncrypted, gui::Buttons::kOk);
+}
+
+PlainTextFile::PlainTextFile(std::string path, WrittenBy writer) : path_(std::move(path)) {
+  DeleteFile(path_);
+  if (writer != WrittenBy::kMailClient) return;
+  // The mail client writes into the file that is there, which keeps its permissions.
+  std::ofstream(path_, std::ios::binary | std::ios::trunc);
+  std::error_code error;
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write, error);
+  if (error) throw Error("Cannot make " + path_ + " private");
+}
+
+void AppendTextToBody(channel::TWP& wpo, const std::string& text) {
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"" + line + "\";Yes! )");
+    if (end == std::string::npos) break;
+    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )");
+    start = end + 1;
+  }
+}
+
+void EncryptNewItem(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
+                    const EncryptStep& step) {
+  const auto tell = [&gui](const std::string& text) { gui.Confirm(text, gui::Buttons::kOk); };
+  const std::string temp = pgp_path + "temppgp";
+  const std::string armoured = temp + ".asc";
+
+  // The body: its plain text is kept in memory for as long as it may have to be put back.
+  pgp::ClearOutput(armoured);
+  std::string original;
+  std::optional<std::int32_t> exit_code;
+  {
+    const PlainTextFile plain(temp, PlainTextFile::WrittenBy::kMailClient);
+    wpo.ExecuteToken("ItemSaveMessage(\"X00\";\"" + temp + "\";AnsiText!)");
+    original = ReadText(temp);
+    exit_code = step(temp);
+  }
+  if (!exit_code) return;
+  const std::optional<std::string> cipher =
+      pgp::ReadArmouredOutput(*exit_code, armoured, "MESSAGE");
+  if (!cipher) {
+    DeleteFile(armoured);
+    tell(kTextNotEncrypted);
     return;
   }
-  for (int i = 0; i < count; ++i) wpo.ExecuteToken("AttachmentDelete(0)");
-  for (int i = 0; i < count; ++i)
-    wpo.ExecuteToken("AttachmentAdd (\"" + pgp_path + "doc" + std::to_string(i) + ".asc\"; Yes!;)");
+
+  // Every attachment, before anything in the item changes.
+  wpo.ExecuteToken("ItemAttachmentGetCount(\"X00\")");
+  const int count = ParseInteger(wpo.GetResult());
+  for (int i = 0; i < count; ++i) {
+    const std::string file = pgp_path + "doc" + std::to_string(i);
+    pgp::ClearOutput(file + ".asc");
+    {
+      const PlainTextFile plain(file, PlainTextFile::WrittenBy::kMailClient);
+      wpo.ExecuteToken("ItemAttachmentSaveAs (\"X00\";" + std::to_string(i) + ";\"" + file + "\")");
+      exit_code = step(file);
+    }
+    if (!exit_code || !pgp::ReadArmouredOutput(*exit_code, file + ".asc", "MESSAGE")) {
+      DeleteFile(armoured);
+      DeleteFile(file + ".asc");
+      if (exit_code) tell(AttachmentNotEncrypted(i + 1));
+      return;
+    }
+  }
+
+  if (!ReplaceBody(wpo, *cipher)) {
+    if (ReplaceBody(wpo, original)) {
+      DeleteFile(armoured);
+      tell(kTextPutBack);
+    } else {
+      tell(TextNotPutBack(armoured));  // the cipher text stays for the user
+    }
+    return;
+  }
+  DeleteFile(armoured);
+
+  // The encrypted attachments go in first, so that a refused command can leave a duplicate but
+  // never lose an attachment.
+  int added = 0, removed = 0;
+  try {
+    for (; added < count; ++added)
+      wpo.ExecuteToken("AttachmentAdd (\"" + pgp_path + "doc" + std::to_string(added) +
+                       ".asc\"; Yes!;)");
+    for (; removed < count; ++removed) wpo.ExecuteToken("AttachmentDelete(0)");
+  } catch (const std::exception&) {
+    if (removed > 0) {
+      tell(OriginalAttachmentsLeft(count - removed));
+      return;
+    }
+    // The added ones follow the originals; taking them out again restores the item.
+    bool put_back = true;
+    try {
+      for (int i = 0; i < added; ++i)
+        wpo.ExecuteToken("AttachmentDelete(" + std::to_string(count) + ")");
+    } catch (const std::exception&) {
+      put_back = false;
+    }
+    put_back = put_back && ReplaceBody(wpo, original);
+    tell(put_back ? kAttachmentsNotReplaced : kAttachmentsNotPutBack);
+  }
 }
 
 }  // namespace quillet::ui

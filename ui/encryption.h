@@ -1,10 +1,15 @@
 // Encryption of the new item (the mail being composed, "X00"), shared by the main window and the
-// Encrypt dialog: the body and each attachment are saved, run through PGP and replaced by the
-// armoured result, but only when PGP wrote that result in this run; plain text saved for PGP is
-// deleted as soon as it has been read.
+// Encrypt dialog. Nothing in the item changes until PGP has encrypted the body and every
+// attachment and each result is a whole armoured message of this run; then the body is rebuilt
+// from the armoured text and the encrypted attachments are added before the originals are
+// removed. Whatever fails, the user is told, the item is put back as it was where the mail client
+// allows it, and the original text is never lost. Plain text saved for PGP is private to the user
+// and deleted as soon as PGP has read it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "channel/wpcom32.h"
@@ -12,40 +17,52 @@
 
 namespace quillet::ui {
 
-// The PGP run of a window on one file; PGP writes file + ".asc". False when the window's checks
-// stopped it before PGP ran.
-using EncryptStep = std::function<bool(const std::string& file)>;
+// The PGP run of a window on one file; PGP writes file + ".asc". Returns PGP's exit code, or
+// nothing when the window's checks (or a missing PGP program) stopped it before PGP ran; the user
+// has then been told why.
+using EncryptStep = std::function<std::optional<std::int32_t>(const std::string& file)>;
 
-inline constexpr char kNotEncrypted[] =
-    "PGP did not produce an encrypted result; the message was not changed.";
+inline constexpr char kTextNotEncrypted[] =
+    "PGP could not encrypt the message text; the message was not changed.";
+// `number` counts from 1.
+std::string AttachmentNotEncrypted(int number);
+inline constexpr char kTextPutBack[] =
+    "The encrypted text could not be written into the message; the original text was put back.";
+std::string TextNotPutBack(const std::string& kept_file);
+inline constexpr char kAttachmentsNotReplaced[] =
+    "The attachments could not be replaced by their encrypted versions; the message was not "
+    "changed.";
+inline constexpr char kAttachmentsNotPutBack[] =
+    "The attachments could not be replaced by their encrypted versions, and the message could not "
+    "be put back as it was; check it before sending it.";
+std::string OriginalAttachmentsLeft(int count);
 
-// Copies a text file's lines to the end of the new item's body, two commands per line. Raises
-// on a file that cannot be read or a failing command.
-void AppendFileToBody(channel::TWP& wpo, const std::string& file);
+// Copies text to the end of the new item's body, two commands per line: the line, then a line
+// break. A last line without a line break gets none. Raises on a failing command.
+void AppendTextToBody(channel::TWP& wpo, const std::string& text);
 
-// Saves the body to pgp_path + "temppgp", encrypts it and replaces the body by the armoured text.
-// False when the step stopped or PGP wrote nothing (the body is then unchanged and, in the latter
-// case, the user is told).
-bool EncryptBody(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
-                 const EncryptStep& step);
-
-// Saves, encrypts and replaces every attachment of the item, in index order: all are saved and
-// encrypted, then all deleted, then the armoured files attached. The attachments are replaced only
-// when every one was encrypted; otherwise they stay and the user is told.
-void EncryptAttachments(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
-                        const std::string& item_id, const EncryptStep& step);
+// Encrypts the body and the attachments of the new item with `step`, in the PGP directory
+// `pgp_path`, and puts the results into the item.
+void EncryptNewItem(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
+                    const EncryptStep& step);
 
 // Deletes a file; a missing file is no error.
 void DeleteFile(const std::string& path);
 
-// Deletes a file when it goes out of scope, however the scope is left: plain text saved for PGP
-// or written by it never outlives its use.
-class DeletedAfterUse {
+// Removes what a run that was killed may have left in the PGP directory: the plain text of a
+// body ("temppgp") or of an attachment ("doc" + index).
+void RemoveLeftovers(const std::string& pgp_path);
+
+// Plain text on its way to or from PGP. The file is removed when the guard is made, so that only
+// this run's text is ever read, and again when the guard goes, however the scope is left. A file
+// that the mail client is to fill is made first, empty and readable by the user alone.
+class PlainTextFile {
  public:
-  explicit DeletedAfterUse(std::string path) : path_(std::move(path)) {}
-  ~DeletedAfterUse() { DeleteFile(path_); }
-  DeletedAfterUse(const DeletedAfterUse&) = delete;
-  DeletedAfterUse& operator=(const DeletedAfterUse&) = delete;
+  enum class WrittenBy { kMailClient, kPgp };
+  PlainTextFile(std::string path, WrittenBy writer);
+  ~PlainTextFile() { DeleteFile(path_); }
+  PlainTextFile(const PlainTextFile&) = delete;
+  PlainTextFile& operator=(const PlainTextFile&) = delete;
 
  private:
   std::string path_;

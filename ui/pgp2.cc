@@ -1,5 +1,6 @@
 #include "ui/pgp2.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -41,6 +42,22 @@ constexpr char kSelectSenderAndRecipient[] = "You must select sender and recipie
 constexpr char kOnlyIncoming[] = "You can only decrypt incoming items.";
 constexpr char kNoteBody[] =
     "Decrypted PGP text is attached to this note.  Select view attachments to see attachment.\r\n";
+constexpr char kKeyNotExtracted[] =
+    "PGP could not extract the key; nothing was added to the message.";
+constexpr char kKeyNotAdded[] =
+    "The key could not be added to the message completely; check the message before sending it.";
+constexpr char kNotDelivered[] = "The decrypted message could not be delivered: ";
+
+std::string NotDecrypted(std::int32_t exit_code) {
+  return "PGP could not decrypt this message (exit code " + std::to_string(exit_code) +
+         "); nothing was delivered.";
+}
+
+// A line of the note's body, in place of the line of an attachment that is left out.
+std::string AttachmentNotDecrypted(int number, std::int32_t exit_code) {
+  return "Attachment " + std::to_string(number) + " could not be decrypted (exit code " +
+         std::to_string(exit_code) + ").\r\n";
+}
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -142,6 +159,8 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
+  // A running operation still uses the files; it removes them itself when it ends.
+  if (program_.operation_running()) return;
   DeleteFile(PGP.PGPPath + "temppgp");
   DeleteFile(PGP.PGPPath + "temppgp.asc");
 }
@@ -211,7 +230,7 @@ bool TForm1::RecipientSelected() {
 }
 
 void TForm1::KeyRemoveClick() {
-  if (!RecipientSelected()) {
+  if (!RecipientSelected() || !pgp::NamesKey(RecipList.UserIDAt(RecipList.box().ItemIndex()))) {
     program_.gui().Confirm("You must select a recipient key to remove.", gui::Buttons::kOk);
     return;
   }
@@ -223,40 +242,47 @@ void TForm1::QuitClick() {
   window_->Close();
 }
 
-bool TForm1::EncryptFromMainWindow(const std::string& file) {
-  if (!RecipientSelected() || SendList.box().ItemIndex() < 0) {
+std::optional<std::int32_t> TForm1::EncryptFromMainWindow(const std::string& file) {
+  const bool recipient =
+      RecipientSelected() && std::ranges::any_of(RecipList.SelectedIDs, pgp::NamesKey);
+  if (!recipient || SendList.box().ItemIndex() < 0) {
     program_.gui().Confirm(kSelectSenderAndRecipient, gui::Buttons::kOk);
-    return false;
+    return std::nullopt;
   }
-  PGP.EncryptFile(file, RecipList.SelectedIDs, SendList.SelectedIDs, Password.Text(), 0);
-  return true;
+  return PGP.EncryptFile(file, RecipList.SelectedIDs, SendList.SelectedIDs, Password.Text(), 0);
 }
 
 void TForm1::EncryptClick() {
-  OperationGuard operation(program_.operation_running(), program_.gui());
+  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   WPO.ExecuteToken("itemmessageidfromview()");
   if (WPO.GetResult() != "X00") {
     WPO.ExecuteToken("NewMail()");
     return;
   }
-  const EncryptStep step = [this](const std::string& file) { return EncryptFromMainWindow(file); };
-  if (!EncryptBody(WPO, program_.gui(), PGP.PGPPath, step)) return;
-  EncryptAttachments(WPO, program_.gui(), PGP.PGPPath, "X00", step);
+  EncryptNewItem(WPO, program_.gui(), PGP.PGPPath,
+                 [this](const std::string& file) { return EncryptFromMainWindow(file); });
 }
 
 void TForm1::MailKeyIntoBody(const std::string& user_id) {
-  OperationGuard operation(program_.operation_running(), program_.gui());
+  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
-  const std::string key = PGP.PGPPath + "temppgp";
-  DeleteFile(key + ".asc");
-  PGP.ExtractKey(user_id, key);
-  try {
-    AppendFileToBody(WPO, key + ".asc");
-  } catch (const std::exception&) {
-    // PGP wrote no key, or the mail client refused a line: the body keeps what it got.
+  const std::string key = PGP.PGPPath + "temppgp.asc";
+  pgp::ClearOutput(key);
+  const std::optional<std::int32_t> exit_code = PGP.ExtractKey(user_id, PGP.PGPPath + "temppgp");
+  if (!exit_code) return;
+  const std::optional<std::string> block =
+      pgp::ReadArmouredOutput(*exit_code, key, "PUBLIC KEY BLOCK");
+  DeleteFile(key);
+  if (!block) {
+    program_.gui().Confirm(kKeyNotExtracted, gui::Buttons::kOk);
+    return;
   }
-  DeleteFile(key + ".asc");
+  try {
+    AppendTextToBody(WPO, *block);
+  } catch (const std::exception&) {
+    program_.gui().Confirm(kKeyNotAdded, gui::Buttons::kOk);
+  }
 }
 
 std::string TForm1::CurrentItemId() {
@@ -274,7 +300,7 @@ std::string TForm1::CurrentItemId() {
 }
 
 void TForm1::DecryptClick() {
-  OperationGuard operation(program_.operation_running(), program_.gui());
+  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   const std::string id = CurrentItemId();
   if (id == "X00") {
@@ -286,19 +312,21 @@ void TForm1::DecryptClick() {
   DecryptItem(program_.object_api().GetMessage(id));
 }
 
-void TForm1::DecryptWithPassword(const std::string& name) {
-  PGP.DecryptFile(name, Password.Text());
+std::optional<std::int32_t> TForm1::DecryptWithPassword(const std::string& name) {
+  return PGP.DecryptFile(name, Password.Text());
 }
 
 void TForm1::DecryptItem(const channel::GwMessage& message) {
   const std::string base = PGP.PGPPath + "temppgp";
   const std::string armoured = base + ".asc";
-  DeleteFile(base);                       // only this run's output may be delivered
-  const DeletedAfterUse decrypted(base);  // the mail client takes its content at add
+  // Only this run's output may be delivered; the mail client takes its content at add.
+  const PlainTextFile decrypted(base, PlainTextFile::WrittenBy::kPgp);
   WriteText(armoured, message.BodyText());
-  DecryptWithPassword(base);
-  try {
-    if (std::filesystem::exists(base)) {
+  const std::optional<std::int32_t> exit_code = DecryptWithPassword(base);
+  if (exit_code && !pgp::ReadOutput(*exit_code, base)) {
+    program_.gui().Confirm(NotDecrypted(*exit_code), gui::Buttons::kOk);
+  } else if (exit_code) {
+    try {
       channel::ObjectApi& api = program_.object_api();
       channel::GwMessage note = api.AddMailMessage();
       note.AddRecipient(api.Owner());
@@ -312,9 +340,9 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
       DecryptAttachments(id, note);
       const channel::GwMessage sent = note.Send();
       WPO.ExecuteToken("ItemOpen(" + sent.MessageId() + ")");
+    } catch (const std::exception& e) {
+      program_.gui().Confirm(kNotDelivered + std::string(e.what()), gui::Buttons::kOk);
     }
-  } catch (const std::exception&) {
-    // Delivery ends silently; what was done stays done.
   }
   DeleteFile(armoured);
 }
@@ -324,13 +352,15 @@ void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note)
   const int count = ParseInteger(WPO.GetResult());
   for (int n = 0; n < count; ++n) {
     const std::string file = PGP.PGPPath + "doc" + std::to_string(n);
-    DeleteFile(file);
-    const DeletedAfterUse decrypted(file);
+    const PlainTextFile decrypted(file, PlainTextFile::WrittenBy::kPgp);
     WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";" + std::to_string(n) + ";\"" + file +
                      ".asc\")");
-    DecryptWithPassword(file);
+    const std::optional<std::int32_t> exit_code = DecryptWithPassword(file);
     DeleteFile(file + ".asc");
-    if (!std::filesystem::exists(file)) continue;
+    if (!exit_code || !pgp::ReadOutput(*exit_code, file)) {
+      note.SetBodyPlainText(note.BodyText() + AttachmentNotDecrypted(n + 1, exit_code.value_or(0)));
+      continue;
+    }
     try {
       note.AddAttachment(file);
       note.SetBodyPlainText(note.BodyText() + file + " attached\r\n");
@@ -346,7 +376,7 @@ void TForm1::MailKeyClick() {
     WPO.ExecuteToken("NewMail()");
     return;
   }
-  if (!RecipientSelected()) {
+  if (!RecipientSelected() || !pgp::NamesKey(RecipList.UserIDAt(RecipList.box().ItemIndex()))) {
     program_.gui().Confirm("You must select a recipient key to mail.", gui::Buttons::kOk);
     return;
   }
@@ -354,7 +384,7 @@ void TForm1::MailKeyClick() {
 }
 
 void TForm1::Key_To_RingClick() {
-  OperationGuard operation(program_.operation_running(), program_.gui());
+  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   const std::string file = PGP.PGPPath + "temppgp.asc";
   const std::string id = CurrentItemId();

@@ -2,7 +2,9 @@
 // configuration of the PGP program's location and the key-ring maintenance.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "channel/gwapi.h"
@@ -41,14 +43,15 @@ class TForm1 : public Form {
 
   void ReadConfiguration();
   void RefreshKeyLists(pgp::forcetype mode);
-  // Checks the selections and runs PGP on the file in mode 0; false when a check failed.
-  bool EncryptFromMainWindow(const std::string& file);
+  // Checks the selections and runs PGP on the file in mode 0; PGP's exit code, or nothing when
+  // a check failed (the user is told) or no PGP program is chosen.
+  std::optional<std::int32_t> EncryptFromMainWindow(const std::string& file);
   // The identifier of the item selected in the item list, or of the item in the current view.
   std::string CurrentItemId();
   // Decrypts a received message and delivers the result to the user as a new note.
   void DecryptItem(const channel::GwMessage& message);
   void DecryptAttachments(const std::string& id, channel::GwMessage& note);
-  void DecryptWithPassword(const std::string& name);
+  std::optional<std::int32_t> DecryptWithPassword(const std::string& name);
   // Puts the armoured public key of the user ID at the end of the new item's body.
   void MailKeyIntoBody(const std::string& user_id);
   // Lets the user pick the PGP program and writes quillet.ini, the list file names and the
