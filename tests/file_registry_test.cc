@@ -82,5 +82,56 @@ TEST_F(FileRegistryTest, BackslashesAndQuotesAreEscapedAndReadBackUnchanged) {
   EXPECT_EQ(reader.QueryValue("Empty"), "");
 }
 
+// Nothing in a value or a key name can start a line of its own in the file: a value with a line
+// break is stored whole and read back exactly, a key name with one is refused.
+TEST_F(FileRegistryTest, ValuesWithLineBreaksAreWrittenAsStringBytesAndReadBackExactly) {
+  const struct {
+    std::string value;
+    std::string line;
+  } cases[] = {
+      {"\r", "@=hex(1):0d,00"},
+      {"\n", "@=hex(1):0a,00"},
+      {"C:\\x\r\n\"y\"", "@=hex(1):43,3a,5c,78,0d,0a,22,79,22,00"},
+      {"a\r\n[HKEY_CLASSES_ROOT\\Injected]",
+       "@=hex(1):61,0d,0a,5b,48,4b,45,59,5f,43,4c,41,53,53,45,53,5f,52,4f,4f,54,5c,49,6e,6a,65,63,"
+       "74,65,64,5d,00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.value));
+    ASSERT_EQ(registry_.SetValue("Key", c.value), 0);
+    EXPECT_EQ(FileText(), "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\Key]\r\n" + c.line + "\r\n");
+    EXPECT_EQ(FileRegistry(Path()).QueryValue("Key"), c.value);
+  }
+}
+
+TEST_F(FileRegistryTest, StringBytesAreReadUpToTheirZeroAndMalformedOnesAreIgnored) {
+  const struct {
+    std::string line;
+    std::optional<std::string> value;
+  } cases[] = {
+      {"@=hex(1):41,42,00", "AB"},          {"@=hex(1):41,42", "AB"},
+      {"@=hex(1):4A,0D,0a,00,43", "J\r\n"}, {"@=hex(1):", ""},
+      {"@=hex(1):41,4", std::nullopt},      {"@=hex(1):4142", std::nullopt},
+      {"@=hex(1):41;42", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::ofstream(Path(), std::ios::binary) << "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\Key]\r\n"
+                                            << c.line << "\r\n";
+    EXPECT_EQ(registry_.QueryValue("Key"), c.value);
+  }
+}
+
+TEST_F(FileRegistryTest, KeyNamesWithLineBreaksAreRefusedAndTheFileStaysAsItWas) {
+  ASSERT_EQ(registry_.SetValue("Kept", "value"), 0);
+  const std::string before = FileText();
+  for (const std::string key :
+       {"Line\nBreak", "Line\rBreak", "\n", "Kept\\Sub\r\n[HKEY_CLASSES_ROOT\\Injected]"}) {
+    SCOPED_TRACE(::testing::PrintToString(key));
+    EXPECT_EQ(registry_.SetValue(key, "x"), 1010);  // ERROR_BADKEY
+    EXPECT_EQ(FileText(), before);
+  }
+}
+
 }  // namespace
 }  // namespace quillet::linux_platform

@@ -26,8 +26,23 @@ SplitFile ReadPgpLocation(const std::string& config_path) {
   return SplitPath(pgp_path);
 }
 
+namespace {
+
+// Each path is one line of the file: a line break would end it early and make the rest lines of
+// their own, so such a path is refused before the file is touched.
+void RequireOneLine(const std::string& path, const std::string& whose,
+                    const std::string& config_path) {
+  if (path.find_first_of("\r\n") != std::string::npos)
+    throw Error("The path of " + whose + " contains a line break and cannot be stored in " +
+                config_path);
+}
+
+}  // namespace
+
 void WriteConfiguration(const std::string& config_path, const std::string& program_path,
                         const std::string& pgp_path) {
+  RequireOneLine(program_path, "this program", config_path);
+  RequireOneLine(pgp_path, "the PGP program", config_path);
   std::ofstream out(config_path, std::ios::binary | std::ios::trunc);
   out << program_path << "\r\n"
       << pgp_path << "\r\n"

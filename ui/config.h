@@ -23,7 +23,8 @@ SplitFile SplitPath(const std::string& path);
 SplitFile ReadPgpLocation(const std::string& config_path);
 
 // Writes the four lines: this program's path, the PGP program's path, a notice, and the warning
-// not to delete the file. Raises Error when the file cannot be written.
+// not to delete the file. Raises Error when the file cannot be written, or, leaving the file as it
+// was, when a path contains a line break.
 void WriteConfiguration(const std::string& config_path, const std::string& program_path,
                         const std::string& pgp_path);
 

@@ -189,10 +189,11 @@ bool TForm1::SelectPgpProgram(host::Program& program, gui::OpenFileSettings& dia
   if (!pgp.PGPPath.empty()) dialog.initial_dir = pgp.PGPPath;
   const std::optional<std::string> chosen = program.gui().OpenFileDialog(dialog);
   if (!chosen) return false;
+  // Stored first: a path the configuration refuses is not taken up by the window either.
+  WriteConfiguration(WindowsDir(system) + "quillet.ini", program_path, *chosen);
   const SplitFile location = SplitPath(*chosen);
   pgp.PGPProg = location.file;
   pgp.PGPPath = location.directory;
-  WriteConfiguration(WindowsDir(system) + "quillet.ini", program_path, pgp.PGPPath + pgp.PGPProg);
   NameListings(pgp, recipients, senders);
   pgp.WriteKeyListBatch();
   return true;

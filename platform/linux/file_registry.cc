@@ -1,5 +1,6 @@
 #include "platform/linux/file_registry.h"
 
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,7 +17,10 @@ namespace {
 
 constexpr std::int32_t kErrorFileNotFound = 2;
 constexpr std::int32_t kErrorAccessDenied = 5;
+constexpr std::int32_t kErrorBadKey = 1010;
 constexpr char kRoot[] = "HKEY_CLASSES_ROOT";
+constexpr char kQuoted[] = "@=\"";
+constexpr char kStringBytes[] = "@=hex(1):";
 
 std::vector<std::string> Parts(const std::string& key) {
   std::vector<std::string> parts;
@@ -61,6 +65,32 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
+// A line break cannot stand inside a quoted string, so a value holding one is written as the bytes
+// of a string with its terminating zero, as the registry editor exports it.
+std::string ValueLine(const std::string& value) {
+  if (value.find_first_of("\r\n") == std::string::npos) return kQuoted + Escape(value) + '"';
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string line = kStringBytes;
+  for (const unsigned char c : value) line += {kDigits[c >> 4], kDigits[c & 15], ','};
+  return line + "00";
+}
+
+// The string in comma-separated bytes, up to its terminating zero; nothing when a byte is not two
+// hexadecimal digits.
+std::optional<std::string> StringFromBytes(const std::string& bytes) {
+  std::string text;
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    unsigned byte = 0;
+    const char* first = bytes.data() + at;
+    const auto [end, error] = std::from_chars(first, bytes.data() + bytes.size(), byte, 16);
+    if (error != std::errc() || end != first + 2 || (at + 2 < bytes.size() && *end != ','))
+      return std::nullopt;
+    if (byte == 0) break;
+    text += static_cast<char>(byte);
+  }
+  return text;
+}
+
 Keys Load(const std::string& path) {
   Keys keys;
   std::ifstream in(path, std::ios::binary);
@@ -71,8 +101,13 @@ Keys Load(const std::string& path) {
     if (line.starts_with(section) && line.ends_with("]")) {
       current = line.substr(section.size(), line.size() - section.size() - 1);
       keys[current];
-    } else if (!current.empty() && line.starts_with("@=\"") && line.ends_with("\"")) {
-      keys[current].value = Unescape(line.substr(3, line.size() - 4));
+    } else if (!current.empty()) {
+      if (line.starts_with(kQuoted) && line.ends_with("\"")) {
+        keys[current].value = Unescape(line.substr(3, line.size() - 4));
+      } else if (line.starts_with(kStringBytes)) {
+        if (auto value = StringFromBytes(line.substr(std::size(kStringBytes) - 1)))
+          keys[current].value = std::move(value);
+      }
     }
   }
   return keys;
@@ -83,7 +118,7 @@ std::int32_t Save(const std::string& path, const Keys& keys) {
   out << "REGEDIT4\r\n";
   for (const auto& [name, key] : keys) {
     out << "\r\n[" << kRoot << '\\' << name << "]\r\n";
-    if (key.value) out << "@=\"" << Escape(*key.value) << "\"\r\n";
+    if (key.value) out << ValueLine(*key.value) << "\r\n";
   }
   const std::string temp = path + ".new";
   {
@@ -101,6 +136,8 @@ std::int32_t Save(const std::string& path, const Keys& keys) {
 std::int32_t FileRegistry::SetValue(const std::string& key, const std::string& value) {
   const std::vector<std::string> parts = Parts(key);
   if (parts.empty()) return kErrorAccessDenied;
+  // A key's name stands on a line of its own, where nothing can be escaped.
+  if (key.find_first_of("\r\n") != std::string::npos) return kErrorBadKey;
   Keys keys = Load(path_);
   // Parents come into being with their child, keeping the spelling they are given here unless
   // they already exist.
