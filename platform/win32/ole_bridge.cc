@@ -1,6 +1,7 @@
 #include "platform/win32/ole_bridge.h"
 
-#include <cstring>
+#include <filesystem>
+#include <new>
 #include <vector>
 
 namespace quillet::win32 {
@@ -16,6 +17,67 @@ std::string FromBstr(BSTR text) {
   return text ? ToAnsi(text, SysStringLen(text)) : std::string();
 }
 
+// A pointer a COM caller must supply; a null one fails the call.
+template <typename T>
+T* Required(T* pointer) {
+  if (!pointer) throw ole::OleError(E_POINTER);
+  return pointer;
+}
+
+// The source of the failures the bridge itself reports: the program's file name without folder
+// and extension, the name automation clients know the server by.
+const std::string& ProgramName() {
+  static const std::string name = [] {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::filesystem::path(path).stem().string();
+  }();
+  return name;
+}
+
+// Hands a failure to a caller of Invoke, who then owns the strings.
+void Fill(EXCEPINFO* excep, const ole::ExcepInfo& info) {
+  *excep = EXCEPINFO{};
+  excep->bstrSource = Bstr(info.source).detach();
+  excep->bstrDescription = Bstr(info.description).detach();
+  excep->scode = info.scode;
+}
+
+// The exception being handled, as the failure of a call.
+ole::ExcepInfo CurrentFailure() {
+  try {
+    throw;
+  } catch (const ole::OleError& e) {
+    return {ProgramName(), e.what(), e.code()};
+  } catch (const std::bad_alloc&) {
+    return {ProgramName(), ole::SystemMessage(E_OUTOFMEMORY), E_OUTOFMEMORY};
+  } catch (const std::exception& e) {
+    return {ProgramName(), e.what(), E_FAIL};
+  } catch (...) {
+    return {ProgramName(), ole::SystemMessage(E_UNEXPECTED), E_UNEXPECTED};
+  }
+}
+
+// Runs the body of a COM entry point. A C++ exception must not unwind into the caller, COM's stub
+// or another module, which cannot handle it and would leave the server hung or ended: it becomes
+// the call's failure instead. Its code is returned; a caller of Invoke that passed an EXCEPINFO
+// gets DISP_E_EXCEPTION with code and message there, as for a failure of the program's objects.
+template <typename Body>
+HRESULT Guarded(EXCEPINFO* excep, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    try {
+      const ole::ExcepInfo failure = CurrentFailure();
+      if (!excep) return failure.scode;
+      Fill(excep, failure);
+      return DISP_E_EXCEPTION;
+    } catch (...) {  // no memory left even for the message
+      return E_OUTOFMEMORY;
+    }
+  }
+}
+
 // The program's automation object as an IDispatch.
 class Exposed final : public IDispatch {
  public:
@@ -24,6 +86,7 @@ class Exposed final : public IDispatch {
   const ole::Ref<ole::Dispatch>& object() const { return object_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
         IsEqualIID(iid, kExposedIid)) {
       *out = static_cast<IDispatch*>(this);
@@ -41,44 +104,68 @@ class Exposed final : public IDispatch {
   }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = object_->GetTypeInfoCount();
-    return S_OK;
+    return Guarded(nullptr, [&] {
+      *Required(count) = object_->GetTypeInfoCount();
+      return S_OK;
+    });
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-    *info = nullptr;
-    return object_->GetTypeInfo(index);
+    return Guarded(nullptr, [&] {
+      *Required(info) = nullptr;
+      return object_->GetTypeInfo(index);
+    });
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
-    std::vector<std::string> ansi;
-    for (UINT i = 0; i < count; ++i) ansi.push_back(ToAnsi(names[i]));
-    std::vector<ole::DispId> found;
-    const HRESULT result = object_->GetIDsOfNames(ansi, &found);
-    for (UINT i = 0; i < count; ++i) ids[i] = i < found.size() ? found[i] : DISPID_UNKNOWN;
-    return result;
+    return Guarded(nullptr, [&] {
+      if (count > 0) {
+        Required(names);
+        Required(ids);
+      }
+      std::vector<std::string> ansi;
+      for (UINT i = 0; i < count; ++i) ansi.push_back(ToAnsi(names[i]));
+      std::vector<ole::DispId> found;
+      const HRESULT result = object_->GetIDsOfNames(ansi, &found);
+      for (UINT i = 0; i < count; ++i) ids[i] = i < found.size() ? found[i] : DISPID_UNKNOWN;
+      return result;
+    });
   }
 
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* arg_error) override {
-    const UINT count = params ? params->cArgs : 0;
+    return Guarded(excep,
+                   [&] { return Call(id, flags, *Required(params), result, excep, arg_error); });
+  }
+
+ private:
+  ~Exposed() = default;
+
+  // Invoke's work, in the program's values: the arguments taken, the object called, by-reference
+  // arguments and the result handed back.
+  HRESULT Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result, EXCEPINFO* excep,
+               UINT* arg_error) {
+    const UINT count = params.cArgs;
+    if (count > 0) Required(params.rgvarg);
+    if (params.cNamedArgs > 0) Required(params.rgdispidNamedArgs);
     // Storage for by-reference arguments, written back after the call.
     std::vector<std::string> strings(count);
     std::vector<std::int32_t> integers(count);
     ole::DispParams ours;
     for (UINT i = 0; i < count; ++i) {
-      const VARIANT& arg = params->rgvarg[i];
+      const VARIANT& arg = params.rgvarg[i];
+      // A caller without an EXCEPINFO learns from `arg_error` which argument did not convert.
+      if (arg_error) *arg_error = i;
       if (arg.vt == (VT_BYREF | VT_BSTR)) {
-        strings[i] = FromBstr(*arg.pbstrVal);
+        strings[i] = FromBstr(*Required(arg.pbstrVal));
         ours.args.emplace_back(&strings[i]);
       } else if (arg.vt == (VT_BYREF | VT_I4)) {
-        integers[i] = *arg.plVal;
+        integers[i] = *Required(arg.plVal);
         ours.args.emplace_back(&integers[i]);
       } else {
         ours.args.push_back(FromVariant(arg));
       }
     }
-    if (params)
-      ours.named.assign(params->rgdispidNamedArgs, params->rgdispidNamedArgs + params->cNamedArgs);
+    ours.named.assign(params.rgdispidNamedArgs, params.rgdispidNamedArgs + params.cNamedArgs);
 
     ole::Value answer;
     ole::ExcepInfo info;
@@ -90,7 +177,7 @@ class Exposed final : public IDispatch {
     if (hr == DISP_E_MEMBERNOTFOUND && result)
       hr = object_->Invoke(id, flags, ours, nullptr, &info, &position);
     for (UINT i = 0; i < count; ++i) {
-      VARIANT& arg = params->rgvarg[i];
+      VARIANT& arg = params.rgvarg[i];
       if (arg.vt == (VT_BYREF | VT_BSTR)) {
         SysFreeString(*arg.pbstrVal);
         *arg.pbstrVal = Bstr(strings[i]).detach();
@@ -98,12 +185,7 @@ class Exposed final : public IDispatch {
         *arg.plVal = integers[i];
       }
     }
-    if (hr == DISP_E_EXCEPTION && excep) {
-      std::memset(excep, 0, sizeof *excep);
-      excep->bstrSource = Bstr(info.source).detach();
-      excep->bstrDescription = Bstr(info.description).detach();
-      excep->scode = info.scode;
-    }
+    if (hr == DISP_E_EXCEPTION && excep) Fill(excep, info);
     if (arg_error) *arg_error = position;
     if (SUCCEEDED(hr) && result) {
       VariantInit(result);
@@ -111,9 +193,6 @@ class Exposed final : public IDispatch {
     }
     return hr;
   }
-
- private:
-  ~Exposed() = default;
 
   ole::Ref<ole::Dispatch> object_;
   ULONG refs_ = 1;
@@ -222,6 +301,7 @@ class ExposedFactory final : public IClassFactory {
   explicit ExposedFactory(ole::Ref<ole::ClassFactory> factory) : factory_(std::move(factory)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
       *out = static_cast<IClassFactory*>(this);
       AddRef();
@@ -238,18 +318,20 @@ class ExposedFactory final : public IClassFactory {
   }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    *out = nullptr;
-    const ole::Interface which = IsEqualIID(iid, IID_IUnknown)    ? ole::Interface::kUnknown
-                                 : IsEqualIID(iid, IID_IDispatch) ? ole::Interface::kDispatch
-                                                                  : ole::Interface::kOther;
-    ole::Ref<ole::Dispatch> object;
-    const HRESULT hr = factory_->CreateInstance(outer != nullptr, which, &object);
-    if (FAILED(hr)) return hr;
-    *out = Expose(object);
-    return S_OK;
+    return Guarded(nullptr, [&] {
+      *Required(out) = nullptr;
+      const ole::Interface which = IsEqualIID(iid, IID_IUnknown)    ? ole::Interface::kUnknown
+                                   : IsEqualIID(iid, IID_IDispatch) ? ole::Interface::kDispatch
+                                                                    : ole::Interface::kOther;
+      ole::Ref<ole::Dispatch> object;
+      const HRESULT hr = factory_->CreateInstance(outer != nullptr, which, &object);
+      if (FAILED(hr)) return hr;
+      *out = Expose(object);
+      return S_OK;
+    });
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    return factory_->LockServer(lock != FALSE);
+    return Guarded(nullptr, [&] { return factory_->LockServer(lock != FALSE); });
   }
 
  private:
@@ -309,6 +391,7 @@ void ToVariant(const ole::Value& value, VARIANT* out) {
 }
 
 ole::Value FromVariant(const VARIANT& in) {
+  if (in.vt & VT_BYREF) Required(in.byref);
   switch (in.vt) {
     case VT_BYREF | VT_VARIANT:
       return FromVariant(*in.pvarVal);

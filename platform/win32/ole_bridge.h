@@ -1,6 +1,8 @@
 // The bridge between the program's automation model and real OLE automation: VARIANTs to and
 // from values, the program's automation objects offered to COM as IDispatch, COM's IDispatch
-// objects called through the dispatch interface, and class factories in both directions.
+// objects called through the dispatch interface, and class factories in both directions. Whatever
+// fails in a call COM makes into the bridge, a C++ exception included, reaches the caller as a
+// status code.
 #pragma once
 
 #include <oaidl.h>

@@ -1,10 +1,15 @@
 // The automation bridge under Windows (or Wine): the program's automation objects called through
-// a real IDispatch, a system COM object called through the program's dispatch interface, and
-// objects that cross twice coming back as themselves. Prints "N passed, M failed" last.
+// a real IDispatch, a system COM object called through the program's dispatch interface, objects
+// that cross twice coming back as themselves, and calls COM callers get wrong, which fail without
+// harming the server. Prints "N passed, M failed" last.
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
+#include <future>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/autoobject.h"
 #include "platform/com.h"
@@ -17,6 +22,7 @@ using namespace quillet;
 using win32::Bstr;
 using win32::ComPtr;
 using win32::Variant;
+using wintest::Show;
 
 // A small automation class of the program's kind.
 class Greeter : public ole::AutoObject {
@@ -27,7 +33,8 @@ class Greeter : public ole::AutoObject {
                                                           .Method("Greet", &Greeter::Greet)
                                                           .Method("Swap", &Greeter::Swap)
                                                           .Method("Fail", &Greeter::Fail)
-                                                          .Property("Count", &Greeter::Count));
+                                                          .Property("Count", &Greeter::Count)
+                                                          .Method("Pointer", &Greeter::Pointer));
     return table;
   }
   std::string Greet(const std::string& name) { return "Hello " + name; }
@@ -37,6 +44,26 @@ class Greeter : public ole::AutoObject {
   }
   void Fail() { throw Error("It went wrong"); }
   std::int32_t Count() { return 42; }
+  // An answer that no VARIANT can carry.
+  ole::Value Pointer() { return ole::Value(&number_); }
+
+ private:
+  std::int32_t number_ = 0;
+};
+
+constexpr DISPID kGreet = 1;
+constexpr DISPID kPointer = 5;
+
+// An EXCEPINFO that frees its strings.
+struct ExcepInfo : EXCEPINFO {
+  ExcepInfo() : EXCEPINFO{} {}
+  ~ExcepInfo() {
+    SysFreeString(bstrSource);
+    SysFreeString(bstrDescription);
+    SysFreeString(bstrHelpFile);
+  }
+  ExcepInfo(const ExcepInfo&) = delete;
+  ExcepInfo& operator=(const ExcepInfo&) = delete;
 };
 
 DISPID IdOf(IDispatch* object, const wchar_t* name) {
@@ -83,20 +110,266 @@ void ProgramObjectThroughIDispatch() {
   CHECK(position == 1);
   SysFreeString(text);
 
-  EXCEPINFO excep{};
+  ExcepInfo excep;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   CHECK(object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &excep, nullptr) ==
         DISP_E_EXCEPTION);
   CHECK(excep.bstrSource && std::wstring(excep.bstrSource) == L"Greeter");
   CHECK(excep.bstrDescription && std::wstring(excep.bstrDescription) == L"It went wrong");
   CHECK(excep.scode == E_FAIL);
-  SysFreeString(excep.bstrSource);
-  SysFreeString(excep.bstrDescription);
 
   UINT count = 7;
   CHECK(SUCCEEDED(object->GetTypeInfoCount(&count)) && count == 0);
   ITypeInfo* info = nullptr;
   CHECK(object->GetTypeInfo(0, 0, &info) == E_NOTIMPL);
+}
+
+// Greet called with `arg`, into a result of its own.
+HRESULT Greet(IDispatch* object, VARIANT* arg, EXCEPINFO* excep, UINT* position) {
+  DISPPARAMS params{arg, nullptr, 1, 0};
+  Variant result;
+  return object->Invoke(kGreet, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(), excep,
+                        position);
+}
+
+// Greet's argument: the name Ann.
+void PutName(Variant& arg) {
+  arg.get()->vt = VT_BSTR;
+  arg.get()->bstrVal = SysAllocString(L"Ann");
+}
+
+// Whether `object` still greets.
+bool Greets(IDispatch* object) {
+  Variant name;
+  PutName(name);
+  DISPPARAMS one{name.get(), nullptr, 1, 0};
+  Variant result;
+  return SUCCEEDED(object->Invoke(kGreet, IID_NULL, 0, DISPATCH_METHOD, &one, result.get(), nullptr,
+                                  nullptr)) &&
+         result.get()->vt == VT_BSTR && std::wstring(result.get()->bstrVal) == L"Hello Ann";
+}
+
+// Invoke fails what the bridge cannot take or give back: a caller that passed an EXCEPINFO gets
+// DISP_E_EXCEPTION with the program as source and the failure's code and message there, any other
+// caller the code itself and the argument's position; the object then answers as before.
+void InvokeFailsWhatTheBridgeCannotTake() {
+  const struct {
+    const char* what;
+    std::function<HRESULT(IDispatch*, EXCEPINFO*, UINT*)> call;
+    HRESULT code;
+    std::optional<UINT> argument;
+  } cases[] = {
+      {"an array of integers",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         Variant array;
+         array.get()->vt = VT_ARRAY | VT_I4;
+         array.get()->parray = SafeArrayCreateVector(VT_I4, 0, 3);
+         return Greet(object, array.get(), excep, position);
+       },
+       DISP_E_TYPEMISMATCH, 0},
+      {"a type no VARIANT may have",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         Variant strange;
+         strange.get()->vt = VT_VOID;
+         return Greet(object, strange.get(), excep, position);
+       },
+       DISP_E_TYPEMISMATCH, 0},
+      {"a by-reference string without the string",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         Variant dangling;
+         dangling.get()->vt = VT_BYREF | VT_BSTR;
+         return Greet(object, dangling.get(), excep, position);
+       },
+       E_POINTER, 0},
+      {"a by-reference VARIANT without the VARIANT",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         Variant dangling;
+         dangling.get()->vt = VT_BYREF | VT_VARIANT;
+         return Greet(object, dangling.get(), excep, position);
+       },
+       E_POINTER, 0},
+      {"no DISPPARAMS",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         Variant result;
+         return object->Invoke(kGreet, IID_NULL, 0, DISPATCH_METHOD, nullptr, result.get(), excep,
+                               position);
+       },
+       E_POINTER, std::nullopt},
+      {"an argument counted but not given",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         return Greet(object, nullptr, excep, position);
+       },
+       E_POINTER, std::nullopt},
+      {"a named argument counted but not given",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         Variant name;
+         PutName(name);
+         DISPPARAMS params{name.get(), nullptr, 1, 1};
+         return object->Invoke(kGreet, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, excep,
+                               position);
+       },
+       E_POINTER, std::nullopt},
+      {"an answer no VARIANT can carry",
+       [](IDispatch* object, EXCEPINFO* excep, UINT* position) {
+         DISPPARAMS none{nullptr, nullptr, 0, 0};
+         Variant result;
+         return object->Invoke(kPointer, IID_NULL, 0, DISPATCH_METHOD, &none, result.get(), excep,
+                               position);
+       },
+       DISP_E_BADVARTYPE, std::nullopt},
+  };
+  ComPtr<IDispatch> object(win32::Expose(ole::MakeRef<Greeter>()));
+  for (const auto& c : cases) {
+    std::printf("  %s\n", c.what);
+    ExcepInfo excep;
+    UINT position = 99;
+    CHECK_EQ(c.call(object.get(), &excep, &position), DISP_E_EXCEPTION);
+    CHECK_EQ(excep.scode, c.code);
+    CHECK_EQ(win32::ToAnsi(excep.bstrSource), "win32_bridge_tests");
+    CHECK_EQ(win32::ToAnsi(excep.bstrDescription), ole::SystemMessage(c.code));
+    CHECK_EQ(c.call(object.get(), nullptr, &position), c.code);
+    if (c.argument) CHECK_EQ(position, *c.argument);
+    CHECK(Greets(object.get()));
+  }
+  // A caller that wants no result need not give a place for one.
+  Variant name;
+  PutName(name);
+  DISPPARAMS one{name.get(), nullptr, 1, 0};
+  CHECK_EQ(object->Invoke(kGreet, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
+           S_OK);
+}
+
+// One of the program's objects served by a thread of its own, in another apartment, so that calls
+// reach it through COM's marshalling as calls from another program do.
+class ServedElsewhere {
+ public:
+  ServedElsewhere() : server_([this] { Serve(); }) {
+    CoGetInterfaceAndReleaseStream(stream_.get_future().get(), IID_IDispatch,
+                                   reinterpret_cast<void**>(proxy_.out()));
+  }
+  ~ServedElsewhere() {
+    proxy_ = ComPtr<IDispatch>();
+    PostThreadMessageA(server_id_, WM_QUIT, 0, 0);
+    server_.join();
+  }
+  IDispatch* object() const { return proxy_.get(); }
+
+ private:
+  void Serve() {
+    OleInitialize(nullptr);
+    {
+      ComPtr<IDispatch> object(win32::Expose(ole::MakeRef<Greeter>()));
+      IStream* stream = nullptr;
+      CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object.get(), &stream);
+      MSG message;
+      // The queue exists before anybody can post the request to stop.
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+      server_id_ = GetCurrentThreadId();
+      stream_.set_value(stream);
+      while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    }
+    OleUninitialize();
+  }
+
+  std::promise<IStream*> stream_;
+  DWORD server_id_ = 0;
+  std::thread server_;
+  ComPtr<IDispatch> proxy_;
+};
+
+// An array argument arriving through COM, as from another program, fails with its description
+// handed back, and the server goes on serving.
+void AnArrayThroughComFailsAndTheServerKeepsServing() {
+  ServedElsewhere served;
+  CHECK(served.object() != nullptr);
+  if (!served.object()) return;
+  Variant array;
+  array.get()->vt = VT_ARRAY | VT_I4;
+  array.get()->parray = SafeArrayCreateVector(VT_I4, 0, 3);
+  ExcepInfo excep;
+  CHECK_EQ(Greet(served.object(), array.get(), &excep, nullptr), DISP_E_EXCEPTION);
+  CHECK_EQ(excep.scode, DISP_E_TYPEMISMATCH);
+  CHECK_EQ(win32::ToAnsi(excep.bstrDescription), ole::SystemMessage(DISP_E_TYPEMISMATCH));
+  CHECK(Greets(served.object()));
+}
+
+// The other entry points of an exposed object refuse a missing place for their answer.
+void TheOtherEntryPointsRefuseNullPointers() {
+  const struct {
+    const char* what;
+    std::function<HRESULT(IDispatch*)> call;
+  } cases[] = {
+      {"GetIDsOfNames without names",
+       [](IDispatch* object) {
+         DISPID id = 0;
+         return object->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_SYSTEM_DEFAULT, &id);
+       }},
+      {"GetIDsOfNames without a place for the identifiers",
+       [](IDispatch* object) {
+         LPOLESTR names[] = {const_cast<LPOLESTR>(L"Greet")};
+         return object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_SYSTEM_DEFAULT, nullptr);
+       }},
+      {"GetTypeInfoCount", [](IDispatch* object) { return object->GetTypeInfoCount(nullptr); }},
+      {"GetTypeInfo", [](IDispatch* object) { return object->GetTypeInfo(0, 0, nullptr); }},
+      {"QueryInterface",
+       [](IDispatch* object) { return object->QueryInterface(IID_IDispatch, nullptr); }},
+  };
+  ComPtr<IDispatch> object(win32::Expose(ole::MakeRef<Greeter>()));
+  for (const auto& c : cases) {
+    std::printf("  %s\n", c.what);
+    CHECK_EQ(c.call(object.get()), E_POINTER);
+    CHECK(Greets(object.get()));
+  }
+}
+
+// The class factory fails requests it cannot serve, an object that cannot be made among them, and
+// then makes objects as before.
+void TheClassFactoryFailsBadRequests() {
+  bool refuse = false;
+  ComPtr<IClassFactory> factory(win32::ExposeFactory(
+      ole::MakeRef<ole::AutoObjectFactory>([&refuse]() -> ole::Ref<ole::Dispatch> {
+        if (refuse) throw Error("No greeters today");
+        return ole::MakeRef<Greeter>();
+      })));
+  const struct {
+    const char* what;
+    bool with_place;  // for the interface asked for, which must be null after a failure
+    std::function<HRESULT(IClassFactory*, void**)> call;
+    HRESULT code;
+  } cases[] = {
+      {"no place for the object", false,
+       [](IClassFactory* f, void** out) { return f->CreateInstance(nullptr, IID_IDispatch, out); },
+       E_POINTER},
+      {"QueryInterface without a place for the interface", false,
+       [](IClassFactory* f, void** out) { return f->QueryInterface(IID_IClassFactory, out); },
+       E_POINTER},
+      {"an interface the objects do not have", true,
+       [](IClassFactory* f, void** out) {
+         return f->CreateInstance(nullptr, IID_IClassFactory, out);
+       },
+       E_NOINTERFACE},
+      {"aggregation", true,
+       [](IClassFactory* f, void** out) { return f->CreateInstance(f, IID_IUnknown, out); },
+       CLASS_E_NOAGGREGATION},
+      {"an object that cannot be made", true,
+       [&refuse](IClassFactory* f, void** out) {
+         refuse = true;
+         const HRESULT hr = f->CreateInstance(nullptr, IID_IDispatch, out);
+         refuse = false;
+         return hr;
+       },
+       E_FAIL},
+  };
+  for (const auto& c : cases) {
+    std::printf("  %s\n", c.what);
+    void* out = &refuse;
+    CHECK_EQ(c.call(factory.get(), c.with_place ? &out : nullptr), c.code);
+    if (c.with_place) CHECK(out == nullptr);
+    ComPtr<IDispatch> made;
+    CHECK_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(made.out())),
+             S_OK);
+    CHECK(made.get() && Greets(made.get()));
+  }
 }
 
 void ObjectsComeBackAsThemselves() {
@@ -135,6 +408,11 @@ void SystemObjectThroughTheDispatchInterface() {
 
 const wintest::Test kTests[] = {
     {"ProgramObjectThroughIDispatch", ProgramObjectThroughIDispatch},
+    {"InvokeFailsWhatTheBridgeCannotTake", InvokeFailsWhatTheBridgeCannotTake},
+    {"AnArrayThroughComFailsAndTheServerKeepsServing",
+     AnArrayThroughComFailsAndTheServerKeepsServing},
+    {"TheOtherEntryPointsRefuseNullPointers", TheOtherEntryPointsRefuseNullPointers},
+    {"TheClassFactoryFailsBadRequests", TheClassFactoryFailsBadRequests},
     {"ObjectsComeBackAsThemselves", ObjectsComeBackAsThemselves},
     {"SystemObjectThroughTheDispatchInterface", SystemObjectThroughTheDispatchInterface},
 };
