@@ -46,14 +46,19 @@ std::string PassPhraseClause(const std::string& pass_phrase) {
   return kPassPhraseClause + QuoteArgument(pass_phrase);
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+// The lines of a text without their line ends, CR LF or LF.
+std::vector<std::string> Lines(std::istream& in) {
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
   return lines;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Lines(in);
 }
 
 std::string ListIndexError(int index) {
@@ -89,12 +94,8 @@ std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std:
                                               std::string_view kind) {
   std::optional<std::string> content = ReadOutput(exit_code, path);
   if (!content) return std::nullopt;
-  std::vector<std::string> lines;
   std::istringstream in(*content);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
+  std::vector<std::string> lines = Lines(in);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   const std::string block(kind);
   const bool whole = lines.size() >= 3 && lines.front() == "-----BEGIN PGP " + block + "-----" &&

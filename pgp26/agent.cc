@@ -20,16 +20,6 @@ namespace {
 
 constexpr int kStopWaitMilliseconds = 5000;
 
-Context NewContext(gpgme_protocol_t protocol, const char* file_name, const char* home) {
-  gpgme_ctx_t raw = nullptr;
-  gpgme_error_t error = gpgme_new(&raw);
-  Context ctx(raw);
-  if (!error) error = gpgme_set_protocol(raw, protocol);
-  if (!error) error = gpgme_ctx_set_engine_info(raw, protocol, file_name, home);
-  if (error) throw Failure(kOtherError, "Cannot set up GnuPG: " + ErrorText(error));
-  return ctx;
-}
-
 // gpgconf escapes some characters of the names it lists as %XX.
 std::string Unescaped(const std::string& text) {
   std::string plain;
@@ -136,10 +126,6 @@ Agent::Agent(const std::string& gnupg_home, bool stop_any)
     : socket_(AgentSocket(gnupg_home)), stop_any_(stop_any) {
   Connection agent(socket_);
   pid_at_start_ = RunningAgent(agent).value_or(0);
-}
-
-Agent::~Agent() {
-  StopIfStarted();
 }
 
 void Agent::ForgetPassPhrases() {

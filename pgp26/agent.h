@@ -17,7 +17,6 @@ class Agent {
   // Notes which agent, if any, serves `gnupg_home` now. With `stop_any`, whatever agent runs at
   // the end is stopped: for a home name that only this run uses.
   Agent(const std::string& gnupg_home, bool stop_any);
-  ~Agent();
   Agent(const Agent&) = delete;
   Agent& operator=(const Agent&) = delete;
 
@@ -25,8 +24,8 @@ class Agent {
   // Failure when a running agent cannot be made to.
   void ForgetPassPhrases();
 
-  // Stops the agent if this run started it, and waits until it has gone. Safe to call again and
-  // from the interrupt thread.
+  // Stops the agent if this run started it, and waits until it has gone; the run calls it at its
+  // end, or on an interrupt from the interrupt thread. Safe to call again.
   void StopIfStarted();
 
  private:

@@ -129,14 +129,9 @@ void Session::EndRun() {
 }
 
 Context Session::NewContext() {
-  gpgme_ctx_t raw = nullptr;
-  if (const gpgme_error_t error = gpgme_new(&raw))
-    throw Failure(kOtherError, "Cannot start GnuPG: " + ErrorText(error));
-  Context ctx(raw);
-  gpgme_error_t error = gpgme_set_protocol(raw, GPGME_PROTOCOL_OpenPGP);
-  if (!error)
-    error = gpgme_ctx_set_engine_info(raw, GPGME_PROTOCOL_OpenPGP, nullptr, gnupg_home_.c_str());
-  if (!error) error = gpgme_set_pinentry_mode(raw, GPGME_PINENTRY_MODE_LOOPBACK);
+  Context ctx = pgp26::NewContext(GPGME_PROTOCOL_OpenPGP, nullptr, gnupg_home_.c_str());
+  gpgme_ctx_t raw = ctx.get();
+  gpgme_error_t error = gpgme_set_pinentry_mode(raw, GPGME_PINENTRY_MODE_LOOPBACK);
   // gpg keeps conventional pass phrases in the agent's cache too, by the message's salt.
   if (!error) error = gpgme_set_ctx_flag(raw, "no-symkey-cache", "1");
   if (error) throw Failure(kOtherError, "Cannot set up GnuPG: " + ErrorText(error));

@@ -281,7 +281,9 @@ TEST_F(EncryptTest, TheEmptyListingLineNamesNoKey) {
     const std::size_t shown = tp_.gui.messages().size();
     Window().UserClick(c.button);
     EXPECT_EQ(tp_.gui.messages().size(), shown + (c.message ? 1 : 0));
-    if (c.message) EXPECT_EQ(Messages().back(), c.message);
+    if (c.message) {
+      EXPECT_EQ(Messages().back(), c.message);
+    }
   }
   EXPECT_EQ(
       PgpRuns(),

@@ -230,12 +230,20 @@ bool TForm1::RecipientSelected() {
   return RecipList.box().ItemIndex() > 0 || RecipList.box().Selected(0);
 }
 
+std::optional<std::string> TForm1::FocusedKey() {
+  if (!RecipientSelected()) return std::nullopt;
+  std::string user_id = RecipList.UserIDAt(RecipList.box().ItemIndex());
+  if (!pgp::NamesKey(user_id)) return std::nullopt;
+  return user_id;
+}
+
 void TForm1::KeyRemoveClick() {
-  if (!RecipientSelected() || !pgp::NamesKey(RecipList.UserIDAt(RecipList.box().ItemIndex()))) {
+  const std::optional<std::string> key = FocusedKey();
+  if (!key) {
     program_.gui().Confirm("You must select a recipient key to remove.", gui::Buttons::kOk);
     return;
   }
-  PGP.RemoveKey(RecipList.UserIDAt(RecipList.box().ItemIndex()));
+  PGP.RemoveKey(*key);
   RefreshKeyLists(pgp::forcetype::Force);
 }
 
@@ -377,11 +385,12 @@ void TForm1::MailKeyClick() {
     WPO.ExecuteToken("NewMail()");
     return;
   }
-  if (!RecipientSelected() || !pgp::NamesKey(RecipList.UserIDAt(RecipList.box().ItemIndex()))) {
+  const std::optional<std::string> key = FocusedKey();
+  if (!key) {
     program_.gui().Confirm("You must select a recipient key to mail.", gui::Buttons::kOk);
     return;
   }
-  MailKeyIntoBody(RecipList.UserIDAt(RecipList.box().ItemIndex()));
+  MailKeyIntoBody(*key);
 }
 
 void TForm1::Key_To_RingClick() {

@@ -67,6 +67,9 @@ class TForm1 : public Form {
  private:
   // True when RecipList has a selection as the main window's checks see it.
   bool RecipientSelected();
+  // The user ID of RecipList's entry with the focus, when that entry is selected as the checks
+  // see it and names a key (the empty last line names none).
+  std::optional<std::string> FocusedKey();
 
   host::Program& program_;
   std::unique_ptr<gui::Window> window_;

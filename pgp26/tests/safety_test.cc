@@ -171,6 +171,9 @@ TEST(CachedPassPhrase, AWrongPassPhraseIsRefusedWhateverTheAgentRemembers) {
     int exit_code;
     const char* output;
   };
+  const std::vector<std::string> gpg_signs = {"--passphrase",      "alice pass", "-u",
+                                              "alice@example.com", "--output",   "@read",
+                                              "--clearsign",       "@draft"};
   const Case cases[] = {
       {"decryption after gpg decrypted",
        {"--passphrase", "bob pass", "--output", "@read", "--decrypt", "@letter.asc"},
@@ -185,15 +188,13 @@ TEST(CachedPassPhrase, AWrongPassPhraseIsRefusedWhateverTheAgentRemembers) {
        31,
        "letter"},
       {"signing after gpg signed",
-       {"--passphrase", "alice pass", "-u", "alice@example.com", "--output", "@read", "--clearsign",
-        "@draft"},
+       gpg_signs,
        {},
        {"+force", "-z", "wrong", "-saw", "@draft"},
        20,
        "draft.asc"},
       {"encrypting and signing after gpg signed",
-       {"--passphrase", "alice pass", "-u", "alice@example.com", "--output", "@read", "--clearsign",
-        "@draft"},
+       gpg_signs,
        {},
        {"+force", "-z", "wrong", "-seaw", "@draft", "<bob@example.org>", "-u", "alice"},
        20,
