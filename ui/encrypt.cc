@@ -39,11 +39,12 @@ gui::FormSpec TEncryptForm::Spec() {
   spec.placement = gui::Placement::kScreenCenter;
   spec.font = {"MS Sans Serif", -11, true};
 
-  gui::ControlSpec ok = Control("OKBtn", ControlKind::kButton, "OK", {258, 10, 75, 25}, 0);
+  // The heading takes the whole top line; the buttons start level with the list's frame.
+  gui::ControlSpec ok = Control("OKBtn", ControlKind::kButton, "OK", {258, 24, 75, 25}, 0);
   ok.glyph = gui::ButtonGlyph::kOk;
   ok.is_default = true;
   gui::ControlSpec cancel =
-      Control("CancelBtn", ControlKind::kButton, "Cancel", {258, 44, 75, 25}, 1);
+      Control("CancelBtn", ControlKind::kButton, "Cancel", {258, 58, 75, 25}, 1);
   cancel.glyph = gui::ButtonGlyph::kCancel;
   cancel.is_cancel = true;
   cancel.font = gui::Font{"MS Sans Serif", -11, true, true};
@@ -76,7 +77,7 @@ gui::FormSpec TEncryptForm::Spec() {
                    senders,
                    options,
                    Control("Label2", ControlKind::kLabel,
-                           "Please select the PGP UserID(s) of the recipent(s)", {8, 6, 240, 16}),
+                           "Please select the PGP UserID(s) of the recipent(s)", {8, 6, 324, 16}),
                    Control("Label1", ControlKind::kLabel, "Password", {8, 134, 60, 16}),
                    warn};
   return spec;

@@ -52,11 +52,50 @@ class ScreenDc {
   HDC dc_;
 };
 
+// Text measured on the screen in a font, as the controls draw it.
+class TextMetrics {
+ public:
+  explicit TextMetrics(HFONT font) : old_(SelectObject(dc_.get(), font)) {}
+  ~TextMetrics() { SelectObject(dc_.get(), old_); }
+  TextMetrics(const TextMetrics&) = delete;
+  TextMetrics& operator=(const TextMetrics&) = delete;
+
+  int LineHeight() const {
+    TEXTMETRICA metrics = {};
+    return GetTextMetricsA(dc_.get(), &metrics) ? metrics.tmHeight : 16;
+  }
+  // The size of `text` on one line.
+  SIZE Line(const std::string& text) const { return Measure(text, DT_SINGLELINE, 0); }
+  // The size of `text` wrapped at `width`, as a label wraps it.
+  SIZE Wrapped(const std::string& text, int width) const {
+    return Measure(text, DT_WORDBREAK, width);
+  }
+
+ private:
+  SIZE Measure(const std::string& text, UINT format, int width) const {
+    RECT rect = {0, 0, width, 0};
+    DrawTextA(dc_.get(), text.c_str(), static_cast<int>(text.size()), &rect,
+              DT_CALCRECT | DT_LEFT | DT_EXPANDTABS | format);
+    return {rect.right, rect.bottom};
+  }
+
+  ScreenDc dc_;
+  HGDIOBJ old_;
+};
+
 // Messages to the hidden window of the event loop.
 constexpr UINT kRunPosted = WM_APP + 1;  // runs the oldest posted task
 constexpr UINT kWakeUp = WM_APP + 2;     // lets the loop look at its state again
 
 constexpr char kMessageClassName[] = "QuilletMessages";
+
+// The space, in the form's design pixels, that a label widened to fit its text leaves before the
+// control or the edge that stops it.
+constexpr int kLabelMargin = 8;
+
+bool Overlap(const RECT& a, const RECT& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
 
 HINSTANCE Instance() {
   return GetModuleHandleA(nullptr);
@@ -160,6 +199,11 @@ class Win32ListBox : public Win32Control, public gui::ListBox {
     for (const std::string& item : items)
       Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
     if (multi()) Send(LB_SETCARETINDEX, 0, FALSE);
+    // User IDs are often wider than the list: the user scrolls to read the widest item whole.
+    const TextMetrics metrics(reinterpret_cast<HFONT>(Send(WM_GETFONT, 0, 0)));
+    LONG widest = 0;
+    for (const std::string& item : items) widest = std::max(widest, metrics.Line(item).cx);
+    Send(LB_SETHORIZONTALEXTENT, widest ? widest + 2 * GetSystemMetrics(SM_CXEDGE) : 0, 0);
     Send(WM_SETREDRAW, TRUE, 0);
     InvalidateRect(hwnd(), nullptr, TRUE);
   }
@@ -360,9 +404,15 @@ class Win32Window : public gui::Window {
   int Scale(int value) const {
     return spec_.scaled ? MulDiv(value, screen_dpi_, spec_.pixels_per_inch) : value;
   }
+  // Where a control goes in the client area, and whether its text wraps.
+  struct Place {
+    RECT rect;
+    bool wrap;
+  };
   HFONT FontFor(const gui::Font& font);
-  int TextHeight(HFONT font) const;
-  void CreateControl(int index, const gui::ControlSpec& spec);
+  HFONT FontOf(const gui::ControlSpec& spec) { return FontFor(spec.font.value_or(spec_.font)); }
+  void FitLabel(int index, std::vector<Place>& places);
+  void CreateControl(int index, const gui::ControlSpec& spec, const Place& place);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void Command(int id, int code);
   Win32Button* ButtonWhere(bool gui::ControlSpec::*flag) const;
@@ -446,7 +496,9 @@ void RegisterClasses() {
     form.style = CS_DBLCLKS;
     form.lpfnWndProc = &Win32Window::Procedure;
     form.hInstance = Instance();
-    form.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    // The program's own icon (resource 1 of quillet.exe); programs without one get the system's.
+    form.hIcon = LoadIconA(Instance(), MAKEINTRESOURCEA(1));
+    if (!form.hIcon) form.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
     form.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     form.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     form.lpszClassName = kFormClassName;
@@ -475,7 +527,8 @@ Win32Window::Win32Window(Win32Gui& gui, const gui::FormSpec& spec)
     style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     ex_style = WS_EX_DLGMODALFRAME;
   }
-  style |= WS_CLIPCHILDREN;
+  // Not WS_CLIPCHILDREN: group boxes and frames draw only their lines, and the form's background
+  // shows through inside them.
   ex_style |= WS_EX_CONTROLPARENT;
   int width = Scale(spec.bounds.width), height = Scale(spec.bounds.height);
   if (spec.client_size) {
@@ -494,6 +547,14 @@ Win32Window::Win32Window(Win32Gui& gui, const gui::FormSpec& spec)
   if (!window_)
     throw Error("Cannot create the window " + spec.name + ": " +
                 ole::SystemMessage(static_cast<std::int32_t>(GetLastError())));
+  std::vector<Place> places;
+  for (const gui::ControlSpec& c : spec.controls) {
+    const int left = Scale(c.bounds.left), top = Scale(c.bounds.top);
+    places.push_back(
+        {{left, top, left + Scale(c.bounds.width), top + Scale(c.bounds.height)}, c.word_wrap});
+  }
+  for (std::size_t i = 0; i < places.size(); ++i)
+    if (spec.controls[i].kind == gui::ControlKind::kLabel) FitLabel(static_cast<int>(i), places);
   // Created in tab order, which is the order of the children; those that take no focus last.
   std::vector<int> order(spec.controls.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
@@ -502,7 +563,7 @@ Win32Window::Win32Window(Win32Gui& gui, const gui::FormSpec& spec)
     return tab < 0 ? INT_MAX : tab;
   };
   std::stable_sort(order.begin(), order.end(), [&key](int a, int b) { return key(a) < key(b); });
-  for (int i : order) CreateControl(i, spec.controls[i]);
+  for (int i : order) CreateControl(i, spec.controls[i], places[i]);
 }
 
 Win32Window::~Win32Window() {
@@ -525,16 +586,57 @@ HFONT Win32Window::FontFor(const gui::Font& font) {
   return handle;
 }
 
-int Win32Window::TextHeight(HFONT font) const {
-  ScreenDc dc;
-  const HGDIOBJ old = SelectObject(dc.get(), font);
-  TEXTMETRICA metrics = {};
-  const bool measured = GetTextMetricsA(dc.get(), &metrics);
-  SelectObject(dc.get(), old);
-  return measured ? metrics.tmHeight : 16;
+// A label keeps its place and gets the room its text needs in its font. It grows down; where a
+// control is in the way below, it widens instead, as far as the controls to its right and the
+// form's edge allow. A single line widens to its text, or wraps where it cannot. A control that
+// overlaps the label's designed place takes turns with it there and is not in its way.
+void Win32Window::FitLabel(int index, std::vector<Place>& places) {
+  const std::string& text = spec_.controls[index].text;
+  const TextMetrics metrics(FontOf(spec_.controls[index]));
+  Place& place = places[index];
+  const RECT designed = place.rect;
+  const LONG width = designed.right - designed.left, height = designed.bottom - designed.top;
+  RECT client;
+  GetClientRect(hwnd(), &client);
+  auto others = [&](auto&& visit) {
+    for (std::size_t j = 0; j < places.size(); ++j)
+      if (static_cast<int>(j) != index && !Overlap(places[j].rect, designed)) visit(places[j].rect);
+  };
+  auto in_the_way = [&](const RECT& rect) {
+    bool blocked = rect.right > client.right || rect.bottom > client.bottom;
+    others([&](const RECT& other) { blocked = blocked || Overlap(other, rect); });
+    return blocked;
+  };
+  if (!place.wrap) {
+    const SIZE line = metrics.Line(text);
+    if (line.cx <= width && line.cy <= height) return;
+    const RECT wide = {designed.left, designed.top, designed.left + std::max(width, line.cx),
+                       designed.top + std::max(height, line.cy)};
+    if (!in_the_way(wide)) {
+      place.rect = wide;
+      return;
+    }
+    place.wrap = true;
+  }
+  const LONG needed = metrics.Wrapped(text, width).cy;
+  if (needed <= height) return;
+  place.rect.bottom = designed.top + needed;
+  if (!in_the_way(place.rect)) return;
+  const LONG margin = Scale(kLabelMargin);
+  LONG right = client.right - margin;
+  others([&](const RECT& other) {
+    if (other.left >= designed.right && other.top < place.rect.bottom &&
+        other.bottom > place.rect.top)
+      right = std::min(right, other.left - margin);
+  });
+  if (right <= designed.right) return;
+  const RECT wide = {
+      designed.left, designed.top, right,
+      designed.top + std::max(height, metrics.Wrapped(text, right - designed.left).cy)};
+  if (!in_the_way(wide)) place.rect = wide;
 }
 
-void Win32Window::CreateControl(int index, const gui::ControlSpec& spec) {
+void Win32Window::CreateControl(int index, const gui::ControlSpec& spec, const Place& place) {
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS | WS_GROUP | (spec.visible ? WS_VISIBLE : 0) |
                 (spec.tab_order >= 0 ? WS_TABSTOP : 0);
   DWORD ex_style = 0;
@@ -542,7 +644,7 @@ void Win32Window::CreateControl(int index, const gui::ControlSpec& spec) {
   const char* text = spec.text.c_str();
   switch (spec.kind) {
     case gui::ControlKind::kLabel:
-      style |= spec.word_wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+      style |= place.wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
       break;
     case gui::ControlKind::kButton:
       class_name = "BUTTON";
@@ -556,7 +658,7 @@ void Win32Window::CreateControl(int index, const gui::ControlSpec& spec) {
     case gui::ControlKind::kListBox:
       class_name = "LISTBOX";
       ex_style |= WS_EX_CLIENTEDGE;
-      style |= LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL |
+      style |= LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL |
                (spec.multi_select ? LBS_EXTENDEDSEL | LBS_MULTIPLESEL : 0);
       text = "";
       break;
@@ -571,12 +673,12 @@ void Win32Window::CreateControl(int index, const gui::ControlSpec& spec) {
       break;
   }
   const int id = kFirstControlId + index;
+  const RECT& at = place.rect;
   UniqueWindow child(CreateWindowExA(
-      ex_style, class_name, text, style, Scale(spec.bounds.left), Scale(spec.bounds.top),
-      Scale(spec.bounds.width), Scale(spec.bounds.height), hwnd(),
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr));
+      ex_style, class_name, text, style, at.left, at.top, at.right - at.left, at.bottom - at.top,
+      hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr));
   if (!child) throw Error("Cannot create the control " + spec_.name + "." + spec.name);
-  const HFONT font = FontFor(spec.font.value_or(spec_.font));
+  const HFONT font = FontOf(spec);
   SendMessageA(child.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   std::unique_ptr<Win32Control> control;
   switch (spec.kind) {
@@ -598,8 +700,8 @@ void Win32Window::CreateControl(int index, const gui::ControlSpec& spec) {
       control = std::make_unique<Win32ListBox>(gui_, spec, std::move(child));
       break;
     case gui::ControlKind::kRadioGroup:
-      control =
-          std::make_unique<Win32RadioGroup>(gui_, spec, std::move(child), font, TextHeight(font));
+      control = std::make_unique<Win32RadioGroup>(gui_, spec, std::move(child), font,
+                                                  TextMetrics(font).LineHeight());
       break;
     case gui::ControlKind::kBevel:
       control = std::make_unique<Win32Control>(gui_, spec, std::move(child));
@@ -846,6 +948,10 @@ std::unique_ptr<gui::Gui> NewGui() {
 HWND MainWindowOf(gui::Gui& gui) {
   const auto* own = dynamic_cast<Win32Gui*>(&gui);
   return own ? own->main_hwnd() : nullptr;
+}
+
+HWND WindowHandle(gui::Window& window) {
+  return dynamic_cast<Win32Window&>(window).hwnd();
 }
 
 }  // namespace quillet::win32

@@ -25,4 +25,7 @@ std::unique_ptr<gui::Gui> NewGui();
 // has none. The program names it as the owner when it hands a file to the shell.
 HWND MainWindowOf(gui::Gui& gui);
 
+// The system's window made from a form by a user interface of this platform.
+HWND WindowHandle(gui::Window& window);
+
 }  // namespace quillet::win32

@@ -90,6 +90,70 @@ RECT ClientRectOf(HWND child) {
   return rect;
 }
 
+// Where a control of `spec` is designed to be, in the form's client pixels.
+RECT DesignedRect(const gui::FormSpec& spec, const gui::ControlSpec& c) {
+  auto scale = [&](int v) {
+    return spec.scaled ? MulDiv(v, ScreenDpi(), spec.pixels_per_inch) : v;
+  };
+  const int left = scale(c.bounds.left), top = scale(c.bounds.top);
+  return {left, top, left + scale(c.bounds.width), top + scale(c.bounds.height)};
+}
+
+bool Overlap(const RECT& a, const RECT& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// The size of `text` in the font of `control`: on one line (DT_SINGLELINE), or wrapped at
+// `width` (DT_WORDBREAK).
+SIZE TextSize(HWND control, const std::string& text, UINT format, int width = 0) {
+  const HDC dc = GetDC(control);
+  const HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  RECT rect = {0, 0, width, 0};
+  DrawTextA(dc, text.c_str(), -1, &rect, DT_CALCRECT | DT_LEFT | DT_EXPANDTABS | format);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return {rect.right, rect.bottom};
+}
+
+// The label made from spec.controls[index] shows its whole text in its font: on one line, or
+// wrapped at its width (always wrapped when the spec asks for it). It keeps its designed corner,
+// is no smaller than designed, lies inside the form, and overlaps no control but those that
+// share its designed place with it.
+void CheckLabelFits(HWND form, const gui::FormSpec& spec, int index) {
+  const gui::ControlSpec& c = spec.controls[index];
+  const HWND label = Control(form, index);
+  const RECT designed = DesignedRect(spec, c), at = ClientRectOf(label);
+  const LONG width = at.right - at.left, height = at.bottom - at.top;
+  auto expect = [&](bool holds, int line, const std::string& what) {
+    if (!holds) wintest::Fail(__FILE__, line, spec.name + "." + c.name + ": " + what);
+  };
+  expect(at.left == designed.left && at.top == designed.top, __LINE__, "moved");
+  expect(width >= designed.right - designed.left && height >= designed.bottom - designed.top,
+         __LINE__, "smaller than designed");
+  const LONG_PTR type = GetWindowLongPtrA(label, GWL_STYLE) & SS_TYPEMASK;
+  expect(type == SS_LEFT || (type == SS_LEFTNOWORDWRAP && !c.word_wrap), __LINE__,
+         "of style " + std::to_string(type));
+  if (type == SS_LEFTNOWORDWRAP) {
+    const SIZE line = TextSize(label, c.text, DT_SINGLELINE);
+    expect(line.cx <= width && line.cy <= height, __LINE__,
+           "its line is " + std::to_string(line.cx) + " x " + std::to_string(line.cy) +
+               ", the label " + std::to_string(width) + " x " + std::to_string(height));
+  } else {
+    const LONG needed = TextSize(label, c.text, DT_WORDBREAK, width).cy;
+    expect(needed <= height, __LINE__,
+           "its text is " + std::to_string(needed) + " high, the label " + std::to_string(height));
+  }
+  RECT client = {};
+  GetClientRect(form, &client);
+  expect(at.right <= client.right && at.bottom <= client.bottom, __LINE__, "outside the form");
+  for (std::size_t j = 0; j < spec.controls.size(); ++j) {
+    const RECT other = ClientRectOf(Control(form, static_cast<int>(j)));
+    if (static_cast<int>(j) != index && !Overlap(other, designed))
+      expect(!Overlap(other, at), __LINE__, "overlaps " + spec.controls[j].name);
+  }
+}
+
 // --- Forms as windows ---
 
 // Checks the window made from `spec` against it: frame, size, every control's class, text,
@@ -155,10 +219,14 @@ void CheckForm(const gui::FormSpec& spec) {
     CHECK_EQ((s & WS_VISIBLE) != 0, c.visible);
     CHECK_EQ((s & WS_TABSTOP) != 0, c.tab_order >= 0 && c.kind != gui::ControlKind::kRadioGroup);
     const RECT at = ClientRectOf(h);
-    CHECK_EQ(at.left, scale(c.bounds.left));
-    CHECK_EQ(at.top, scale(c.bounds.top));
-    CHECK_EQ(at.right - at.left, scale(c.bounds.width));
-    CHECK_EQ(at.bottom - at.top, scale(c.bounds.height));
+    if (c.kind == gui::ControlKind::kLabel) {
+      CheckLabelFits(form, spec, static_cast<int>(i));
+    } else {
+      CHECK_EQ(at.left, scale(c.bounds.left));
+      CHECK_EQ(at.top, scale(c.bounds.top));
+      CHECK_EQ(at.right - at.left, scale(c.bounds.width));
+      CHECK_EQ(at.bottom - at.top, scale(c.bounds.height));
+    }
     // A bevel shows no text and keeps no font.
     LOGFONTA font = {};
     const HFONT handle = reinterpret_cast<HFONT>(SendMessageA(h, WM_GETFONT, 0, 0));
@@ -173,7 +241,6 @@ void CheckForm(const gui::FormSpec& spec) {
     switch (c.kind) {
       case gui::ControlKind::kLabel:
         CHECK_EQ(window->label(c.name).Text(), c.text);
-        CHECK_EQ(s & SS_TYPEMASK, c.word_wrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
         break;
       case gui::ControlKind::kButton:
         CHECK_EQ(s & BS_TYPEMASK, c.is_default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
@@ -213,6 +280,20 @@ void CheckForm(const gui::FormSpec& spec) {
         break;
     }
   }
+
+  // Inside a group box or a frame, between its lines and what it holds, the form's background
+  // shows.
+  UpdateWindow(form);
+  const HDC dc = GetDC(form);
+  for (const gui::ControlSpec& c : spec.controls) {
+    if (!c.visible ||
+        (c.kind != gui::ControlKind::kRadioGroup && c.kind != gui::ControlKind::kBevel))
+      continue;
+    const RECT frame = DesignedRect(spec, c);
+    CHECK_EQ(GetPixel(dc, frame.left + 3, (frame.top + frame.bottom) / 2),
+             GetSysColor(COLOR_BTNFACE));
+  }
+  ReleaseDC(form, dc);
 
   // Tab goes through the visible controls that take the focus, in tab order; a radio group is
   // entered at its checked button.
@@ -268,6 +349,72 @@ void TestScaling() {
   spec.placement = gui::Placement::kDesigned;
   spec.bounds = {30, 40, 400, 300};
   CheckForm(spec);
+}
+
+// --- Labels that fit their text ---
+
+// A label of kFitText placed where the text does not fit, other controls around it, and what the
+// label comes out as. The text needs several lines at 100 pixels and one line at 300.
+enum Designed { kOneLine = 0, kWordWrap = 1, kHidden = 2 };
+enum Made { kWraps = 1, kWider = 2, kTaller = 4 };
+
+struct FitCase {
+  const char* name;
+  gui::Rect label;
+  int designed;  // Designed flags
+  std::vector<gui::Rect> others;
+  int made;  // Made flags
+};
+
+constexpr char kFitText[] = "A text that needs two lines here.";
+constexpr gui::Rect kPlace = {10, 10, 100, 20}, kNarrow = {10, 10, 60, 20};
+constexpr gui::Rect kBelow = {10, 32, 100, 20}, kBeside = {80, 10, 100, 20};
+
+const FitCase kFitCases[] = {
+    {"grows down", {10, 10, 100, 14}, kWordWrap, {}, kWraps | kTaller},
+    {"widens above a control", kPlace, kWordWrap, {kBelow}, kWraps | kWider},
+    {"one line widens", kNarrow, kOneLine, {}, kWider},
+    {"one line wraps beside a control", kNarrow, kOneLine, {kBeside}, kWraps | kTaller},
+    {"in place of a control", kPlace, kWordWrap | kHidden, {kPlace, kBelow}, kWraps | kWider},
+};
+
+void TestLabelsFit() {
+  for (const FitCase& fit : kFitCases) {
+    std::printf("  %s\n", fit.name);
+    gui::FormSpec spec;
+    spec.name = "Fit";
+    spec.caption = std::string("Fit: ") + fit.name;
+    spec.bounds = {40, 40, 400, 300};
+    spec.client_size = true;
+    spec.scaled = false;
+    spec.font = {"MS Sans Serif", -11};
+    for (const gui::Rect& bounds : fit.others) {
+      gui::ControlSpec other;
+      other.name = "Other" + std::to_string(spec.controls.size());
+      other.kind = gui::ControlKind::kButton;
+      other.text = "Other";
+      other.bounds = bounds;
+      spec.controls.push_back(other);
+    }
+    gui::ControlSpec label;
+    label.name = "Label";
+    label.text = kFitText;
+    label.bounds = fit.label;
+    label.word_wrap = (fit.designed & kWordWrap) != 0;
+    label.visible = (fit.designed & kHidden) == 0;
+    spec.controls.push_back(label);
+    std::unique_ptr<gui::Gui> gui = win32::NewGui();
+    std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+    const HWND form = win32::WindowHandle(*window);
+    const int index = static_cast<int>(spec.controls.size()) - 1;
+    CheckLabelFits(form, spec, index);
+    const HWND made = Control(form, index);
+    const RECT at = ClientRectOf(made);
+    CHECK_EQ((GetWindowLongPtrA(made, GWL_STYLE) & SS_TYPEMASK) == SS_LEFT,
+             (fit.made & kWraps) != 0);
+    CHECK_EQ(at.right - at.left > fit.label.width, (fit.made & kWider) != 0);
+    CHECK_EQ(at.bottom - at.top > fit.label.height, (fit.made & kTaller) != 0);
+  }
 }
 
 // --- Clicks ---
@@ -443,6 +590,38 @@ void TestListBoxes() {
   // Replacing the items clears the selection.
   recipients.SetItems({"frank"});
   CHECK_EQ(StateOf("RecipList", recipients), (ListState{"RecipList", 0, {0}}));
+}
+
+bool HorizontalBarShown(HWND list) {
+  SCROLLBARINFO info = {};
+  info.cbSize = sizeof info;
+  return GetScrollBarInfo(list, OBJID_HSCROLL, &info) &&
+         !(info.rgstate[0] & STATE_SYSTEM_INVISIBLE);
+}
+
+// Every list of user IDs scrolls as far as its widest item reaches, wherever that item stands,
+// and shows no horizontal scroll bar when every item fits.
+void TestListsScrollToTheWidestItem() {
+  const std::string widest =
+      " Carolina Castellane-Whitmore (work key, signing and encryption) "
+      "<carolina.castellane-whitmore@engineering.example.com>";
+  const std::pair<gui::FormSpec, const char*> lists[] = {
+      {ui::TForm1::Spec(), "RecipList"},
+      {ui::TForm1::Spec(), "SendList"},
+      {ui::TEncryptForm::Spec(), "RecipList"},
+  };
+  for (const auto& [spec, name] : lists) {
+    std::printf("  %s.%s\n", spec.name.c_str(), name);
+    std::unique_ptr<gui::Gui> gui = win32::NewGui();
+    std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
+    gui::ListBox& list = window->list_box(name);
+    const HWND h = Control(win32::WindowHandle(*window), IndexOf(spec, name));
+    list.SetItems({" Alice <alice@x>", widest, " Bob <bob@x>", ""});
+    CHECK(Send(h, LB_GETHORIZONTALEXTENT) >= TextSize(h, widest, DT_SINGLELINE).cx);
+    CHECK(HorizontalBarShown(h));
+    list.SetItems({" Alice <alice@x>", " Bob <bob@x>"});
+    CHECK(!HorizontalBarShown(h));
+  }
 }
 
 // --- Message boxes ---
@@ -782,6 +961,8 @@ void TestOpenFileDialog() {
 const wintest::Test kTests[] = {
     {"FormsAsWindows", TestFormsAsWindows},
     {"Scaling", TestScaling},
+    {"LabelsFit", TestLabelsFit},
+    {"ListsScrollToTheWidestItem", TestListsScrollToTheWidestItem},
     {"Clicks", TestClicks},
     {"ListBoxes", TestListBoxes},
     {"MessageBoxes", TestMessageBoxes},
