@@ -31,24 +31,48 @@ struct Entry {
 
 std::vector<Entry> Entries(const ClassRegistration& cls, const std::string& program) {
   const std::string clsid_key = std::string("CLSID\\") + cls.clsid;
+  const std::string command =
+      program.find(' ') == std::string::npos ? program : '"' + program + '"';
   return {
       {cls.progid, cls.description},
       {std::string(cls.progid) + "\\Clsid", cls.clsid},
       {clsid_key, cls.description},
       {clsid_key + "\\ProgID", cls.progid},
-      {clsid_key + "\\LocalServer32", program},
+      {clsid_key + "\\LocalServer32", command},
   };
 }
 
+constexpr std::int32_t kKeyMissing = 2;  // ERROR_FILE_NOT_FOUND
+
+constexpr char kNotRegistered[] =
+    "Quillet could not register itself; run the installer as an administrator.";
+
 }  // namespace
 
-void RegisterServer(Registry& registry, const ClassRegistration& cls, const std::string& program) {
-  for (const Entry& entry : Entries(cls, program)) registry.SetValue(entry.key, entry.value);
+bool RegisterServer(Registry& registry, const ClassRegistration& cls, const std::string& program) {
+  bool written = true;
+  for (const Entry& entry : Entries(cls, program))
+    if (registry.SetValue(entry.key, entry.value) != 0) written = false;
+  return written;
 }
 
-void UnregisterServer(Registry& registry, const ClassRegistration& cls) {
+bool ServerRegistered(Registry& registry, const ClassRegistration& cls,
+                      const std::string& program) {
+  for (const Entry& entry : Entries(cls, program)) {
+    const std::optional<std::string> value = registry.QueryValue(entry.key);
+    if (!value || !EqualsIgnoreCase(*value, entry.value)) return false;
+  }
+  return true;
+}
+
+bool UnregisterServer(Registry& registry, const ClassRegistration& cls) {
   const std::vector<Entry> entries = Entries(cls, {});
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) registry.DeleteKey(it->key);
+  bool deleted = true;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    const std::int32_t result = registry.DeleteKey(it->key);
+    if (result != 0 && result != kKeyMissing) deleted = false;
+  }
+  return deleted;
 }
 
 Program::Program(Platform platform) : platform_(platform) {}
@@ -59,7 +83,7 @@ Program::~Program() {
 
 StartMode Program::Start(const std::vector<std::string>& args) {
   platform_.com.Initialize();
-  const StartMode mode = ParseStartMode(args);
+  const StartMode mode = mode_ = ParseStartMode(args);
 
   auto factory = MakeRef<ole::AutoObjectFactory>(
       [this] { return Ref<ole::Dispatch>(MakeRef<C3POServer>(*this)); });
@@ -70,11 +94,14 @@ StartMode Program::Start(const std::vector<std::string>& args) {
   icon_factory_ = MakeRef<host::IconFactory>();
   event_monitor_ = MakeRef<host::EventMonitor>(*this);
 
+  // A standard user cannot write the entries; they still count as written when they are in place
+  // already, as an installer run by an administrator left them.
   const std::string program = platform_.system.ModuleFileName();
   if (mode == StartMode::kUnregister)
-    UnregisterServer(platform_.registry, kServerClass);
+    entries_as_asked_ = UnregisterServer(platform_.registry, kServerClass);
   else
-    RegisterServer(platform_.registry, kServerClass, program);
+    entries_as_asked_ = RegisterServer(platform_.registry, kServerClass, program) ||
+                        ServerRegistered(platform_.registry, kServerClass, program);
   if (mode == StartMode::kRegister || mode == StartMode::kUnregister) return mode;
 
   gui().SetTitleFromPath(program);
@@ -95,6 +122,9 @@ void Program::RunEventLoop() {
     default:
       resident_->Show();
   }
+  // Started by the mail client, the program keeps quiet: nobody may be there to read a box.
+  if (mode_ == StartMode::kStandAlone && !entries_as_asked_)
+    gui().ShowMessage({kNotRegistered, gui().Title(), gui::Icon::kWarning, gui::Buttons::kOk});
   gui().Run();
   resident_->Hide();
 }
@@ -122,9 +152,11 @@ void Program::Exit() {
 
 int Program::Run(const std::vector<std::string>& args) {
   const StartMode mode = Start(args);
-  if (mode != StartMode::kRegister && mode != StartMode::kUnregister) RunEventLoop();
+  const bool registering = mode == StartMode::kRegister || mode == StartMode::kUnregister;
+  if (!registering) RunEventLoop();
   Exit();
-  return 0;
+  // Tells whoever ran the register switches (an installer) whether the entries are as asked.
+  return registering && !entries_as_asked_ ? 1 : 0;
 }
 
 }  // namespace quillet::host

@@ -36,23 +36,29 @@ struct ClassRegistration {
 inline constexpr ClassRegistration kServerClass = {
     "QUILLET.C3PO", "{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}", "Quillet C3PO Object"};
 
-// Writes the five entries in their order; results are not examined.
-void RegisterServer(Registry& registry, const ClassRegistration& cls, const std::string& program);
-// Deletes them in the reverse order.
-void UnregisterServer(Registry& registry, const ClassRegistration& cls);
+// Writes the five entries in their order, each whatever became of the one before; false when the
+// registry refused one. The program's path is written in double quotes when it holds a blank, so
+// that the system cannot take the part before the blank for the program to start.
+bool RegisterServer(Registry& registry, const ClassRegistration& cls, const std::string& program);
+// Whether the five entries hold what RegisterServer writes, as Windows compares names: without
+// regard to case.
+bool ServerRegistered(Registry& registry, const ClassRegistration& cls, const std::string& program);
+// Deletes them in the reverse order; false when one of them is left.
+bool UnregisterServer(Registry& registry, const ClassRegistration& cls);
 
 class Program {
  public:
   explicit Program(Platform platform);
   ~Program();
 
-  // The whole life of the process; returns its exit code.
+  // The whole life of the process; returns its exit code: 1 when the register modes could not
+  // leave the entries as asked, 0 otherwise.
   int Run(const std::vector<std::string>& args);
 
   // Start-up up to the event loop; in the register modes it stops after the registry update.
   StartMode Start(const std::vector<std::string>& args);
   // Shows the resident window as the process's show command says and runs the event loop until
-  // it is told to stop.
+  // it is told to stop. A stand-alone start that could not register the server says so first.
   void RunEventLoop();
   // Destroys the windows, releases the shared objects, revokes the class object, shuts OLE down.
   void Exit();
@@ -90,6 +96,9 @@ class Program {
   channel::ObjectApi object_api_{platform_.com};
   std::uint32_t class_cookie_ = 0;
   bool class_registered_ = false;
+  StartMode mode_ = StartMode::kStandAlone;
+  // Whether the registry holds the entries as the start mode wants them (none in unregister mode).
+  bool entries_as_asked_ = true;
   ole::Ref<host::CommandFactory> command_factory_;
   ole::Ref<host::IconFactory> icon_factory_;
   ole::Ref<host::EventMonitor> event_monitor_;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -131,6 +132,38 @@ TEST_F(FileRegistryTest, KeyNamesWithLineBreaksAreRefusedAndTheFileStaysAsItWas)
     EXPECT_EQ(registry_.SetValue(key, "x"), 1010);  // ERROR_BADKEY
     EXPECT_EQ(FileText(), before);
   }
+}
+
+// Without write permission the file stands for a registry the user may not change: it refuses
+// every change, even to root, and is read as before.
+TEST_F(FileRegistryTest, AFileWithoutWritePermissionRefusesChangesAndStaysAsItWas) {
+  ASSERT_EQ(registry_.SetValue("Kept\\Sub", "value"), 0);
+  const std::string before = FileText();
+  std::filesystem::permissions(Path(), std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+  const struct {
+    const char* change;
+    std::function<std::int32_t()> make;
+    std::int32_t result;
+  } cases[] = {
+      {"a new key", [&] { return registry_.SetValue("New", "x"); }, 5},
+      {"another value", [&] { return registry_.SetValue("Kept\\Sub", "other"); }, 5},
+      {"the same value", [&] { return registry_.SetValue("Kept\\Sub", "value"); }, 5},
+      {"a deleted key", [&] { return registry_.DeleteKey("Kept\\Sub"); }, 5},
+      {"a missing key", [&] { return registry_.DeleteKey("Missing"); }, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    EXPECT_EQ(c.make(), c.result);
+    EXPECT_EQ(FileText(), before);
+    EXPECT_EQ(registry_.QueryValue("Kept\\Sub"), "value");
+  }
+  // Write permission for anyone is enough.
+  std::filesystem::permissions(Path(), std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_EQ(registry_.SetValue("Kept\\Sub", "other"), 0);
+  EXPECT_EQ(registry_.QueryValue("Kept\\Sub"), "other");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "host/program.h"
 
+#include <filesystem>
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include "tests/test_platform.h"
@@ -78,6 +81,96 @@ TEST_F(ProgramTest, UnregisterDeletesTheEntriesInReverseOrder) {
     EXPECT_FALSE(tp_.registry.QueryValue(key)) << key;
   EXPECT_FALSE(tp_.registry.QueryValue(clsid));
   EXPECT_TRUE(tp_.gui.windows().empty());
+}
+
+const char kLocalServer[] = "CLSID\\{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}\\LocalServer32";
+
+// A blank in the program's path would let the system start the part before it as a program.
+TEST_F(ProgramTest, TheServerPathIsQuotedWhenItHoldsABlankAndLeftAsItIsOtherwise) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\Program Files\\Quillet\\quillet.exe", "\"C:\\Program Files\\Quillet\\quillet.exe\""},
+      {"C:\\QUILLET\\QUILLET.EXE", "C:\\QUILLET\\QUILLET.EXE"},
+      {"C:\\PROGRA~1\\Quillet\\quillet.exe", "C:\\PROGRA~1\\Quillet\\quillet.exe"},
+      {"/home/me/My Tools/quillet", "\"/home/me/My Tools/quillet\""},
+      {"/home/me/bin/quillet", "/home/me/bin/quillet"},
+  };
+  for (const auto& [path, value] : cases) {
+    SCOPED_TRACE(path);
+    tp_.system.module_file_name = path;
+    tp_.registry.calls.clear();
+    EXPECT_EQ(Program(tp_.platform()).Run({"-REGSERVER"}), 0);
+    std::vector<std::string> calls = kRegisterCalls;
+    calls.push_back(std::string("set ") + kLocalServer + " = " + value);
+    EXPECT_EQ(tp_.registry.calls, calls);
+    EXPECT_EQ(tp_.file_registry.QueryValue(kLocalServer), value);
+  }
+}
+
+// A standard user cannot write the entries (here: a registry file without write permission).
+// Only a start by hand says so, once, and only when the entries are not in place already; the
+// register switches tell it by their exit code instead, and the mail client's start keeps quiet.
+TEST_F(ProgramTest, ARegistryThatRefusesTheEntriesIsReportedOnlyWhereSomebodyCanAct) {
+  const std::string program = "/opt/quillet/quillet";
+  const struct {
+    std::vector<std::string> args;
+    std::optional<std::string> installed;  // the server path the entries already name
+    bool writable;
+    int exit_code;
+    bool told;
+  } cases[] = {
+      {{}, std::nullopt, true, 0, false},
+      {{}, std::nullopt, false, 0, true},
+      {{}, program, false, 0, false},
+      {{}, "\"C:\\Program Files\\Quillet\\quillet.exe\"", false, 0, true},
+      {{"-Embedding"}, std::nullopt, false, 0, false},
+      {{"/Automation"}, std::nullopt, false, 0, false},
+      {{"-REGSERVER"}, std::nullopt, false, 1, false},
+      {{"-REGSERVER"}, "/elsewhere/quillet", false, 1, false},
+      {{"-REGSERVER"}, program, false, 0, false},
+      {{"-UNREGSERVER"}, program, false, 1, false},
+      {{"-UNREGSERVER"}, std::nullopt, false, 0, false},
+      {{"-UNREGSERVER"}, program, true, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.installed.value_or("(none)") +
+                 (c.writable ? " writable" : " read-only"));
+    testing::TestPlatform tp;
+    tp.system.module_file_name = program;
+    tp.registry.SetValue("Other", "kept");
+    if (c.installed) {
+      for (const std::string& call : kRegisterCalls) {
+        const std::size_t equals = call.find(" = ");
+        tp.registry.SetValue(call.substr(4, equals - 4), call.substr(equals + 3));
+      }
+      tp.registry.SetValue(kLocalServer, *c.installed);
+    }
+    const std::filesystem::path file = tp.dir.path() / "registry.reg";
+    if (!c.writable) std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+    const std::string before = testing::ReadFile(file);
+
+    tp.gui.QueueAnswer(Answer::kOk);  // for a box, should one come
+    tp.gui.QueueStep([&] { tp.gui.Terminate(); });
+    EXPECT_EQ(Program(tp.platform()).Run(c.args), c.exit_code);
+
+    if (c.told) {
+      ASSERT_EQ(tp.gui.messages().size(), 1u);
+      const gui::MessageSpec& box = tp.gui.messages()[0].spec;
+      EXPECT_EQ(box.text,
+                "Quillet could not register itself; run the installer as an administrator.");
+      EXPECT_EQ(box.caption, "quillet");
+      EXPECT_EQ(box.icon, gui::Icon::kWarning);
+      EXPECT_EQ(box.buttons, gui::Buttons::kOk);
+    } else {
+      EXPECT_TRUE(tp.gui.messages().empty());
+    }
+    const StartMode mode = ParseStartMode(c.args);
+    if (mode == StartMode::kRegister || mode == StartMode::kUnregister) {
+      EXPECT_TRUE(tp.gui.windows().empty());
+    }
+    if (!c.writable) {
+      EXPECT_EQ(testing::ReadFile(file), before);
+    }
+  }
 }
 
 TEST_F(ProgramTest, PlainStartRegistersAndRunsWithTheResidentWindow) {

@@ -37,12 +37,16 @@ class TempDir {
 
 class FixedSystem : public System {
  public:
-  explicit FixedSystem(const std::filesystem::path& root) : root_(root.string()) {}
+  explicit FixedSystem(const std::filesystem::path& root)
+      : module_file_name(root.string() + "/bin/quillet"), root_(root.string()) {}
   std::string WindowsDirectory() override { return root_ + "/windows"; }
-  std::string ModuleFileName() override { return root_ + "/bin/quillet"; }
+  std::string ModuleFileName() override { return module_file_name; }
   char PathSeparator() override { return '/'; }
   std::string RunLogPath() override { return root_ + "/quillet.log"; }
   std::string DriveRoot() override { return root_ + "/"; }
+
+  // Where the program file is; a test may move it.
+  std::string module_file_name;
 
  private:
   std::string root_;

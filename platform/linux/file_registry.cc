@@ -113,7 +113,21 @@ Keys Load(const std::string& path) {
   return keys;
 }
 
+// A registry file that nobody may write stands for a registry the user may not change, as
+// HKEY_CLASSES_ROOT is for a standard user. Its permissions are checked here because the file is
+// replaced rather than written in, which the directory's permissions (and for root, nothing)
+// would allow.
+bool ReadOnly(const std::string& path) {
+  using std::filesystem::perms;
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  return std::filesystem::is_regular_file(status) &&
+         (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) ==
+             perms::none;
+}
+
 std::int32_t Save(const std::string& path, const Keys& keys) {
+  if (ReadOnly(path)) return kErrorAccessDenied;
   std::ostringstream out;
   out << "REGEDIT4\r\n";
   for (const auto& [name, key] : keys) {

@@ -1,5 +1,7 @@
 // The registry on Linux: HKEY_CLASSES_ROOT kept in one file in the registry editor's export
-// format, read and rewritten whole by every call so that several processes share it.
+// format, read and rewritten whole by every call so that several processes share it. A file
+// without write permission refuses every change (access denied), as the registry does a standard
+// user.
 #pragma once
 
 #include <string>
