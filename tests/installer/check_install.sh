@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# Checks what Quillet's installer and uninstaller leave in a Wine prefix, one line for every
+# failed check, and puts in place what the checks need:
+#   tests/installer/check_install.sh STEP...
+# Steps, in the order given:
+#   installed            the programs, the PGP folder, the run log, the server's COM entries, the
+#                        GroupWise C3PO entries and the uninstall entry
+#   configured           quillet.ini names the installed PGP program
+#   add-user-files       puts key rings, a file of the user's and Quillet's leftovers of PGP runs
+#                        into the PGP folder
+#   removed              no entry and no program left; Quillet's leftovers gone, the user's files
+#                        kept
+#   unconfigured         quillet.ini and the empty run log gone
+#   seed-earlier-choice  before installing: a quillet.ini naming another PGP program, a run log
+#                        with entries, GroupWise's own entries and another C3PO server's
+#   earlier-choice-kept  all of those still as they were
+# Environment: WINEPREFIX and WINELOADER; QUILLET_INSTALL_DIR and QUILLET_PGP_DIR (Windows paths
+# of the program folder and the PGP folder); QUILLET_PAYLOAD (the folder of the programs the
+# installer holds) and QUILLET_VERSION (its version).
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+
+install_dir=$QUILLET_INSTALL_DIR
+pgp_dir=$QUILLET_PGP_DIR
+clsid='{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}'
+datatypes='HKLM\Software\Novell\GroupWise\5.0\C3PO\DataTypes'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet'
+pgp_programs=(pgp.exe gpg.exe gpg-agent.exe gpgconf.exe gpgme-w32spawn.exe)
+user_files=(pubring.kbx trustdb.gpg gpg-agent.conf 'private-keys-v1.d\0123456789ABCDEF.key'
+  doc-notes.txt)
+leftovers=(quillet.key quillet.sec pgpkey.bat temppgp temppgp.asc doc0 doc0.asc doc1 doc1.asc
+  doc2.asc.partial)
+
+status=0
+fail() {
+  echo "FAIL: $*"
+  status=1
+}
+
+unix_path() {
+  local path=${1//\\//}
+  echo "$WINEPREFIX/drive_c/${path#[Cc]:/}"
+}
+
+reg() { timeout 60 "$WINELOADER" reg "$@"; }
+
+# The registry entries the checks look at, one line per key ("KEY<tab><tab>") and per value
+# ("KEY<tab>NAME<tab>DATA"), keys and names in lower case.
+registry=
+load_registry() {
+  local key
+  registry=$(for key in 'HKLM\Software\Novell' 'HKCR\QUILLET.C3PO' "HKCR\\CLSID\\$clsid" \
+      "$uninstall_key"; do
+    reg query "$key" /s 2>/dev/null
+  done | tr -d '\r' | awk -v OFS='\t' '
+    /^HKEY_/ {
+      key = $0
+      sub(/^HKEY_LOCAL_MACHINE/, "HKLM", key)
+      sub(/^HKEY_CLASSES_ROOT/, "HKCR", key)
+      key = tolower(key)
+      print key, "", ""
+      next
+    }
+    /^    [^ ]/ {
+      line = substr($0, 5)
+      cut = index(line, "    ")
+      name = substr(line, 1, cut - 1)
+      rest = substr(line, cut + 4)
+      cut = index(rest, "    ")
+      print key, tolower(name), cut ? substr(rest, cut + 4) : ""
+    }')
+}
+
+# Keys and names reach awk through the environment, which keeps their backslashes as they are.
+has_key() {
+  KEY=${1,,} awk -F'\t' '$1 == ENVIRON["KEY"] && $2 == "" { found = 1 } END { exit !found }' \
+    <<<"$registry"
+}
+
+# Prints the data of value $2 ("(Default)" for the key's own) of key $1; fails when it is missing.
+value_of() {
+  KEY=${1,,} NAME=${2,,} awk -F'\t' '
+    $1 == ENVIRON["KEY"] && $2 == ENVIRON["NAME"] { print $3; found = 1 } END { exit !found }' \
+    <<<"$registry"
+}
+
+expect_value() {
+  local key=$1 name=$2 expected=$3 actual
+  if ! actual=$(value_of "$key" "$name"); then
+    fail "no value $name in $key"
+  elif [[ $actual != "$expected" ]]; then
+    fail "$key $name is '$actual', not '$expected'"
+  fi
+}
+
+expect_no_key() {
+  has_key "$1" && fail "$1 is still there"
+}
+
+# The registrations with GroupWise, from the one list the installer writes them from:
+# "CONTEXT SUBKEY NAME" per line.
+c3po_entries() {
+  sed -n 's/^ *!insertmacro \${_entry} "\([^"]*\)" "\([^"]*\)" "\([^"]*\)"$/\1 \2 \3/p' \
+    installer/c3po_keys.nsh
+}
+
+expect_file() {
+  [[ -f $(unix_path "$1") ]] || fail "$1 is missing"
+}
+
+expect_no_file() {
+  [[ -e $(unix_path "$1") ]] && fail "$1 is still there"
+}
+
+expect_content() {
+  local path=$1 expected=$2
+  if [[ ! -f $(unix_path "$path") ]]; then
+    fail "$path is missing"
+  elif ! cmp -s <(printf '%s' "$expected") "$(unix_path "$path")"; then
+    fail "$path holds '$(cat -v "$(unix_path "$path")")', not '$(printf '%s' "$expected" | cat -v)'"
+  fi
+}
+
+expect_same_program() {
+  local path=$1 payload_file=$2
+  if [[ ! -f $(unix_path "$path") ]]; then
+    fail "$path is missing"
+  elif ! cmp -s "$payload_file" "$(unix_path "$path")"; then
+    fail "$path is not the installer's $(basename "$payload_file")"
+  fi
+}
+
+check_installed() {
+  local program context subkey name server payload_kb size
+  expect_same_program "$install_dir\\quillet.exe" "$QUILLET_PAYLOAD/quillet.exe"
+  expect_file "$install_dir\\uninstall.exe"
+  for program in "${pgp_programs[@]}"; do
+    expect_same_program "$pgp_dir\\$program" "$QUILLET_PAYLOAD/$program"
+  done
+  # The batch file the program's setup would have written: the PGP program lists both rings.
+  expect_content "$pgp_dir\\pgpkey.bat" \
+    "$pgp_dir\\pgp.exe -kv > quillet.key"$'\r\n'"$pgp_dir\\pgp.exe -kv secring.pgp > quillet.sec"$'\r\n'
+  expect_file 'C:\quillet.log'
+
+  load_registry
+  expect_value 'HKCR\QUILLET.C3PO\Clsid' '(Default)' "$clsid"
+  if ! server=$(value_of "HKCR\\CLSID\\$clsid\\LocalServer32" '(Default)'); then
+    fail "no LocalServer32 for $clsid"
+  elif [[ $server != "$install_dir\\quillet.exe" && $server != "\"$install_dir\\quillet.exe\"" ]]
+  then
+    fail "the server of $clsid is '$server', not the installed quillet.exe"
+  fi
+
+  c3po_entries | grep -qx 'GW.MESSAGE.MAIL Objects CommandFactory' ||
+    fail "installer/c3po_keys.nsh registers no command factory for mail windows"
+  while read -r context subkey name; do
+    expect_value "$datatypes\\$context\\QUILLET.C3PO\\$subkey" "$name" ""
+  done < <(c3po_entries)
+
+  expect_value "$uninstall_key" DisplayName Quillet
+  expect_value "$uninstall_key" DisplayVersion "$QUILLET_VERSION"
+  expect_value "$uninstall_key" Publisher Quillet
+  expect_value "$uninstall_key" UninstallString "\"$install_dir\\uninstall.exe\""
+  expect_value "$uninstall_key" QuietUninstallString "\"$install_dir\\uninstall.exe\" /S"
+  expect_value "$uninstall_key" InstallLocation "$install_dir"
+  expect_value "$uninstall_key" DisplayIcon "$install_dir\\quillet.exe"
+  expect_value "$uninstall_key" NoModify 0x1
+  expect_value "$uninstall_key" NoRepair 0x1
+  payload_kb=$(($(cat "$QUILLET_PAYLOAD"/*.exe | wc -c) / 1024))
+  if ! size=$(value_of "$uninstall_key" EstimatedSize); then
+    fail "no value EstimatedSize in $uninstall_key"
+  elif ((size < payload_kb)); then
+    fail "EstimatedSize is $((size)) KB, less than the $payload_kb KB of the programs"
+  fi
+}
+
+check_configured() {
+  expect_content 'C:\windows\quillet.ini' \
+    "$install_dir\\quillet.exe"$'\r\n'"$pgp_dir\\pgp.exe"$'\r\n'"Quillet keeps the location of the PGP program here."$'\r\n'"Do not delete.  Required by QUILLET program"$'\r\n'
+}
+
+add_user_files() {
+  local file path
+  for file in "${user_files[@]}" "${leftovers[@]}"; do
+    path=$(unix_path "$pgp_dir\\$file")
+    mkdir -p "$(dirname "$path")"
+    [[ -e $path ]] || echo "$file" >"$path"
+  done
+}
+
+check_removed() {
+  local program context file
+  load_registry
+  expect_no_key 'HKCR\QUILLET.C3PO'
+  expect_no_key "HKCR\\CLSID\\$clsid"
+  while read -r context; do
+    expect_no_key "$datatypes\\$context\\QUILLET.C3PO"
+  done < <(c3po_entries | cut -d' ' -f1 | sort -u)
+  expect_no_key "$uninstall_key"
+  [[ -e $(unix_path "$install_dir") ]] && fail "$install_dir is still there"
+  for program in "${pgp_programs[@]}"; do expect_no_file "$pgp_dir\\$program"; done
+  for file in "${leftovers[@]}"; do expect_no_file "$pgp_dir\\$file"; done
+  for file in "${user_files[@]}"; do expect_file "$pgp_dir\\$file"; done
+}
+
+check_unconfigured() {
+  expect_no_file 'C:\windows\quillet.ini'
+  expect_no_file 'C:\quillet.log'
+}
+
+earlier_configuration=$'C:\\PGP\\QUILLET.EXE\r\nC:\\PGP\\PGP.EXE\r\nnotice\r\nDo not delete.  Required by QUILLET program\r\n'
+earlier_log=$'Command line\r\nC:\\PGP\\PGP.EXE -kg\r\n'
+other_server="$datatypes\\GW.MESSAGE.MAIL\\Other.C3POServer\\Objects"
+
+seed_earlier_choice() {
+  printf '%s' "$earlier_configuration" >"$(unix_path 'C:\windows\quillet.ini')"
+  printf '%s' "$earlier_log" >"$(unix_path 'C:\quillet.log')"
+  reg add 'HKLM\Software\Novell\GroupWise\5.0' /v InstallPath /d 'C:\GroupWise' /f >/dev/null
+  reg add "$other_server" /v CommandFactory /d '' /f >/dev/null
+}
+
+check_earlier_choice_kept() {
+  expect_content 'C:\windows\quillet.ini' "$earlier_configuration"
+  expect_content 'C:\quillet.log' "$earlier_log"
+  load_registry
+  expect_value 'HKLM\Software\Novell\GroupWise\5.0' InstallPath 'C:\GroupWise'
+  expect_value "$other_server" CommandFactory ''
+}
+
+for step in "$@"; do
+  case $step in
+    installed) check_installed ;;
+    configured) check_configured ;;
+    add-user-files) add_user_files ;;
+    removed) check_removed ;;
+    unconfigured) check_unconfigured ;;
+    seed-earlier-choice) seed_earlier_choice ;;
+    earlier-choice-kept) check_earlier_choice_kept ;;
+    *) echo "$0: unknown step '$step'" >&2; exit 2 ;;
+  esac
+done
+exit "$status"
