@@ -1,18 +1,13 @@
 #include "pgp26/agent.h"
 
-#include <poll.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
 #include "pgp26/failure.h"
 #include "pgp26/gpgme_handles.h"
+#include "pgp26/system.h"
 
 namespace pgp26 {
 
@@ -103,23 +98,6 @@ bool IsKeygrip(const std::string& word) {
   return true;
 }
 
-// The agent is no child of ours, so it cannot be waited for; a process descriptor tells when
-// it has ended.
-void WaitUntilGone(long pid) {
-  if (pid <= 0) return;
-  const int fd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
-  if (fd >= 0) {
-    pollfd ended{fd, POLLIN, 0};
-    while (poll(&ended, 1, kStopWaitMilliseconds) < 0 && errno == EINTR) {
-    }
-    close(fd);
-    return;
-  }
-  for (int waited = 0; waited < kStopWaitMilliseconds && kill(static_cast<pid_t>(pid), 0) == 0;
-       waited += 10)
-    usleep(10 * 1000);
-}
-
 }  // namespace
 
 Agent::Agent(const std::string& gnupg_home, bool stop_any)
@@ -148,18 +126,20 @@ void Agent::ForgetPassPhrases() {
 
 void Agent::StopIfStarted() {
   const std::lock_guard lock(stopping_);
-  long pid = 0;
+  std::optional<system::ProcessWatch> gone;
   {
     Connection agent(socket_);
     const std::optional<long> running = RunningAgent(agent);
     if (!running) return;
-    pid = *running;
+    const long pid = *running;
     // An agent that ran before, or one that cannot be told apart from it, is the user's.
     const bool started = pid_at_start_ == 0 || (pid_at_start_ > 0 && pid != pid_at_start_);
     if (!stop_any_ && !started) return;
+    // The agent is no child of ours, so it cannot be waited for as one.
+    if (pid > 0) gone.emplace(pid);
     agent.Send("KILLAGENT");
   }  // the agent ends once this connection is closed
-  WaitUntilGone(pid);
+  if (gone) gone->WaitForEnd(kStopWaitMilliseconds);
 }
 
 }  // namespace pgp26

@@ -1,47 +1,39 @@
 #include "pgp26/console.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <iostream>
+#include <functional>
 #include <optional>
 
 #include "pgp26/process.h"
+#include "pgp26/system.h"
 
 namespace pgp26 {
 
 namespace {
 
-// Turns terminal echo off for its lifetime, and back on when the run is interrupted at the
-// prompt; does nothing when standard input is no terminal.
+// Turns the echo of the console off for its lifetime, and back on when the run is interrupted
+// at the prompt; does nothing when standard input is no console.
 class EchoOff {
  public:
-  EchoOff() {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
-    termios quiet = saved_;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    restore_.emplace([this] { tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_); });
-    active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+  EchoOff() : restore_(system::TurnEchoOff()) {
+    if (restore_) on_interrupt_.emplace(restore_);
   }
   ~EchoOff() {
-    if (!active_) return;
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    if (!restore_) return;
+    restore_();
     std::fputs("\n", stderr);  // the Enter that ended the answer was not echoed
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
 
  private:
-  termios saved_{};
-  bool active_ = false;
-  std::optional<OnInterrupt> restore_;
+  std::function<void()> restore_;
+  std::optional<OnInterrupt> on_interrupt_;
 };
 
 std::optional<std::string> ReadLine() {
-  std::string line;
-  if (!std::getline(std::cin, line)) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::optional<std::string> line = system::ReadLine();
+  if (line && !line->empty() && line->back() == '\r') line->pop_back();
   return line;
 }
 
@@ -54,9 +46,10 @@ std::optional<std::string> AskLine(const std::string& prompt) {
 }
 
 std::optional<std::string> AskSecret(const std::string& prompt) {
+  // Off before the question shows, so that no answer is shown, however soon it is typed.
+  const EchoOff echo_off;
   std::fputs(prompt.c_str(), stderr);
   std::fflush(stderr);
-  const EchoOff echo_off;
   return ReadLine();
 }
 

@@ -15,14 +15,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // when the answer is no.
 void ConfirmOverwrite(const std::string& path, bool force);
 
-// Writes `bytes` to `path`, readable by the user alone whatever the umask, so that neither a
-// failure nor a kill leaves a partial output or any other copy: the bytes go into an anonymous
-// file that is linked into place once complete, or, where the file system offers none, through
-// PartialName(path). Throws Failure(`error_code`) on failure.
+// Writes `bytes` to `path`, readable by the user alone whatever the umask or the folder's access
+// list, so that neither a failure nor a kill leaves a partial output or any other copy: the
+// bytes go into an anonymous file that is linked into place once complete, or, where the file
+// system offers none, through PartialName(path). Throws Failure(`error_code`) on failure.
 void WriteWholeFile(const std::string& path, std::string_view bytes, int error_code);
 
 // Where a partial output is written when no anonymous file can be had: a fixed name, so that a
-// run that was killed while writing leaves a file that the next write of `path` removes first.
+// file left by a run that was killed while writing is removed by the next write of `path`.
 std::string PartialName(const std::string& path);
 
 // WriteWholeFile's way for file systems without anonymous files; tests use it directly.

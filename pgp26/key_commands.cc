@@ -9,6 +9,7 @@
 #include "pgp26/failure.h"
 #include "pgp26/files.h"
 #include "pgp26/key_text.h"
+#include "pgp26/system.h"
 
 namespace pgp26 {
 
@@ -36,6 +37,10 @@ std::string Plural(int count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+std::string Shown(gpgme_user_id_t uid) {
+  return uid && uid->uid ? system::FromUtf8(uid->uid) : "";
+}
+
 void PrintKey(gpgme_key_t key, bool secret) {
   const gpgme_subkey_t primary = key->subkeys;
   const char* flag = key->disabled ? "- " : key->invalid ? "? " : "  ";
@@ -47,10 +52,10 @@ void PrintKey(gpgme_key_t key, bool secret) {
   if (key->revoked) {
     std::printf("*** KEY REVOKED ***\n");
   } else {
-    std::printf("%s\n", uid && uid->uid ? uid->uid : "");
+    std::printf("%s\n", Shown(uid).c_str());
     if (uid) uid = uid->next;
   }
-  for (; uid; uid = uid->next) std::printf("%*s%s\n", kUserIdColumn, "", uid->uid ? uid->uid : "");
+  for (; uid; uid = uid->next) std::printf("%*s%s\n", kUserIdColumn, "", Shown(uid).c_str());
 }
 
 // Every armoured key block in `text`, with any quoting or indentation in front of its lines
@@ -238,7 +243,8 @@ int GenerateKey(Session& session) {
   const unsigned flags =
       GPGME_CREATE_NOEXPIRE | (session.pass_phrase()->empty() ? GPGME_CREATE_NOPASSWD : 0);
   const gpgme_error_t error = session.RunWithPassPhrase([&] {
-    return gpgme_op_createkey(ctx.get(), user_id.c_str(), "default", 0, 0, nullptr, flags);
+    return gpgme_op_createkey(ctx.get(), system::ToUtf8(user_id).c_str(), "default", 0, 0, nullptr,
+                              flags);
   });
   const gpgme_genkey_result_t result = error ? nullptr : gpgme_op_genkey_result(ctx.get());
   if (!result || !result->fpr)

@@ -1,8 +1,10 @@
 #include "pgp26/key_text.h"
 
 #include <cctype>
-#include <cstring>
-#include <ctime>
+#include <chrono>
+#include <cstdio>
+
+#include "pgp26/system.h"
 
 namespace pgp26 {
 
@@ -14,16 +16,25 @@ std::string ShortKeyId(const char* key_id) {
 }
 
 std::string UtcDate(long timestamp, bool with_time) {
-  const std::time_t time = timestamp > 0 ? static_cast<std::time_t>(timestamp) : 0;
-  std::tm parts{};
-  gmtime_r(&time, &parts);
+  using namespace std::chrono;
+  const sys_seconds time{seconds{timestamp > 0 ? timestamp : 0}};
+  const sys_days day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss clock{time - day};
   char text[32];
-  std::strftime(text, sizeof text, with_time ? "%Y/%m/%d %H:%M" : "%Y/%m/%d", &parts);
-  return text;
+  std::snprintf(text, sizeof text, "%04d/%02u/%02u", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+  std::string result = text;
+  if (with_time) {
+    std::snprintf(text, sizeof text, " %02d:%02d", static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()));
+    result += text;
+  }
+  return result;
 }
 
 std::string FirstUserId(gpgme_key_t key) {
-  return key && key->uids && key->uids->uid ? key->uids->uid : "";
+  return key && key->uids && key->uids->uid ? system::FromUtf8(key->uids->uid) : "";
 }
 
 std::string KeySummary(gpgme_key_t key) {

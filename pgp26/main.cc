@@ -22,6 +22,7 @@
 #include "pgp26/failure.h"
 #include "pgp26/process.h"
 #include "pgp26/session.h"
+#include "pgp26/system.h"
 
 namespace pgp26 {
 namespace {
@@ -88,10 +89,9 @@ Arguments Parse(const std::vector<std::string>& args) {
 
 std::filesystem::path PgpDirectory() {
   if (const char* path = std::getenv("PGPPATH"); path && *path) return path;
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) throw Failure(kOtherError, "Cannot find the PGP directory; set PGPPATH.");
-  return self.parent_path();
+  std::filesystem::path folder = system::ProgramFolder();
+  if (folder.empty()) throw Failure(kOtherError, "Cannot find the PGP directory; set PGPPATH.");
+  return folder;
 }
 
 int RunKeyCommand(Session& session, const Arguments& args) {
@@ -156,6 +156,8 @@ int Run(const std::vector<std::string>& argv) {
 
 int main(int argc, char** argv) {
   pgp26::ProtectProcess();
+  // The arguments and file names are the system's narrow text (system.h); with the user's locale
+  // the C library reads them so too, on Windows in the ANSI code page that main gets them in.
   std::setlocale(LC_ALL, "");
   gpgme_check_version(nullptr);
   try {

@@ -1,7 +1,7 @@
-// What the pgp process does for its own safety: it leaves no core dump (it holds pass phrases
-// and plain text), a file-size limit ends a write with an error rather than killing the process,
-// and an interrupt (Ctrl-C, a closed console, a termination request) runs the registered
-// clean-ups before the process exits with kInterrupted, as PGP 2.6 did.
+// What the pgp process does for its own safety: it leaves no core dump or other memory image (it
+// holds pass phrases and plain text), a file-size limit ends a write with an error rather than
+// killing the process, and an interrupt (Ctrl-C, a closed console, a termination request) runs
+// the registered clean-ups before the process exits with kInterrupted, as PGP 2.6 did.
 #ifndef QUILLET_PGP26_PROCESS_H_
 #define QUILLET_PGP26_PROCESS_H_
 

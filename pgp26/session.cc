@@ -1,16 +1,11 @@
 #include "pgp26/session.h"
 
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cstdint>
-#include <cstdio>
 #include <fstream>
 
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
+#include "pgp26/system.h"
 
 namespace pgp26 {
 
@@ -18,14 +13,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The agent binds sockets named like this one inside the home when no runtime folder exists.
-constexpr std::string_view kLongestSocketName = "/S.gpg-agent.browser";
-constexpr std::size_t kSocketPathLimit = sizeof(sockaddr_un{}.sun_path) - 1;
 constexpr int kConsoleTries = 3;
 
+// Letters beyond ASCII keep their case: user IDs are UTF-8, which the locale may not be.
 std::string Lower(std::string_view text) {
   std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return lower;
 }
 
@@ -43,52 +37,21 @@ void PrepareHome(const fs::path& home) {
     fs::permissions(home, fs::perms::owner_all, error);
   }
   if (!fs::is_directory(home, error))
-    throw Failure(kOtherError, "The PGP directory '" + home.string() + "' does not exist.");
+    throw Failure(kOtherError,
+                  "The PGP directory '" + system::PathText(home) + "' does not exist.");
   // Caching stays off so that a pass phrase is never remembered from one run to the next.
   const fs::path conf = home / "gpg-agent.conf";
   if (fs::exists(conf, error)) return;
   std::ofstream out(conf, std::ios::binary);
   out << "default-cache-ttl 0\nmax-cache-ttl 0\nallow-loopback-pinentry\n";
-  if (!out.flush()) throw Failure(kOtherError, "Cannot write '" + conf.string() + "'.");
-}
-
-// GnuPG puts the agent's sockets under a per-user runtime folder when there is one.
-bool HasRuntimeSocketFolder() {
-  const std::string uid = std::to_string(getuid());
-  std::error_code error;
-  return fs::is_directory("/run/user/" + uid, error) ||
-         fs::is_directory("/var/run/user/" + uid, error);
-}
-
-// A short name in /tmp for a home whose socket paths would be too long: a symbolic link of this
-// user's own, named after a hash of the home so that every run in that home finds the same one.
-std::string ShortAlias(const fs::path& home) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const unsigned char c : home.string()) hash = (hash ^ c) * 1099511628211ull;
-  char name[64];
-  std::snprintf(name, sizeof name, "/tmp/pgp26-%u-%016llx", static_cast<unsigned>(getuid()),
-                static_cast<unsigned long long>(hash));
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    struct stat info {};
-    if (lstat(name, &info) == 0) {
-      std::error_code error;
-      const bool ours = S_ISLNK(info.st_mode) && info.st_uid == getuid();
-      if (ours && fs::read_symlink(name, error) == home) return name;
-      if (!ours) break;
-      fs::remove(name, error);
-    }
-    std::error_code error;
-    fs::create_directory_symlink(home, name, error);
-    if (!error) return name;
-  }
-  throw Failure(kOtherError, std::string("Cannot make the short home name '") + name + "'.");
+  if (!out.flush()) throw Failure(kOtherError, "Cannot write '" + system::PathText(conf) + "'.");
 }
 
 }  // namespace
 
 bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
   if (pattern.find_first_not_of(" \t") == std::string_view::npos) return false;
-  const std::string wanted = Lower(pattern);
+  const std::string wanted = Lower(system::ToUtf8(pattern));
   if (wanted.size() > 2 && wanted.starts_with("0x") && IsHex(wanted.substr(2))) {
     for (gpgme_subkey_t sub = key->subkeys; sub; sub = sub->next)
       if (sub->fpr && Lower(sub->fpr).ends_with(wanted.substr(2))) return true;
@@ -104,13 +67,11 @@ bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
 }
 
 Session::Session(const fs::path& home, std::optional<std::string> pass_phrase)
-    : home_(home), gnupg_home_(home.string()), pass_phrase_(std::move(pass_phrase)) {
+    : home_(home), pass_phrase_(std::move(pass_phrase)) {
   PrepareHome(home_);
-  if (!HasRuntimeSocketFolder() &&
-      gnupg_home_.size() + kLongestSocketName.size() > kSocketPathLimit) {
-    gnupg_home_ = ShortAlias(home_);
-    alias_ = true;
-  }
+  const system::GnupgHome name = system::GnupgHomeName(home_);
+  gnupg_home_ = name.name;
+  alias_ = name.alias;
   // Nobody could reach an agent started under the alias by the home's own name, so whatever
   // agent serves the alias at the end goes.
   agent_.emplace(gnupg_home_, alias_);
@@ -162,7 +123,7 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
     // The hint is the key ID followed by the user ID.
     std::string user = uid_hint ? uid_hint : "";
     const std::size_t blank = user.find(' ');
-    user = blank == std::string::npos ? std::string() : user.substr(blank + 1);
+    user = blank == std::string::npos ? std::string() : system::FromUtf8(user.substr(blank + 1));
     const std::string prompt =
         user.empty() ? std::string()
                      : "You need a pass phrase to unlock your secret key.\nKey for user ID \"" +
@@ -171,7 +132,8 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
     if (!answer) return gpg_error(GPG_ERR_CANCELED);
     phrase = *answer;
   }
-  phrase += '\n';
+  // GnuPG's own pass-phrase prompts give UTF-8 too, so a key serves both.
+  phrase = system::ToUtf8(phrase) + '\n';
   if (gpgme_io_writen(fd, phrase.data(), phrase.size()) != 0) return gpg_error(GPG_ERR_CANCELED);
   return 0;
 }

@@ -64,8 +64,8 @@ class Session {
   gpgme_error_t AnswerPassPhrase(const char* uid_hint, bool prev_was_bad, int fd);
 
   std::filesystem::path home_;
-  // The name GnuPG is given for home_: home_ itself, or a short alias when home_ is too long
-  // for the agent's socket names.
+  // The name GnuPG is given for home_ (system::GnupgHomeName): home_ itself as GnuPG takes it,
+  // or a short alias when home_ is too long for the agent's socket names.
   std::string gnupg_home_;
   bool alias_ = false;
   std::optional<Agent> agent_;

@@ -13,7 +13,8 @@
 # The cache, outside the work tree, is ${QUILLET_CACHE:-${XDG_CACHE_HOME:-~/.cache}/quillet}/
 # thirdparty: the private source lists, the downloaded sources (one directory per version) and one
 # prefix per architecture and key. The key covers the source versions the archive offers now, the
-# installed MinGW packages and this script, so an unchanged run only refreshes the lists.
+# installed MinGW packages, this script and its GPGME patch (gpgme-w32-reader-eof.patch), so an
+# unchanged run only refreshes the lists.
 set -euo pipefail
 exec 3>&1 1>&2  # stdout carries the prefix only
 
@@ -103,6 +104,7 @@ manifest=$(
   echo "gpgme1.0 ${gpgme_source##*/gpgme1.0_}"
   dpkg-query -W -f '${Package} ${Version}\n' "${mingw_packages[@]}"
   echo "thirdparty.sh $(sha256sum <"$self" | cut -d' ' -f1)"
+  echo "gpgme-w32-reader-eof.patch $(sha256sum <tools/gpgme-w32-reader-eof.patch | cut -d' ' -f1)"
 )
 key=$(sha256sum <<<"$manifest" | cut -c1-16)
 prefix=$root/$arch-$key
@@ -160,13 +162,17 @@ gnupg_make agent gpg-agent.exe
 gnupg_make tools gpgconf.exe
 
 # Debian's patches to GPGME change configure.ac, which would need autoreconf; upstream's tarball
-# is used as it is. Only the library and the helper that starts programs for it are made.
+# is used with one fix of ours: its reader thread could signal the end of a program's output just
+# before the reading side cleared that signal, and the read then waited for ever (pgp hung so
+# under Wine on a busy machine). Only the library and the helper that starts programs for it are
+# made.
 for tarball in "$gpgme_source"/*.orig.tar.*; do
   [[ $tarball == *.asc ]] || gpgme_tarball=$tarball
 done
 mkdir "$work/gpgme" "$work/gpgme-build"
 step "unpacking GPGME ${gpgme_tarball##*/}" tar -xf "$gpgme_tarball" -C "$work/gpgme" \
   --strip-components=1
+step "patching GPGME" patch -d "$work/gpgme" -p1 -i "$PWD/tools/gpgme-w32-reader-eof.patch"
 step "configuring GPGME" in_dir "$work/gpgme-build" ../gpgme/configure --host="$host" \
   --enable-static --disable-shared --enable-languages=no \
   --disable-gpgconf-test --disable-gpg-test --disable-gpgsm-test --disable-g13-test \

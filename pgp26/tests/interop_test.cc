@@ -156,6 +156,39 @@ TEST(GpgToPgp, ConventionalMessageDecrypts) {
   EXPECT_EQ(ReadFile(file), kText);
 }
 
+// A home, a file, a user ID and a pass phrase beyond ASCII, given to pgp as the system's text, mean
+// to pgp what they mean to gpg, which keeps user IDs and takes pass phrases in UTF-8.
+TEST(NonAsciiText, MeansToPgpWhatItMeansToGpg) {
+  const TestHome home = TestHome::Bare(Native("Schl\u00fcssel"));
+  const std::string zoe = Native("Zo\u00eb \u00c4rger <zoe@example.com>");
+  const std::string pass = Native("gr\u00fc\u00dfe");
+  ASSERT_EQ(home.Gpg({"--passphrase", pass, "--quick-gen-key", zoe, "future-default", "default",
+                      "never"})
+                .exit_code,
+            0);
+  const RunResult listed = home.Pgp({"-kv"});
+  EXPECT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_NE(listed.out.find(" " + zoe + "\n1 matching key found."), std::string::npos)
+      << listed.out;
+
+  const std::string letter = home.File(Native("Brief f\u00fcr Zo\u00eb"));
+  WriteFile(letter, kText);
+  const RunResult sent = home.Pgp(
+      {"+force", "-z", pass, "-seaw", letter, Native("Zo\u00eb"), "-u", Native("\u00c4rger")});
+  ASSERT_EQ(sent.exit_code, 0) << sent.err;
+  EXPECT_NE(sent.out.find("Transport armor file: " + letter + ".asc"), std::string::npos)
+      << sent.out;
+  const GpgReading reading = GpgDecrypt(home, pass, letter + ".asc");
+  EXPECT_EQ(reading.text, kText);
+  EXPECT_NE(reading.status.find("[GNUPG:] GOODSIG "), std::string::npos) << reading.status;
+
+  const RunResult read = home.Pgp({"+force", "-z", pass, letter});
+  EXPECT_EQ(read.exit_code, 0) << read.err;
+  EXPECT_EQ(ReadFile(letter), kText);
+  EXPECT_NE(read.out.find("Good signature from user \"" + zoe + "\"."), std::string::npos)
+      << read.out;
+}
+
 // The agent's socket names would not fit in a home this deep; the round trip still works.
 TEST(DeepHome, WorksWhereTheAgentSocketPathWouldBeTooLong) {
   const TestHome home = TestHome::Bare(std::string(60, 'd') + "/" + std::string(50, 'e'));

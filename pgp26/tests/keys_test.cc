@@ -80,8 +80,8 @@ TEST(KeyListing, FirstRunConfiguresTheAgentWithoutCachingAndKeepsAnExistingSetup
 
 TEST(KeyListing, WithoutPgpPathTheProgramFolderHoldsTheKeys) {
   const TestHome home = TestHome::Bare("bin");
-  const std::string program = home.File("pgp");
-  fs::copy_file(PGP_EXE, program);
+  for (const fs::path& file : PgpInstallation()) fs::copy_file(file, home.path() / file.filename());
+  const std::string program = home.File(PgpProgram().filename().string());
   ASSERT_EQ(RunProcess({program, "-ka", Fixture("bob.asc").string()}, "").exit_code, 0);
   EXPECT_TRUE(fs::exists(home.File("gpg-agent.conf")));
   EXPECT_NE(home.Pgp({"-kv"}).out.find("Bob Builder <bob@example.org>\n1 matching key found."),

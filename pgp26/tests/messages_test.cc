@@ -145,6 +145,17 @@ TEST(Decryption, AsksOnTheConsoleUpToThreeTimes) {
   EXPECT_FALSE(fs::exists(file));
 }
 
+// At a console (a terminal), the pass phrase is taken as typed and not shown.
+TEST(Decryption, APassPhraseTypedAtAConsoleIsNotShown) {
+  const TestHome home;
+  const std::string file = MessageToBob(home);
+  const ConsoleRun run = home.PgpAtConsole({"+force", file}, "bob pass");
+  EXPECT_EQ(run.exit_code, 0) << run.screen;
+  EXPECT_NE(run.screen.find("Enter pass phrase:"), std::string::npos) << run.screen;
+  EXPECT_EQ(run.screen.find("bob pass"), std::string::npos) << run.screen;
+  EXPECT_EQ(ReadFile(file), kText);
+}
+
 TEST(Decryption, MissingOrForeignInputFails) {
   const TestHome home;
   EXPECT_EQ(home.Pgp({"+force", "-z", "x", home.File("absent")}).exit_code, 2);

@@ -1,117 +1,23 @@
 #include "pgp26/tests/test_home.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace pgp26_test {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-fs::path MakeTemporaryFolder() {
-  std::string pattern = "/tmp/pgp26-test-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
-// Starts `argv` with the environment of the tests without PGPPASS and PGPPATH plus `env`, and
-// `files` (or the pipe `input_pipe` in place of the first) as its standard input, output and
-// error.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string (&files)[3], int input_pipe = -1) {
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry; ++entry)
-    if (std::strncmp(*entry, "PGPPASS=", 8) != 0 && std::strncmp(*entry, "PGPPATH=", 8) != 0)
-      environment.emplace_back(*entry);
-  environment.insert(environment.end(), env.begin(), env.end());
-  std::vector<char*> args, envp;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
-  args.push_back(nullptr);
-  envp.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fds[] = {input_pipe >= 0 ? input_pipe : open(files[0].c_str(), O_RDONLY),
-                       open(files[1].c_str(), O_WRONLY | O_CREAT, 0600),
-                       open(files[2].c_str(), O_WRONLY | O_CREAT, 0600)};
-    for (int fd = 0; fd < 3; ++fd) dup2(fds[fd], fd);
-    execve(args[0], args.data(), envp.data());
-    _exit(126);
-  }
-  return pid;
-}
-
-}  // namespace
-
-RunResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
-                     const std::vector<std::string>& env) {
-  const fs::path scratch = MakeTemporaryFolder();
-  const std::string files[] = {(scratch / "in").string(), (scratch / "out").string(),
-                               (scratch / "err").string()};
-  WriteFile(files[0], input);
-  const pid_t pid = Spawn(argv, env, files);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  RunResult result;
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFile(files[1]);
-  result.err = ReadFile(files[2]);
-  fs::remove_all(scratch);
-  return result;
-}
-
-Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env)
-    : scratch_(MakeTemporaryFolder()) {
-  int input[2];
-  if (pipe2(input, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  const std::string files[] = {"", (scratch_ / "out").string(), (scratch_ / "err").string()};
-  pid_ = Spawn(argv, env, files, input[0]);
-  close(input[0]);
-  input_ = input[1];
-}
-
-Child::~Child() {
-  if (!ended_) {
-    kill(pid_, SIGKILL);
-    Wait();
-  }
-  close(input_);
-  std::error_code error;
-  fs::remove_all(scratch_, error);
-}
-
 bool Child::AwaitError(const std::string& text) {
   for (int waited = 0; waited < 30000; waited += 10) {
     const bool running = Running();
-    if (ReadFile(scratch_ / "err").find(text) != std::string::npos) return true;
+    if (Comparable(ReadFile(scratch_ / "err")).find(text) != std::string::npos) return true;
     if (!running) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
-}
-
-bool Child::Running() {
-  if (!ended_ && waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
-  return !ended_;
-}
-
-int Child::Wait() {
-  if (!ended_) waitpid(pid_, &status_, 0);
-  ended_ = true;
-  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 int Count(const std::string& text, const std::string& part) {
@@ -130,10 +36,6 @@ void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-fs::path Fixture(const std::string& name) {
-  return fs::path(PGP26_FIXTURES) / name;
-}
-
 TestHome::TestHome(fs::path path, fs::path root) : path_(std::move(path)), root_(std::move(root)) {
   fs::create_directories(path_);
   fs::permissions(path_, fs::perms::owner_all);
@@ -148,7 +50,7 @@ TestHome::TestHome(const std::vector<std::string>& fixtures) {
             "s2k-count 65536\ndefault-cache-ttl 0\nmax-cache-ttl 0\nallow-loopback-pinentry\n");
   if (fixtures.empty()) return;
   std::vector<std::string> args = {"--import"};
-  for (const std::string& name : fixtures) args.push_back(Fixture(name).string());
+  for (const std::string& name : fixtures) args.push_back(Text(Fixture(name)));
   const RunResult imported = Gpg(args);
   if (imported.exit_code != 0) throw std::runtime_error("fixture import failed: " + imported.err);
   StopAgent();  // every test starts with no agent running
@@ -173,38 +75,59 @@ TestHome::~TestHome() {
 }
 
 RunResult TestHome::Pgp(const std::vector<std::string>& args, const std::string& input) const {
-  std::vector<std::string> argv = {PGP_EXE};
+  std::vector<std::string> argv = {Text(PgpProgram())};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(argv, input, {"PGPPATH=" + path_.string()});
+  return RunProcess(argv, input, {"PGPPATH=" + Text(path_)});
+}
+
+ConsoleRun TestHome::PgpAtConsole(const std::vector<std::string>& args,
+                                  const std::string& typed) const {
+  std::vector<std::string> argv = {Text(PgpProgram())};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunAtConsole(argv, {"PGPPATH=" + Text(path_)}, "Enter pass phrase:", typed);
 }
 
 std::unique_ptr<Child> TestHome::StartPgp(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {PGP_EXE};
+  std::vector<std::string> argv = {Text(PgpProgram())};
   argv.insert(argv.end(), args.begin(), args.end());
-  return std::make_unique<Child>(argv, std::vector<std::string>{"PGPPATH=" + path_.string()});
-}
-
-long TestHome::AgentPid() const {
-  const RunResult run = RunProcess({"/usr/bin/gpg-connect-agent", "--homedir", path_.string(),
-                                    "--no-autostart", "GETINFO pid", "/bye"},
-                                   "");
-  return run.out.starts_with("D ") ? std::atol(run.out.c_str() + 2) : 0;
-}
-
-long TestHome::StartAgent() const {
-  RunProcess({"/usr/bin/gpg-connect-agent", "--homedir", path_.string(), "/bye"}, "");
-  return AgentPid();
-}
-
-void TestHome::StopAgent() const {
-  RunProcess({"/usr/bin/gpgconf", "--homedir", path_.string(), "--kill", "gpg-agent"}, "");
+  return std::make_unique<Child>(argv, std::vector<std::string>{"PGPPATH=" + Text(path_)});
 }
 
 RunResult TestHome::Gpg(const std::vector<std::string>& args, const std::string& input) const {
-  std::vector<std::string> argv = {"/usr/bin/gpg",    "--homedir", path_.string(), "--batch",
-                                   "--pinentry-mode", "loopback",  "--yes"};
+  std::vector<std::string> argv = {Text(GnupgTool("gpg")), "--homedir", Text(path_),
+                                   "--batch", "--pinentry-mode", "loopback", "--yes"};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProcess(argv, input);
+}
+
+std::string LetterToBob(const TestHome& home, const std::string& name) {
+  const std::string file = home.File(name);
+  WriteFile(file, "The plans are in the safe.\n");
+  const RunResult made = home.Gpg({"--passphrase", "alice pass", "--trust-model", "always",
+                                   "--armor", "--encrypt", "--sign", "-r", "bob@example.org", "-u",
+                                   "alice@example.com", "--output", file + ".asc", file});
+  if (made.exit_code != 0) throw std::runtime_error("gpg could not write the letter: " + made.err);
+  fs::remove(file);
+  return file;
+}
+
+LongReport::LongReport(const TestHome& home) : folder(home.path() / "mail") {
+  fs::create_directory(folder);
+  plain = Text(folder / "report");
+  for (int line = 0; text.size() < (20u << 20); ++line)
+    text += "Line " + std::to_string(line) + " of a long report.\n";
+  WriteFile(plain, text);
+  const RunResult made = home.Gpg({"--trust-model", "always", "-r", "bob@example.org", "--output",
+                                   plain + ".asc", "--encrypt", plain});
+  if (made.exit_code != 0) throw std::runtime_error("gpg could not encrypt the report: " + made.err);
+  fs::remove(plain);
+}
+
+std::vector<std::string> LongReport::Beside() const {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+    if (entry.path().filename() != "report.asc") names.push_back(entry.path().filename().string());
+  return names;
 }
 
 }  // namespace pgp26_test

@@ -11,12 +11,14 @@
 #ifndef QUILLET_PGP26_TESTS_TEST_HOME_H_
 #define QUILLET_PGP26_TESTS_TEST_HOME_H_
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "pgp26/files.h"
 
 namespace pgp26_test {
 
@@ -26,10 +28,25 @@ struct RunResult {
   std::string err;
 };
 
+// What a process wrote, as the tests compare it: on Windows with the line ends turned into '\n'
+// and without the notes every GnuPG tool writes under Wine.
+std::string Comparable(const std::string& output);
+
 // Runs `argv` with standard input `input`, the environment of the tests without PGPPASS and
 // PGPPATH plus `env` (NAME=VALUE entries), and waits for it.
 RunResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                      const std::vector<std::string>& env = {});
+
+// What a program run at a console of its own showed there, and how it ended.
+struct ConsoleRun {
+  int exit_code = -1;
+  std::string screen;  // lines ending in '\n'
+};
+
+// Runs `argv` as RunProcess does, but at a console of its own (a pseudo-terminal on POSIX
+// systems), where `typed` and Enter are typed once `prompt` shows.
+ConsoleRun RunAtConsole(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                        const std::string& prompt, const std::string& typed);
 
 // A process that runs while the test goes on: its standard input stays open, so that it waits
 // at a prompt, and what it writes to standard error can be awaited. Killed if still running at
@@ -41,24 +58,71 @@ class Child {
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  pid_t pid() const { return pid_; }
+  long pid() const;
+  // Asks the process to end, as a user or the system would.
+  void Send(const struct StopRequest& request);
   // True once standard error holds `text`; false when the process ended without writing it.
   bool AwaitError(const std::string& text);
   bool Running();
   // The exit code, or -1 when a signal ended the process.
   int Wait();
+  // Ends the process at once, giving it no chance to clean up.
+  void Kill();
 
  private:
+  struct Process;  // the platform's
   std::filesystem::path scratch_;
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int status_ = 0;
-  bool ended_ = false;
+  std::unique_ptr<Process> process_;
 };
+
+// A request to end a process, and the notice pgp answers it with.
+struct StopRequest {
+  const char* what;
+  int code;  // the signal, or the console event
+  const char* notice;
+};
+
+// The requests a test can make here: SIGINT and SIGTERM; on Windows Ctrl-C, the one console event
+// that Wine can send.
+std::vector<StopRequest> StopRequests();
+
+// The system's narrow text for `utf8` (the ANSI code page on Windows), in which programs are
+// given their arguments and name files.
+std::string Native(const std::string& utf8);
+// The path as the system's narrow text.
+std::string Text(const std::filesystem::path& path);
+
+// Makes the files that programs make in `folder` readable by others unless a program prevents it:
+// on POSIX systems the umask 022 (for this process and the programs it starts), on Windows an
+// entry for everyone that the folder's files inherit, as a PGP folder that all the machine's
+// users share has.
+void LetOthersRead(const std::filesystem::path& folder);
+// True when the file is readable by the user running the tests alone: mode 0600, or on Windows
+// an access list that lets in no one else.
+bool IsPrivate(const std::string& path);
+
+// A new, empty folder for temporary files.
+std::filesystem::path MakeTemporaryFolder();
+
+// The program under test, and a GnuPG tool ("gpg", "gpgconf") as pgp finds it.
+std::filesystem::path PgpProgram();
+std::filesystem::path GnupgTool(const std::string& name);
+
+// What pgp needs in its folder to run from there: itself, and on Windows the GnuPG programs
+// that its GPGME finds beside it.
+std::vector<std::filesystem::path> PgpInstallation();
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& text);
 std::filesystem::path Fixture(const std::string& name);
+
+// The two ways pgp writes an output: the anonymous file where the file system offers one, and
+// the fixed partial name elsewhere.
+using Writer = void (*)(const std::string&, std::string_view, int);
+inline const std::pair<const char*, Writer> kWriters[] = {
+    {"anonymous file", pgp26::WriteWholeFile},
+    {"partial file", pgp26::WriteThroughPartialFile},
+};
 
 // For a home without keys.
 inline const std::vector<std::string> kNoKeys;
@@ -74,7 +138,7 @@ int Count(const std::string& text, const std::string& part);
 
 class TestHome {
  public:
-  // A home under /tmp with a small s2k count, holding the keys of the given fixture files.
+  // A temporary home with a small s2k count, holding the keys of the given fixture files.
   explicit TestHome(const std::vector<std::string>& fixtures = {"alice.asc", "bob.asc",
                                                                 "carol-revoked.asc"});
   // An empty home, not even with an agent configuration, at `sub_path` in a new folder.
@@ -85,10 +149,13 @@ class TestHome {
   TestHome& operator=(const TestHome&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // The path of the file `name` (in the system's narrow text) in this home.
+  std::string File(const std::string& name) const { return Text(path_ / name); }
 
   // pgp with PGPPATH set to this home.
   RunResult Pgp(const std::vector<std::string>& args, const std::string& input = "") const;
+  // pgp in this home at a console, where `typed` is typed at the pass-phrase prompt.
+  ConsoleRun PgpAtConsole(const std::vector<std::string>& args, const std::string& typed) const;
   // pgp in this home, not waited for.
   std::unique_ptr<Child> StartPgp(const std::vector<std::string>& args) const;
   // gpg in batch mode with loopback pass phrases in this home.
@@ -104,6 +171,22 @@ class TestHome {
   TestHome(std::filesystem::path path, std::filesystem::path root);
   std::filesystem::path path_;
   std::filesystem::path root_;  // removed as a whole at the end
+};
+
+// Alice's letter to Bob, encrypted and signed by gpg, as FILE.asc in the home; FILE itself is
+// not left. Returns FILE.
+std::string LetterToBob(const TestHome& home, const std::string& name);
+
+// A long report to Bob, encrypted by gpg, alone in a folder of the home apart from the files
+// GnuPG keeps: `plain` + ".asc" is there, `plain` is not.
+struct LongReport {
+  explicit LongReport(const TestHome& home);
+  // The names in the folder other than the message's.
+  std::vector<std::string> Beside() const;
+
+  std::filesystem::path folder;
+  std::string plain;
+  std::string text;
 };
 
 }  // namespace pgp26_test
