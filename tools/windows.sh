@@ -6,18 +6,29 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+# fonts-liberation: fonts with the metrics of Arial and Times New Roman, which the user
+# interface's tests measure the forms' texts in (without them, Wine falls back to any font).
+bash tools/install.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 nsis \
+  fonts-liberation
 
-# The toolchain is given on the first configuration only; CMake keeps it.
-for arch in x86_64:build-win64 i686:build-win32; do
-  dir=${arch#*:}
-  toolchain=()
-  if [[ ! -f "$dir/CMakeCache.txt" ]]; then
-    toolchain=(-DCMAKE_TOOLCHAIN_FILE="cmake/mingw-${arch%%:*}.cmake")
-  fi
-  cmake -S . -B "$dir" -G Ninja "${toolchain[@]}"
-  cmake --build "$dir"
-done
+# GnuPG and a static GPGME for the PGP program of the 64-bit build, whose tests run here, as
+# tools/thirdparty.sh builds them (it prints the prefix that holds them). The 32-bit PGP program
+# is built by tools/release.sh.
+gpgme_x86_64=$(bash tools/thirdparty.sh x86_64 | tail -n 1)
+
+# Configures build directory $1 for processor $2 with the further options given; the toolchain is
+# given on the first configuration only, and CMake keeps it.
+configure() {
+  local dir=$1 arch=$2 toolchain=()
+  [[ -f "$dir/CMakeCache.txt" ]] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake")
+  cmake -S . -B "$dir" -G Ninja "${toolchain[@]}" "${@:3}"
+}
+# The 64-bit build whole, with the PGP program and the tests; of the 32-bit one, which cannot run
+# here, the product's quillet.exe.
+configure build-win64 x86_64 -DQUILLET_GPGME_PREFIX="$gpgme_x86_64"
+cmake --build build-win64
+configure build-win32 i686
+cmake --build build-win32 --target quillet
 
 # The wine wrapper tries the 32-bit loader first, which is not installed; the 64-bit one is
 # called directly.
@@ -70,7 +81,82 @@ group ports 'wine 300 build-win64/tests/win32/win32_contract_tests.exe'
 group bridge 'wine 300 build-win64/tests/win32/win32_bridge_tests.exe'
 group gui 'wine 300 build-win64/tests/win32/win32_gui_tests.exe'
 
-# The program as the mail client meets it: registered by /regserver without a window, started by
-# COM for the simulated client's extension host, and unregistered at the end.
-group client 'wine 300 build-win64/tests/win32/win32_client_e2e.exe build-win64/quillet.exe </dev/null'
+# quillet.exe's version information, icon and manifest, in the product and in the 64-bit build.
+group resources 'wine 60 build-win64/tests/win32/win32_resource_tests.exe build-win32/quillet.exe \
+  build-win64/quillet.exe'
+
+# The program as the mail client meets it, from a folder whose name holds a blank as an installed
+# program's does: registered by /regserver without a window, started by COM for the simulated
+# client's extension host, and unregistered at the end.
+client_steps() {
+  local dir="$WINEPREFIX/drive_c/Program Files/Quillet Test"
+  mkdir -p "$dir" && cp build-win64/quillet.exe "$dir/" &&
+    wine 300 build-win64/tests/win32/win32_client_e2e.exe \
+      'C:\Program Files\Quillet Test\quillet.exe' </dev/null
+}
+group client client_steps
+
+# The PGP program with GnuPG for Windows: its own tests (pgp26/tests/). Every run of a GnuPG tool
+# under Wine costs about a second, so the test command takes those that try what is done
+# differently on Windows (the console, the agent's start and stop, the cache, output files, the
+# program's folder as home) and the interoperation with gpg.exe; QUILLET_PGP_TESTS=all takes all
+# of them but those about POSIX alone (about 16 minutes on two cores). Every test stops the agents
+# it started.
+pgp_tests='PgpToGpg.*:GpgToPgp.*:NonAsciiText.*:DeepHome.*:ArmourProblem.*:WriteWholeFile.*'
+pgp_tests+=':KeyListing.WithoutPgpPathTheProgramFolderHoldsTheKeys:KeyListing.FirstRun*'
+pgp_tests+=':KeyAddition.ImportsAKeyPastedIntoAMailBodyAndSkipsItTheSecondTime'
+pgp_tests+=':Decryption.AsksOnTheConsoleUpToThreeTimes:CachedPassPhrase.*'
+pgp_tests+=':AgentLifetime.*:DamagedMessage.*:OutputFiles.*'
+[[ ${QUILLET_PGP_TESTS:-} == all ]] && pgp_tests='*'
+group pgp26 'wine 3600 build-win64/pgp26/pgp26_tests.exe --gtest_filter="$pgp_tests" </dev/null'
+
+# The installer's 64-bit twin, made from this build's programs, installed silently and removed
+# again (checks: tests/installer/check_install.sh). In between, the simulated mail client drives
+# the installed quillet.exe with the installed PGP program and GnuPG (win32_client_e2e.exe
+# --installed).
+installer=build-win64/installer/quillet-setup-amd64.exe
+pgp=build-win64/pgp26/pgp.exe gnupg_bin=build-win64/pgp26
+export QUILLET_VERSION=test QUILLET_PAYLOAD=$PWD/build-win64/installer/payload-amd64
+bash tools/installer.sh x86_64 "$installer" "$QUILLET_VERSION" build-win64/quillet.exe "$pgp" \
+  "$gnupg_bin"
+# Where the 64-bit installer puts things under Wine: its $PROGRAMFILES is the 64-bit folder.
+export QUILLET_INSTALL_DIR='C:\Program Files\Quillet' QUILLET_PGP_DIR='C:\ProgramData\Quillet\PGP'
+check_install() { bash tests/installer/check_install.sh "$@"; }
+# The uninstaller carries on as a copy of itself in the temporary folder and returns at once; the
+# prefix's wineserver ends once that copy has finished.
+uninstall() { wine 300 "$QUILLET_INSTALL_DIR\\uninstall.exe" /S && wineserver 300 -w; }
+
+installer_steps() {
+  local failed=0
+  wine 300 "$installer" /S || { echo "FAIL: the installer ended with $?"; return 1; }
+  check_install installed configured || failed=1
+  wine 900 build-win64/tests/win32/win32_client_e2e.exe --installed \
+    "Z:${PWD//\//\\}\\pgp26\\tests\\fixtures" </dev/null || failed=1
+  # Every agent that the installed PGP program started has been stopped by it (agents that have
+  # ended but were not reaped do not count).
+  if ps -eo stat=,args= | awk '$1 !~ /^Z/ && /Quillet.PGP.gpg-agent\.exe/ {print; found=1}
+                               END {exit !found}'; then
+    echo "FAIL: a GnuPG agent is left running"
+    failed=1
+  fi
+  check_install add-user-files
+  uninstall || failed=1
+  # The run log now holds the PGP runs of the steps above: it stays, as a user's would.
+  check_install removed used-log-kept || failed=1
+  return "$failed"
+}
+group installer installer_steps
+
+# A machine where Quillet's settings and GroupWise's entries were there before: all stay.
+installer_keeps_steps() {
+  local failed=0
+  check_install seed-earlier-choice
+  wine 300 "$installer" /S || { echo "FAIL: the installer ended with $?"; return 1; }
+  check_install installed earlier-choice-kept || failed=1
+  check_install add-user-files
+  uninstall || failed=1
+  check_install removed earlier-choice-kept || failed=1
+  return "$failed"
+}
+group installer-keeps installer_keeps_steps
 exit "$status"

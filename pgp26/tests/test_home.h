@@ -5,6 +5,7 @@
 //                      RSA 3072, public and secret key, pass phrase "alice pass"
 //   bob.asc            Bob Builder <bob@example.org>, Ed25519/Cv25519, public and secret key,
 //                      pass phrase "bob pass"
+//   bob-public.asc     Bob's public key alone, as he would mail it
 //   carol-revoked.asc  Carol Revoked <carol@example.net>, public key only, revoked
 //   mallory.asc        "-u Mallory" and "+force Mallory", user IDs that look like options,
 //                      Ed25519/Cv25519, public and secret key, no pass phrase

@@ -11,6 +11,7 @@
 #   removed              no entry and no program left; Quillet's leftovers gone, the user's files
 #                        kept
 #   unconfigured         quillet.ini and the empty run log gone
+#   used-log-kept        quillet.ini gone, the run log of PGP runs kept
 #   seed-earlier-choice  before installing: a quillet.ini naming another PGP program, a run log
 #                        with entries, GroupWise's own entries and another C3PO server's
 #   earlier-choice-kept  all of those still as they were
@@ -208,6 +209,11 @@ check_unconfigured() {
   expect_no_file 'C:\quillet.log'
 }
 
+check_used_log_kept() {
+  expect_no_file 'C:\windows\quillet.ini'
+  [[ -s $(unix_path 'C:\quillet.log') ]] || fail 'C:\quillet.log with its entries is gone'
+}
+
 earlier_configuration=$'C:\\PGP\\QUILLET.EXE\r\nC:\\PGP\\PGP.EXE\r\nnotice\r\nDo not delete.  Required by QUILLET program\r\n'
 earlier_log=$'Command line\r\nC:\\PGP\\PGP.EXE -kg\r\n'
 other_server="$datatypes\\GW.MESSAGE.MAIL\\Other.C3POServer\\Objects"
@@ -234,6 +240,7 @@ for step in "$@"; do
     add-user-files) add_user_files ;;
     removed) check_removed ;;
     unconfigured) check_unconfigured ;;
+    used-log-kept) check_used_log_kept ;;
     seed-earlier-choice) seed_earlier_choice ;;
     earlier-choice-kept) check_earlier_choice_kept ;;
     *) echo "$0: unknown step '$step'" >&2; exit 2 ;;

@@ -5,8 +5,13 @@
 // process plays the user in the server's windows; the main thread meanwhile serves the server's
 // calls into the client.
 //
-// Usage: win32_client_e2e.exe PATH-OF-quillet.exe  (fakepgp.exe next to this program is
-// installed as the PGP program.)
+// Usage: win32_client_e2e.exe PATH-OF-quillet.exe
+//   fakepgp.exe next to this program is installed as the PGP program, and the steps register
+//   and unregister the given quillet.exe.
+// Or:    win32_client_e2e.exe --installed FIXTURES-FOLDER
+//   the product as its installer left it: the quillet.exe that the registry names, and the PGP
+//   program and GnuPG in the folder that quillet.ini names, with the test keys of FIXTURES-FOLDER
+//   (alice.asc, bob.asc, bob-public.asc); Alice and Bob share that key ring.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -19,6 +24,8 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,6 +39,7 @@
 #include "tests/win32/check.h"
 #include "tests/win32/user.h"
 #include "ui/encrypt.h"
+#include "ui/pgp2.h"
 
 namespace quillet {
 namespace mailsim {
@@ -56,6 +64,13 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
 // Hands on every message waiting for this thread until `condition` holds, for at most `seconds`.
 // The server's calls into the client arrive this way while the client waits.
 bool ServeUntil(const std::function<bool()>& condition, double seconds = 20) {
@@ -72,26 +87,26 @@ bool ServeUntil(const std::function<bool()>& condition, double seconds = 20) {
   return true;
 }
 
-// The user acts on a thread of its own while this thread serves the server's calls.
-void AsUser(const std::function<void()>& act, double seconds = 20) {
+// The user acts on a thread of its own while this thread makes the call `meanwhile` (a menu pick
+// that returns only when the operation is over, say) and serves the server's calls.
+void AsUser(const std::function<void()>& act, double seconds = 20,
+            const std::function<void()>& meanwhile = {}) {
   std::atomic<bool> done{false};
   {
     User user([&] {
       act();
       done = true;
     });
+    if (meanwhile) meanwhile();
     CHECK(ServeUntil([&] { return done.load(); }, seconds));
   }
 }
 
 // The client and the files that make up the user's set-up: quillet.ini in the Windows
-// directory, the PGP directory with the test PGP program, its key ring and the listings.
+// directory, the PGP directory with the PGP program, its key ring and the listings.
 struct Scene {
-  Scene() {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof temp, temp);
-    work = fs::path(temp) / "quillet-e2e";
-    fs::remove_all(work);
+  // The test PGP program with pretend listings, for the server at `quillet_exe`.
+  Scene() : work(FreshWorkFolder()), client({"me@example.com", "Me"}) {
     pgp_dir = work / "pgp";
     fs::create_directories(pgp_dir);
     char self[MAX_PATH] = {};
@@ -111,8 +126,33 @@ struct Scene {
     SetEnvironmentVariableA("FAKEPGP_LOG", (work / "args").string().c_str());
     SetEnvironmentVariableA("FAKEPGP_KEYS", (work / "keys").string().c_str());
     DeleteFileA(System::Default().RunLogPath().c_str());
-
     client.AddUser({"bob@example.com", "Bob"});
+    Connect();
+  }
+
+  // The installed product: the PGP directory is the one quillet.ini names.
+  explicit Scene(const fs::path& fixtures)
+      : work(FreshWorkFolder()), fixtures(fixtures), client({"alice@example.com", "Alice"}) {
+    std::istringstream ini(ReadFile(System::Default().WindowsDirectory() + "\\quillet.ini"));
+    std::string line;
+    std::getline(ini, line);
+    std::getline(ini, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    pgp_dir = fs::path(line).parent_path();
+    client.AddUser({"bob@example.org", "Bob"});
+    Connect();
+  }
+
+  static fs::path FreshWorkFolder() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof temp, temp);
+    const fs::path work = fs::path(temp) / "quillet-e2e";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    return work;
+  }
+
+  void Connect() {
     client.Register(com, Registry::Default());
     client.SetViewObserver([this](const mailsim::View& view) { host->OpenWindow(view.context); });
   }
@@ -120,14 +160,20 @@ struct Scene {
   // The arguments of each PGP run, as the test PGP program recorded them.
   std::vector<Texts> PgpRuns() const { return fakepgp::RecordedRuns(ReadFile(work / "args")); }
 
-  // Files other than the program, the listings and the batch left in the PGP directory.
+  // Files other than the programs, the key ring, the listings and the batch left in the PGP
+  // directory.
   Texts LeftInPgpDirectory() const {
+    static const std::set<std::string> kKept = {
+        "pgp.exe",  "gpg.exe",        "gpg-agent.exe",     "gpgconf.exe",  "gpgme-w32spawn.exe",
+        "quillet.key", "quillet.sec", "pgpkey.bat",        "pubring.kbx",  "pubring.kbx~",
+        "trustdb.gpg", "gpg-agent.conf", "private-keys-v1.d", "random_seed", "openpgp-revocs.d",
+        "S.gpg-agent", "S.gpg-agent.browser", "S.gpg-agent.extra", "S.gpg-agent.ssh",
+        // GnuPG's locks, which stay as files on Windows, and its backup of the key ring.
+        "pubring.kbx.lock", "trustdb.gpg.lock", "gnupg_spawn_agent_sentinel.lock", "pubring.kb_"};
     Texts left;
     for (const auto& entry : fs::directory_iterator(pgp_dir)) {
       const std::string name = entry.path().filename().string();
-      if (name != "pgp.exe" && name != "quillet.key" && name != "quillet.sec" &&
-          name != "pgpkey.bat")
-        left.push_back(name);
+      if (!kKept.contains(name)) left.push_back(name);
     }
     return left;
   }
@@ -142,7 +188,8 @@ struct Scene {
   ole::Com& com = ole::Com::Default();
   fs::path work;
   fs::path pgp_dir;
-  mailsim::MailClient client{{"me@example.com", "Me"}};
+  fs::path fixtures;
+  mailsim::MailClient client;
   std::optional<mailsim::C3POHost> host;
 };
 
@@ -233,7 +280,12 @@ void TestRegserverWritesTheFiveEntries() {
            std::optional<std::string>("QUILLET.C3PO"));
   const std::optional<std::string> server =
       registry.QueryValue(std::string(kClsidKey) + "\\LocalServer32");
-  CHECK(server && fs::equivalent(*server, quillet_exe));
+  // The path stands in double quotes when it holds a blank, and only then.
+  std::string path = server.value_or("");
+  const bool quoted = path.size() > 1 && path.front() == '"' && path.back() == '"';
+  if (quoted) path = path.substr(1, path.size() - 2);
+  CHECK_EQ(quoted, path.find(' ') != std::string::npos);
+  CHECK(server && fs::equivalent(path, quillet_exe));
 }
 
 void TestComStartsTheRegisteredServer() {
@@ -405,6 +457,262 @@ void TestUnregserverDeletesTheEntries() {
     CHECK_EQ(Registry::Default().QueryValue(key), std::optional<std::string>());
 }
 
+// --- The installed product, with the installed PGP program and GnuPG ---
+
+// What a console program wrote, and how it ended.
+struct Console {
+  DWORD exit_code = STILL_ACTIVE;
+  std::string output;  // standard output and standard error
+};
+
+// Runs `command_line` without a window, with both outputs going to a file, and waits for it.
+Console RunConsoleProgram(std::string command_line) {
+  const fs::path output_file = scene->work / "console.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  win32::UniqueHandle output(CreateFileA(output_file.string().c_str(), GENERIC_WRITE,
+                                         FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = startup.hStdError = output.get();
+  PROCESS_INFORMATION info = {};
+  Console result;
+  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &info))
+    return {GetLastError(), "cannot start " + command_line};
+  win32::UniqueHandle process(info.hProcess), thread(info.hThread);
+  output = win32::UniqueHandle();  // the child holds the only copy now
+  WaitForSingleObject(process.get(), 120000);
+  GetExitCodeProcess(process.get(), &result.exit_code);
+  result.output = ReadFile(output_file);
+  return result;
+}
+
+// The installed PGP program on a key file, as a user adds keys at its console.
+void AddKeysWithPgp(const std::string& fixture) {
+  const std::string pgp = (scene->pgp_dir / "pgp.exe").string();
+  const Console run =
+      RunConsoleProgram("\"" + pgp + "\" -ka \"" + (scene->fixtures / fixture).string() + "\"");
+  CHECK_EQ(run.exit_code, 0ul);
+  if (run.exit_code != 0) std::printf("  %s\n", run.output.c_str());
+}
+
+// The entries of a list box of another process, read as UTF-16: Wine hands the ANSI form of a
+// foreign list box's text over in UTF-16 all the same.
+Texts ListItems(HWND list) {
+  Texts items;
+  const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::wstring text(static_cast<std::size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+    items.push_back(win32::ToAnsi(text.c_str(), static_cast<int>(wcslen(text.c_str()))));
+  }
+  return items;
+}
+
+int LineOf(const Texts& items, const std::string& part) {
+  for (std::size_t i = 0; i < items.size(); ++i)
+    if (items[i].find(part) != std::string::npos) return static_cast<int>(i);
+  return -1;
+}
+
+std::string RunLogAfter(std::size_t offset) {
+  return ReadFile(System::Default().RunLogPath()).substr(offset);
+}
+
+// COM starts the quillet.exe that the installer registered, from Program Files; Alice's keys are
+// on the ring, as after she imported her own key ring.
+void TestComStartsTheInstalledServer() {
+  AddKeysWithPgp("alice.asc");
+  std::optional<std::string> server =
+      Registry::Default().QueryValue(std::string(kClsidKey) + "\\LocalServer32");
+  CHECK(server.has_value());
+  if (!server) return;
+  if (server->size() > 1 && server->front() == '"') *server = server->substr(1, server->size() - 2);
+  scene->host.emplace(scene->com);
+  scene->host->Start();
+  resident = FindWindowA(win32::kFormClassName, "QUILLET");
+  CHECK(resident != nullptr);
+  win32::UniqueHandle process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
+  char image[MAX_PATH] = {};
+  DWORD size = sizeof image;
+  if (process.get()) QueryFullProcessImageNameA(process.get(), 0, image, &size);
+  CHECK(fs::exists(image) && fs::equivalent(image, *server));
+}
+
+// The write time of the secret-key listing, which the key-listing batch writes last.
+std::optional<fs::file_time_type> SecretListingWritten() {
+  std::error_code error;
+  const fs::file_time_type written = fs::last_write_time(scene->pgp_dir / "quillet.sec", error);
+  return error ? std::nullopt : std::optional(written);
+}
+
+// Answers the `count` questions "Click OK after DOS program runs" as a user would: each once the
+// batch file's console has written both listings anew.
+void AnswerListingQuestions(int count, std::optional<fs::file_time_type> listed) {
+  for (int i = 0; i < count; ++i) {
+    CHECK(Await(kBoxClass, "Confirm", 60) != nullptr);
+    CHECK(WaitFor(
+        [&] {
+          Sleep(200);
+          const std::optional<fs::file_time_type> written = SecretListingWritten();
+          if (!written || written == listed ||
+              ReadFile(scene->pgp_dir / "quillet.sec").find("found.") == std::string::npos)
+            return false;
+          listed = written;
+          return true;
+        },
+        60));
+    AnswerBox("Confirm", IDOK);
+  }
+}
+
+// Bob mails his public key; Alice adds it to her ring from the opened mail. The main window that
+// does it finds no key listings, the first time, and has them made by the batch file in a console
+// of its own; after the key was added, they are made again.
+void TestAKeyFromAMailGoesOntoTheRing() {
+  mailsim::MailClient& client = scene->client;
+  const std::string mail = client.Deliver(
+      "alice@example.com",
+      {.sender = "Bob", .subject = "My key",
+       .body = "Hi Alice, here is my key.\r\n\r\n" + ReadFile(scene->fixtures / "bob-public.asc")});
+  client.OpenItem(mail);
+  const std::size_t logged = ReadFile(System::Default().RunLogPath()).size();
+  CHECK(!SecretListingWritten());
+  AsUser([] { AnswerListingQuestions(2, std::nullopt); }, 150,
+         [] { scene->Pick("&Add PGP Key to Ring"); });
+  CHECK(RunLogAfter(logged).find(" -ka " + (scene->pgp_dir / "temppgp.asc").string() +
+                                 "\r\nExit Code\r\n0\r\n") != std::string::npos);
+  CHECK(!fs::exists(scene->pgp_dir / "temppgp.asc"));
+  const std::string keys = ReadFile(scene->pgp_dir / "quillet.key");
+  CHECK(keys.find("Bob Builder <bob@example.org>") != std::string::npos);
+  CHECK(keys.find("Alice Example <alice@example.com>") != std::string::npos);
+}
+
+std::string sent_body;  // the encrypted mail as Alice sent it
+
+// Alice encrypts a mail with two attachments to Bob and signs it, in the real Encrypt dialog.
+void TestAMailIsEncryptedAndSigned() {
+  mailsim::MailClient& client = scene->client;
+  client.NewMail();
+  client.TypeSubject("Plans");
+  client.TypeBody("Meet at noon.\nBring the plans.");
+  client.Attach("plans.txt", "Room 4, first floor");
+  client.Attach("map.bin", std::string("\x00\x01\x02\xff", 4));
+  client.AddressTo("bob@example.org");
+  const std::size_t logged = ReadFile(System::Default().RunLogPath()).size();
+  scene->Pick("&Encrypt");
+  const gui::FormSpec spec = ui::TEncryptForm::Spec();
+  AsUser(
+      [&] {
+        const HWND dialog = Await(win32::kFormClassName, spec.caption);
+        CHECK(dialog != nullptr);
+        if (!dialog) return;
+        const HWND recipients = Control(dialog, IndexOf(spec, "RecipList"));
+        const int bob = LineOf(ListItems(recipients), "bob@example.org");
+        CHECK(bob >= 0);
+        ClickItem(recipients, bob);
+        CHECK(WaitFor([&] { return Send(recipients, LB_GETSEL, bob) > 0; }));
+        const HWND options = Control(dialog, IndexOf(spec, "EOption"));
+        Press(GetDlgItem(options, win32::kFirstControlId + 1));  // encrypt and sign
+        CHECK(WaitFor([&] {
+          return Send(GetDlgItem(options, win32::kFirstControlId + 1), BM_GETCHECK) ==
+                 BST_CHECKED;
+        }));
+        Send(Control(dialog, IndexOf(spec, "Password")), WM_SETTEXT, 0,
+             reinterpret_cast<LPARAM>("alice pass"));
+        Press(Control(dialog, IndexOf(spec, "OKBtn")));
+        // The dialog goes once PGP has run for the body and both attachments.
+        CHECK(WaitFor([dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 120));
+      },
+      150);
+  CHECK(ServeUntil(
+      [&] { return client.NewItem().attachments.size() == 2 &&
+                   client.NewItem().attachments[0].name == "doc0.asc"; },
+      120));
+  const mailsim::Item encrypted = client.NewItem();
+  CHECK(encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----\r\n"));
+  CHECK_EQ(encrypted.body.find("noon"), std::string::npos);
+  Texts names;
+  for (const mailsim::Attachment& a : encrypted.attachments) {
+    names.push_back(a.name);
+    CHECK(a.bytes.starts_with("-----BEGIN PGP MESSAGE-----"));
+  }
+  CHECK_EQ(names, (Texts{"doc0.asc", "doc1.asc"}));
+  const std::string log = RunLogAfter(logged);
+  CHECK_EQ(log.find("alice pass"), std::string::npos);
+  CHECK_EQ(Count(log, "Exit Code\r\n0\r\n"), 3);
+  sent_body = client.FindItem(client.SendNewMail()).body;
+}
+
+// Bob, with his secret key on the ring, opens Quillet from the mail's context menu, sees the keys
+// in the main window, types his pass phrase and decrypts the mail into a note; the signature is
+// Alice's, as the installed PGP program tells at its console.
+void TestTheRecipientDecryptsIntoANote() {
+  mailsim::MailClient& client = scene->client;
+  AddKeysWithPgp("bob.asc");
+  client.SwitchUser("bob@example.org");
+  const std::string received = client.Mailbox("bob@example.org").back().id;
+  client.ShowItemList({received});
+  scene->host->OpenContextMenu("GW.MESSAGE.MAIL");
+  CHECK_EQ(scene->host->PickFromContextMenu("&Quillet").result, ole::hr::kOk);
+  const gui::FormSpec spec = ui::TForm1::Spec();
+  Texts keys;
+  AsUser(
+      [&] {
+        const HWND window = Await(win32::kFormClassName, spec.caption, 20);
+        CHECK(window != nullptr);
+        if (!window) return;
+        keys = ListItems(Control(window, IndexOf(spec, "RecipList")));
+        Send(Control(window, IndexOf(spec, "Password")), WM_SETTEXT, 0,
+             reinterpret_cast<LPARAM>("bob pass"));
+        Press(Control(window, IndexOf(spec, "Decrypt")));
+      },
+      20);
+  CHECK(LineOf(keys, "Alice Example <alice@example.com>") >= 0);
+  CHECK(LineOf(keys, "Bob Builder <bob@example.org>") >= 0);
+  CHECK(ServeUntil([&] { return client.view().item_id != received &&
+                                client.view().kind == mailsim::ViewKind::kOpenedItem; },
+                   120));
+  const mailsim::Item note = client.FindItem(client.view().item_id);
+  CHECK_EQ(note.sender, "PGP message from Alice");
+  CHECK_EQ(note.subject, "Plans");
+  CHECK_EQ(note.attachments,
+           (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
+                                             {"doc0", "Room 4, first floor"},
+                                             {"doc1", std::string("\x00\x01\x02\xff", 4)}}));
+
+  // The mail as it was sent, checked again at the PGP program's console.
+  const fs::path copy = scene->work / "sent.asc";
+  WriteFile(copy, sent_body);
+  const Console check = RunConsoleProgram("\"" + (scene->pgp_dir / "pgp.exe").string() +
+                                          "\" +force -z \"bob pass\" \"" + copy.string() + "\"");
+  CHECK_EQ(check.exit_code, 0ul);
+  CHECK(check.output.find("Good signature from user \"Alice Example <alice@example.com>\"") !=
+        std::string::npos);
+  if (check.output.find("Good signature") == std::string::npos)
+    std::printf("  %s\n", check.output.c_str());
+
+  // The main window, closed, takes its plain text with it.
+  AsUser([&] {
+    const HWND window = FindWindowA(win32::kFormClassName, spec.caption.c_str());
+    if (window) PostMessageA(window, WM_CLOSE, 0, 0);
+    CHECK(AwaitGone(window));
+  });
+  CHECK_EQ(scene->LeftInPgpDirectory(), Texts{});
+}
+
+const wintest::Test kInstalledSteps[] = {
+    {"ComStartsTheInstalledServer", TestComStartsTheInstalledServer},
+    {"AKeyFromAMailGoesOntoTheRing", TestAKeyFromAMailGoesOntoTheRing},
+    {"AMailIsEncryptedAndSigned", TestAMailIsEncryptedAndSigned},
+    {"TheRecipientDecryptsIntoANote", TestTheRecipientDecryptsIntoANote},
+    {"TheClosingEventEndsTheServer", TestTheClosingEventEndsTheServer},
+};
+
 const wintest::Test kSteps[] = {
     {"RegserverWritesTheFiveEntries", TestRegserverWritesTheFiveEntries},
     {"ComStartsTheRegisteredServer", TestComStartsTheRegisteredServer},
@@ -421,18 +729,25 @@ const wintest::Test kSteps[] = {
 
 int main(int argc, char** argv) {
   using namespace quillet;
-  if (argc != 2) {
-    std::printf("usage: win32_client_e2e PATH-OF-quillet.exe\n");
+  const bool installed = argc == 3 && std::string(argv[1]) == "--installed";
+  if (argc != 2 && !installed) {
+    std::printf("usage: win32_client_e2e PATH-OF-quillet.exe\n"
+                "       win32_client_e2e --installed FIXTURES-FOLDER\n");
     return 2;
   }
-  quillet_exe = argv[1];
   ole::Com& com = ole::Com::Default();
   com.Initialize();
   int status = 1;
   try {
-    Scene world;
-    scene = &world;
-    status = wintest::RunTests(kSteps);
+    std::optional<Scene> world;
+    if (installed) {
+      world.emplace(fs::path(argv[2]));
+    } else {
+      quillet_exe = argv[1];
+      world.emplace();
+    }
+    scene = &*world;
+    status = installed ? wintest::RunTests(kInstalledSteps) : wintest::RunTests(kSteps);
     scene = nullptr;
   } catch (const std::exception& e) {
     std::printf("the client could not start: %s\n", e.what());
