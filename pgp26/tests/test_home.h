@@ -49,6 +49,17 @@ struct ConsoleRun {
 ConsoleRun RunAtConsole(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                         const std::string& prompt, const std::string& typed);
 
+// A request to end a process, and the notice pgp answers it with.
+struct StopRequest {
+  const char* what;
+  int code;  // the signal, or the console event
+  const char* notice;
+};
+
+// The requests a test can make here: SIGINT and SIGTERM; on Windows Ctrl-C, the one console event
+// that Wine can send.
+std::vector<StopRequest> StopRequests();
+
 // A process that runs while the test goes on: its standard input stays open, so that it waits
 // at a prompt, and what it writes to standard error can be awaited. Killed if still running at
 // the end.
@@ -61,7 +72,7 @@ class Child {
 
   long pid() const;
   // Asks the process to end, as a user or the system would.
-  void Send(const struct StopRequest& request);
+  void Send(const StopRequest& request);
   // True once standard error holds `text`; false when the process ended without writing it.
   bool AwaitError(const std::string& text);
   bool Running();
@@ -75,17 +86,6 @@ class Child {
   std::filesystem::path scratch_;
   std::unique_ptr<Process> process_;
 };
-
-// A request to end a process, and the notice pgp answers it with.
-struct StopRequest {
-  const char* what;
-  int code;  // the signal, or the console event
-  const char* notice;
-};
-
-// The requests a test can make here: SIGINT and SIGTERM; on Windows Ctrl-C, the one console event
-// that Wine can send.
-std::vector<StopRequest> StopRequests();
 
 // The system's narrow text for `utf8` (the ANSI code page on Windows), in which programs are
 // given their arguments and name files.
