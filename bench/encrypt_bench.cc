@@ -42,11 +42,11 @@ class MeasuringProcesses : public Processes {
  public:
   explicit MeasuringProcesses(Processes& inner) : inner_(inner) {}
 
-  std::int32_t Start(const std::string& line, int show,
+  std::int32_t Start(const std::string& line, int show, const EnvironmentAddition& environment,
                      std::unique_ptr<Process>* process) override {
     lines.push_back(line);
     std::unique_ptr<Process> started;
-    const std::int32_t error = inner_.Start(line, show, &started);
+    const std::int32_t error = inner_.Start(line, show, environment, &started);
     if (!error) *process = std::make_unique<Measured>(std::move(started), waiting_cpu);
     return error;
   }

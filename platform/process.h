@@ -5,8 +5,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quillet {
+
+// Variables one started program gets on top of this process's environment, replacing any of the
+// same name (names compare as the system compares them). This process's own environment stays
+// as it is.
+using EnvironmentAddition = std::vector<std::pair<std::string, std::string>>;
 
 // A started program; destroying the object closes its handles without stopping the program.
 class Process {
@@ -24,9 +31,10 @@ class Processes {
 
   // Starts a command line as one string: its first argument names the program, and it is split
   // into arguments by the Windows C runtime's rules on every platform. The program's first window
-  // gets `show_mode`. Returns 0, or the system's error code for the failed start (2 for a missing
-  // file).
+  // gets `show_mode`, and its environment is this process's with `environment` added. Returns 0,
+  // or the system's error code for the failed start (2 for a missing file).
   virtual std::int32_t Start(const std::string& command_line, int show_mode,
+                             const EnvironmentAddition& environment,
                              std::unique_ptr<Process>* process) = 0;
   // Blocks until the program has ended or a user-interface event is waiting, without using the
   // processor meanwhile.

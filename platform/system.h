@@ -20,6 +20,9 @@ class System {
   virtual std::string RunLogPath() = 0;
   // The root directory of the system drive, with its separator ("c:\" on Windows).
   virtual std::string DriveRoot() = 0;
+  // UTF-8 text as this system's narrow strings hold it (the ANSI code page on Windows, where a
+  // character it lacks becomes "?").
+  virtual std::string FromUtf8(const std::string& text) = 0;
 };
 
 }  // namespace quillet

@@ -93,7 +93,7 @@ class LinuxProcessesWaiting : public ::testing::TestWithParam<Watching> {
 // the program's end ends the next wait, with the program's exit code.
 TEST_P(LinuxProcessesWaiting, EndsOnInputAndWhenTheProgramEnds) {
   std::unique_ptr<Process> process;
-  ASSERT_EQ(processes_.Start(contract::ExitWhenExists(5, gate_), gui::kShowMinNoActive, &process),
+  ASSERT_EQ(processes_.Start(contract::ExitWhenExists(5, gate_), gui::kShowMinNoActive, {}, &process),
             0);
   ASSERT_NE(process, nullptr);
   std::int32_t exit_code = -1;

@@ -44,6 +44,7 @@ class FixedSystem : public System {
   char PathSeparator() override { return '/'; }
   std::string RunLogPath() override { return root_ + "/quillet.log"; }
   std::string DriveRoot() override { return root_ + "/"; }
+  std::string FromUtf8(const std::string& text) override { return text; }
 
   // Where the program file is; a test may move it.
   std::string module_file_name;

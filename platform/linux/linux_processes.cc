@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "base/cmdline.h"
 #include "base/text.h"
@@ -79,6 +81,27 @@ bool OnPath(const std::string& program) {
   return false;
 }
 
+// This process's environment without the variables `addition` sets, then those variables.
+std::vector<std::string> EnvironmentWith(const EnvironmentAddition& addition) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    const bool replaced = std::any_of(addition.begin(), addition.end(),
+                                      [&](const auto& variable) { return variable.first == name; });
+    if (!replaced) entries.emplace_back(text);
+  }
+  for (const auto& [name, value] : addition) entries.push_back(name + "=" + value);
+  return entries;
+}
+
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (const std::string& text : texts) pointers.push_back(const_cast<char*>(text.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 // How often a program watched without a pidfd is looked at: rarely enough to leave the processor
 // idle, often enough that nobody notices the delay after it ends.
 constexpr int kExitCheckMs = 20;
@@ -91,14 +114,15 @@ int OpenPidfd(int pid) {
 }
 
 std::int32_t LinuxProcesses::Start(const std::string& command_line, int,
+                                   const EnvironmentAddition& environment,
                                    std::unique_ptr<Process>* process) {
   const std::vector<std::string> args = SplitCommandLine(command_line);
   if (args.empty() || args[0].empty()) return 2;
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = Pointers(args);
+  const std::vector<std::string> variables = EnvironmentWith(environment);
+  const std::vector<char*> envp = Pointers(variables);
   pid_t pid = 0;
-  if (const int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ))
+  if (const int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()))
     return WindowsError(error);
   // A program without a pidfd is still waited for, by looking at it on every tick.
   *process = std::make_unique<LinuxProcess>(pid, open_pidfd_(pid));
@@ -131,9 +155,7 @@ void LinuxProcesses::ShellOpen(const std::string& file, const std::string& param
   const std::string script = "cd \"$0\" 2>/dev/null || exit 0; " + run;
   const std::vector<std::string> args = {
       "/bin/sh", "-c", script, directory.empty() ? "." : directory, file, parameters};
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = Pointers(args);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

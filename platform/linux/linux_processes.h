@@ -22,6 +22,7 @@ class LinuxProcesses : public Processes {
       : input_fd_(input_fd), open_pidfd_(open_pidfd) {}
 
   std::int32_t Start(const std::string& command_line, int show_mode,
+                     const EnvironmentAddition& environment,
                      std::unique_ptr<Process>* process) override;
   void WaitForExitOrInput(Process& process) override;
   void ShellOpen(const std::string& file, const std::string& parameters,

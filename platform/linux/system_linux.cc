@@ -49,6 +49,7 @@ class LinuxSystem : public System {
 
   std::string RunLogPath() override { return linux_platform::Root() + "/quillet.log"; }
   std::string DriveRoot() override { return linux_platform::Root() + "/"; }
+  std::string FromUtf8(const std::string& text) override { return text; }
 };
 
 }  // namespace

@@ -45,6 +45,20 @@ class Win32System : public System {
 
   std::string RunLogPath() override { return "c:\\quillet.log"; }
   std::string DriveRoot() override { return "c:\\"; }
+
+  std::string FromUtf8(const std::string& text) override {
+    if (text.empty()) return text;
+    const int size = static_cast<int>(text.size());
+    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), wide_length);
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, narrow.data(), length, nullptr,
+                        nullptr);
+    return narrow;
+  }
 };
 
 // FormatMessageA's text for `code`, or nothing when the system has none.

@@ -5,10 +5,13 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/process.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_gui.h"
@@ -39,9 +42,32 @@ class Win32Process : public Process {
   UniqueHandle process_;
 };
 
+// The ANSI environment block of this process with `addition` set on top: entries of the same name,
+// in any case, give way. Entries such as "=C:=C:\\" name a drive's directory and are kept.
+std::vector<char> EnvironmentBlock(const EnvironmentAddition& addition) {
+  std::vector<char> block;
+  if (char* strings = GetEnvironmentStringsA()) {
+    for (const char* entry = strings; *entry; entry += std::strlen(entry) + 1) {
+      const std::string_view text(entry);
+      const std::string_view name = text.substr(0, text.find('=', 1));
+      bool replaced = false;
+      for (const auto& variable : addition) replaced |= EqualsIgnoreCase(variable.first, name);
+      if (!replaced) block.insert(block.end(), entry, entry + text.size() + 1);
+    }
+    FreeEnvironmentStringsA(strings);
+  }
+  for (const auto& [name, value] : addition) {
+    const std::string entry = name + "=" + value;
+    block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+  }
+  block.push_back('\0');
+  return block;
+}
+
 class Win32Processes : public Processes {
  public:
   std::int32_t Start(const std::string& command_line, int show_mode,
+                     const EnvironmentAddition& environment,
                      std::unique_ptr<Process>* process) override {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -51,8 +77,11 @@ class Win32Processes : public Processes {
     // CreateProcessA may write into the command line, so it gets a copy of its own.
     std::vector<char> line(command_line.begin(), command_line.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS, nullptr,
-                        nullptr, &startup, &info))
+    // Without an addition the program inherits this environment as it is.
+    std::vector<char> block;
+    if (!environment.empty()) block = EnvironmentBlock(environment);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, HIGH_PRIORITY_CLASS,
+                        block.empty() ? nullptr : block.data(), nullptr, &startup, &info))
       return static_cast<std::int32_t>(GetLastError());
     UniqueHandle thread(info.hThread);
     *process = std::make_unique<Win32Process>(UniqueHandle(info.hProcess));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quillet::contract {
@@ -18,6 +19,13 @@ std::string ExitWith(std::int32_t code);
 // Without it, the program ends with another code after a minute or so, so that a test that
 // waits for the program wrongly still comes to an end.
 std::string ExitWhenExists(std::int32_t code, const std::string& gate);
+
+// The command line of a program that writes its environment to the file `file`, one "NAME=value"
+// entry per line, and ends with 0.
+std::string WritingEnvironment(const std::string& file);
+
+// "Zoë, 漢" in this system's narrow strings; nothing when the test cannot know them.
+std::optional<std::string> NarrowSample();
 
 // The text of a batch file that writes its first two parameters as one line to the file named
 // `file` in the current directory, then appends the line "done". Its lines end with CR LF, as

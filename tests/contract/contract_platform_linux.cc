@@ -53,6 +53,12 @@ std::string ExitWhenExists(std::int32_t code, const std::string& gate) {
   return "/bin/sh -c " + QuoteArgument(script) + " sh " + QuoteArgument(gate);
 }
 
+std::string WritingEnvironment(const std::string& file) {
+  return "/bin/sh -c " + QuoteArgument("env > \"$1\"") + " sh " + QuoteArgument(file);
+}
+
+std::optional<std::string> NarrowSample() { return "Zo\xC3\xAB, \xE6\xBC\xA2"; }
+
 std::string BatchWriting(const std::string& file) {
   return "echo $1 $2 > " + file + "\r\necho done >> " + file + "\r\n";
 }

@@ -28,6 +28,16 @@ std::string ExitWhenExists(std::int32_t code, const std::string& gate) {
   return ExitWithProgram() + " " + std::to_string(code) + " when " + QuoteArgument(gate);
 }
 
+std::string WritingEnvironment(const std::string& file) {
+  return ExitWithProgram() + " environment " + QuoteArgument(file);
+}
+
+std::optional<std::string> NarrowSample() {
+  // Western Windows: the one code page whose bytes this test knows.
+  if (GetACP() != 1252) return std::nullopt;
+  return "Zo\xEB, ?";
+}
+
 std::string BatchWriting(const std::string& file) {
   return "@echo %1 %2> " + file + "\r\n@echo done>> " + file + "\r\n";
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -64,16 +65,16 @@ TEST_F(ProcessContract, TheExitCodeIsTheProgramsOwn) {
 
 TEST_F(ProcessContract, AMissingProgramIsAMissingFile) {
   std::unique_ptr<Process> process;
-  EXPECT_EQ(processes_.Start("quillet_no_such_program_7f3a", gui::kShowNormal, &process), 2);
+  EXPECT_EQ(processes_.Start("quillet_no_such_program_7f3a", gui::kShowNormal, {}, &process), 2);
   EXPECT_EQ(process, nullptr);
-  EXPECT_EQ(processes_.Start("quillet_no_such_program_7f3a -kg file", gui::kShowNormal, &process),
+  EXPECT_EQ(processes_.Start("quillet_no_such_program_7f3a -kg file", gui::kShowNormal, {}, &process),
             2);
   EXPECT_EQ(process, nullptr);
 }
 
 TEST_F(ProcessContract, WaitingEndsWhenTheProgramEnds) {
   std::unique_ptr<Process> process;
-  ASSERT_EQ(processes_.Start(contract::ExitWhenExists(7, gate_), gui::kShowMinNoActive, &process),
+  ASSERT_EQ(processes_.Start(contract::ExitWhenExists(7, gate_), gui::kShowMinNoActive, {}, &process),
             0);
   ASSERT_NE(process, nullptr);
   std::int32_t exit_code = -1;
@@ -87,7 +88,7 @@ TEST_F(ProcessContract, WaitingEndsWhenTheProgramEnds) {
 
 TEST_F(ProcessContract, WaitingEndsWhenTheUserInterfaceHasInput) {
   std::unique_ptr<Process> process;
-  ASSERT_EQ(processes_.Start(contract::ExitWhenExists(5, gate_), gui::kShowMinNoActive, &process),
+  ASSERT_EQ(processes_.Start(contract::ExitWhenExists(5, gate_), gui::kShowMinNoActive, {}, &process),
             0);
   ASSERT_NE(process, nullptr);
   bool handled = false;
@@ -102,6 +103,48 @@ TEST_F(ProcessContract, WaitingEndsWhenTheUserInterfaceHasInput) {
 
   OpenGate();
   EXPECT_EQ(contract::WaitToEnd(*process), 5);
+}
+
+// What a program started with `addition` finds in its environment, one entry per line.
+std::multiset<std::string> EnvironmentSeen(const EnvironmentAddition& addition,
+                                           const fs::path& file) {
+  std::unique_ptr<Process> process;
+  EXPECT_EQ(Processes::Default().Start(contract::WritingEnvironment(file.string()),
+                                       gui::kShowMinNoActive, addition, &process),
+            0);
+  if (!process || contract::WaitToEnd(*process) != 0) return {};
+  std::multiset<std::string> entries;
+  std::ifstream in(file, std::ios::binary);
+  for (std::string line; std::getline(in, line);) entries.insert(line);
+  return entries;
+}
+
+// Variables added for one start reach that program over this process's own, and no other.
+TEST_F(ProcessContract, AnEnvironmentAdditionReachesOnlyTheProgramStartedWithIt) {
+  const fs::path file = dir_ / "environment.txt";
+  const std::multiset<std::string> plain = EnvironmentSeen({}, file);
+  // A variable of this process that the command interpreter does not set itself.
+  std::string inherited;
+  for (const std::string& entry : plain) {
+    const std::string name = entry.substr(0, entry.find('='));
+    if (!name.empty() && name != "PWD" && name != "OLDPWD" && name != "SHLVL" && name != "_") {
+      inherited = name;
+      break;
+    }
+  }
+  ASSERT_FALSE(inherited.empty()) << "the test program saw no environment";
+
+  const std::string record = (dir_ / "PGP dir" / "temppgp.sig").string();
+  std::multiset<std::string> expected;
+  for (const std::string& entry : plain)
+    if (!entry.starts_with(inherited + "=")) expected.insert(entry);
+  expected.insert("QUILLET_CONTRACT_RECORD=" + record);
+  expected.insert(inherited + "=replaced for one start");
+  EXPECT_EQ(EnvironmentSeen({{"QUILLET_CONTRACT_RECORD", record},
+                             {inherited, "replaced for one start"}},
+                            file),
+            expected);
+  EXPECT_EQ(EnvironmentSeen({}, file), plain);
 }
 
 // A batch file runs in the directory given, with the parameters given, line by line.

@@ -27,7 +27,7 @@ inline std::int32_t WaitToEnd(Process& process) {
 inline std::int32_t RunToEnd(const std::string& command_line,
                              int show_mode = gui::kShowMinNoActive) {
   std::unique_ptr<Process> process;
-  EXPECT_EQ(Processes::Default().Start(command_line, show_mode, &process), 0) << command_line;
+  EXPECT_EQ(Processes::Default().Start(command_line, show_mode, {}, &process), 0) << command_line;
   return process ? WaitToEnd(*process) : -1;
 }
 

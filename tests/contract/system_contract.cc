@@ -2,6 +2,7 @@
 // system's texts for error codes.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include "base/text.h"
 #include "platform/automation.h"
 #include "platform/system.h"
+#include "tests/contract/contract_platform.h"
 
 namespace quillet {
 namespace {
@@ -29,6 +31,17 @@ TEST(SystemContract, TheModuleFileNameIsTheRunningProgram) {
   EXPECT_TRUE(path.is_absolute()) << path;
   EXPECT_TRUE(fs::is_regular_file(path)) << path;
   EXPECT_TRUE(EqualsIgnoreCase(path.filename().string(), QUILLET_CONTRACT_PROGRAM)) << path;
+}
+
+// User IDs come from PGP in UTF-8; the program's strings are the system's narrow ones.
+TEST(SystemContract, UnicodeTextBecomesTheSystemsNarrowText) {
+  System& system = System::Default();
+  EXPECT_EQ(system.FromUtf8(""), "");
+  EXPECT_EQ(system.FromUtf8("Alice Example <alice@example.com>"),
+            "Alice Example <alice@example.com>");
+  const std::optional<std::string> sample = contract::NarrowSample();
+  if (!sample) GTEST_SKIP() << "a code page this test does not know";
+  EXPECT_EQ(system.FromUtf8("Zo\xC3\xAB, \xE6\xBC\xA2"), *sample);
 }
 
 TEST(SystemContract, TheRunLogAndTheWindowsDirectoryAreOnTheSystemDrive) {
