@@ -118,10 +118,11 @@ void AppendToRunLog(System& system, const std::vector<std::string>& lines) {
 }
 
 std::int32_t RunLogged(Platform& platform, const std::string& program,
-                       const std::string& parameters, const std::string& directory, int show_mode) {
+                       const std::string& parameters, const std::string& directory, int show_mode,
+                       const EnvironmentAddition& environment) {
   const std::string command_line = QuoteProgram(directory + program) + " " + parameters;
   const std::int32_t exit_code =
-      RunAndWait(platform.processes, platform.gui, command_line, show_mode);
+      RunAndWait(platform.processes, platform.gui, command_line, show_mode, environment);
   AppendToRunLog(platform.system,
                  {"parameters", command_line, "Exit Code", std::to_string(exit_code)});
   return exit_code;
@@ -138,7 +139,8 @@ bool ShellRunConfirmed(Platform& platform, const std::string& file, const std::s
 
 TPGP::TPGP(Platform& platform, gui::Window* owner) : platform_(platform), owner_(owner) {}
 
-std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters) {
+std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters,
+                                         const EnvironmentAddition& environment) {
   AppendToRunLog(platform_.system,
                  {"Command line", QuoteProgram(PGPPath + PGPProg) + " " + parameters});
   if (PGPProg.empty()) {
@@ -146,7 +148,7 @@ std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters) {
     platform_.gui.Confirm("You must first select the PGP program.", gui::Buttons::kOk);
     return std::nullopt;
   }
-  return RunLogged(platform_, PGPProg, " " + parameters, PGPPath, kShowConsole);
+  return RunLogged(platform_, PGPProg, " " + parameters, PGPPath, kShowConsole, environment);
 }
 
 std::optional<std::int32_t> TPGP::GenerateKey() {
@@ -166,9 +168,22 @@ std::optional<std::int32_t> TPGP::ExtractKey(const std::string& user_id,
   return RunPGP("-kxa " + Arg(user_id) + " " + Arg(key_file));
 }
 
-std::optional<std::int32_t> TPGP::DecryptFile(const std::string& file,
-                                              const std::string& pass_phrase) {
-  return RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file));
+DecryptResult TPGP::DecryptFile(const std::string& file, const std::string& pass_phrase) {
+  const std::string record = PGPPath + kSignatureRecordName;
+  // Only this run's record may be read, and none outlives the run.
+  ClearOutput(record);
+  struct Removed {
+    const std::string& path;
+    ~Removed() {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  } removed{record};
+  DecryptResult result;
+  result.exit_code = RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file),
+                            {{kSignatureRecordVariable, record}});
+  result.signature = TakeSignatureRecord(record);
+  return result;
 }
 
 std::optional<std::int32_t> TPGP::EncryptFile(const std::string& file,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "pgp/verdict.h"
 #include "platform/platform.h"
 
 namespace quillet::pgp {
@@ -28,10 +29,12 @@ inline constexpr int kShowConsole = 5;
 // of a pass-phrase clause never reaches the log: it is written as eight asterisks.
 void AppendToRunLog(System& system, const std::vector<std::string>& lines);
 
-// Runs directory + program, one blank and the parameter text, waits for it, and logs the command
-// line as executed with its exit code. The program path is quoted when it holds a blank.
+// Runs directory + program, one blank and the parameter text, with `environment` added to this
+// process's, waits for it, and logs the command line as executed with its exit code. The program
+// path is quoted when it holds a blank.
 std::int32_t RunLogged(Platform& platform, const std::string& program,
-                       const std::string& parameters, const std::string& directory, int show_mode);
+                       const std::string& parameters, const std::string& directory, int show_mode,
+                       const EnvironmentAddition& environment = {});
 
 // Hands a file to the shell without waiting, then asks the user to confirm that the console
 // program has finished. True when they answer OK.
@@ -59,6 +62,13 @@ bool NamesKey(const std::string& user_id);
 
 enum class forcetype : std::uint8_t { Force = 0, NoForce = 1 };
 
+// How a decryption ended: PGP's exit code (nothing when no PGP program is chosen), and the
+// verdict on the message's signatures when the PGP program reported one.
+struct DecryptResult {
+  std::optional<std::int32_t> exit_code;
+  std::optional<SignatureVerdict> signature;
+};
+
 // The PGP command component of a window.
 class TPGP {
  public:
@@ -75,7 +85,9 @@ class TPGP {
   std::optional<std::int32_t> RemoveKey(const std::string& user_id);
   std::optional<std::int32_t> AddKey(const std::string& key_file);
   std::optional<std::int32_t> ExtractKey(const std::string& user_id, const std::string& key_file);
-  std::optional<std::int32_t> DecryptFile(const std::string& file, const std::string& pass_phrase);
+  // Asks the PGP program for its signature record in the PGP directory, which is gone again
+  // afterwards, however the run ends.
+  DecryptResult DecryptFile(const std::string& file, const std::string& pass_phrase);
   // Mode 0 encrypts, 1 encrypts and signs, 2 signs, 3 encrypts with a password typed into PGP's
   // own window. Blank user IDs are left out.
   std::optional<std::int32_t> EncryptFile(const std::string& file,
@@ -84,7 +96,8 @@ class TPGP {
                                           const std::string& pass_phrase, int mode);
   // Logs the command and runs PGP with the parameter text, or tells the user that no PGP program
   // is chosen yet.
-  std::optional<std::int32_t> RunPGP(const std::string& parameters);
+  std::optional<std::int32_t> RunPGP(const std::string& parameters,
+                                     const EnvironmentAddition& environment = {});
 
   // The batch file that lists both key rings into quillet.key and quillet.sec.
   void WriteKeyListBatch();

@@ -10,8 +10,11 @@ using mailsim::Attachment;
 using mailsim::Item;
 using Texts = std::vector<std::string>;
 
-constexpr char kNoteBody[] =
+constexpr char kDecryptedText[] =
     "Decrypted PGP text is attached to this note.  Select view attachments to see attachment.\r\n";
+// The test PGP program, like a classic one, writes no signature record.
+const std::string kNoteBody =
+    std::string("Signature: not reported by this PGP program.\r\n") + kDecryptedText;
 
 class DecryptTest : public testing::UiTest {
  protected:
@@ -137,6 +140,54 @@ TEST_F(DecryptTest, AFailedDecryptionIsSaidAndDeliversNothing) {
     program_.Release(form);
     tp_.gui.Settle();
   }
+}
+
+// The PGP program's signature record decides the note's first line, whatever the record holds;
+// a bad signature delivers nothing. The record never stays behind.
+TEST_F(DecryptTest, TheSignatureVerdictHeadsTheNote) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"NONE\n", "Signature: none: this mail was not signed."},
+      {"GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice%20Example%20%3Calice@example.com%3E\n",
+       "Signature: good, from Alice Example <alice@example.com>, made 2026-12-08 04:51 UTC."},
+      {"UNKNOWN 89ABCDEF01234567\n",
+       "Signature: NOT CHECKED: the signer's key (ID 0x89ABCDEF01234567) is not on your key ring."},
+      {"EXPIRED 0123456789ABCDEF 2020-01-02T03:04:05Z Old%20Key\n",
+       "Signature: EXPIRED: made by Old Key (ID 0x0123456789ABCDEF) on 2020-01-02 03:04 UTC with "
+       "a key or signature that has expired."},
+      {"REVOKED 0123456789ABCDEF 2020-01-02T03:04:05Z Carol\n",
+       "Signature: REVOKED: made by Carol (ID 0x0123456789ABCDEF) on 2020-01-02 03:04 UTC with a "
+       "key that has been revoked; do not trust this mail."},
+      // A user ID cannot start a line of its own in the note.
+      {"GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Mallory%0D%0ASignature:%20good%1B\n",
+       "Signature: good, from Mallory\\x0D\\x0ASignature: good\\x1B, made 2026-12-08 04:51 UTC."},
+      // Text that only looks like a verdict is none.
+      {"Good signature from user \"Alice\".\n", "Signature: not reported by this PGP program."},
+  };
+  for (const auto& [record, line] : cases) {
+    SCOPED_TRACE(record);
+    client_.OpenItem(Receive({"attached"}));
+    TForm1& form = Open();
+    setenv("FAKEPGP_RECORD", record.c_str(), 1);
+    form.DecryptClick();
+    // The attachment's verdict is the body's, so its line carries none.
+    EXPECT_EQ(Note().body, line + "\r\n" + kDecryptedText + PgpPath() + "doc0 attached\r\n");
+    EXPECT_TRUE(LeftInPgpDirectory().empty());
+    program_.Release(form);
+    tp_.gui.Settle();
+  }
+
+  // The test program writes its output all the same: the verdict alone refuses it.
+  client_.OpenItem(Receive({"attached"}));
+  TForm1& form = Open();
+  setenv("FAKEPGP_RECORD", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z A\nBAD 89ABCDEF01234567\n", 1);
+  tp_.gui.QueueAnswer(Answer::kOk);
+  const std::size_t mails = client_.Mailbox("me@example.com").size();
+  form.DecryptClick();
+  EXPECT_EQ(Messages().back(),
+            "PGP could not decrypt this message: its signature is BAD (it was changed after it was "
+            "signed); nothing was delivered.");
+  EXPECT_EQ(client_.Mailbox("me@example.com").size(), mails);
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
 }
 
 class KeyExchangeTest : public DecryptTest {};

@@ -31,7 +31,8 @@ class TPGPTest : public ::testing::Test {
     pgp_.PGPProg = "pgp";
     setenv("FAKEPGP_LOG", (tp_.dir.path() / "args").c_str(), 1);
     setenv("FAKEPGP_KEYS", (tp_.dir.path() / "keys").c_str(), 1);
-    for (const char* name : {"FAKEPGP_EXIT", "FAKEPGP_FAIL", "FAKEPGP_DELAY", "FAKEPGP_PASS"})
+    for (const char* name :
+         {"FAKEPGP_EXIT", "FAKEPGP_FAIL", "FAKEPGP_DELAY", "FAKEPGP_PASS", "FAKEPGP_RECORD"})
       unsetenv(name);
   }
 
@@ -107,6 +108,25 @@ TEST_F(TPGPTest, KeyOperationsAndDecryption) {
   EXPECT_EQ(log[21], p + " +force -z \"********\" " + f);
   EXPECT_EQ(log[25], p + "+force -z \"********\" " + f);  // the empty pass phrase too
   EXPECT_EQ(Log().find("secret"), std::string::npos);
+}
+
+// A decryption names the signature record in the PGP directory to PGP; a record from an earlier
+// run never counts, and none outlives the run.
+TEST_F(TPGPTest, DecryptionTakesThisRunsSignatureRecord) {
+  const std::string f = pgp_.PGPPath + "temppgp";
+  const std::string record = pgp_.PGPPath + "temppgp.sig";
+  std::ofstream(record) << "NONE\n";
+  const DecryptResult classic = pgp_.DecryptFile(f, "");
+  EXPECT_EQ(classic.exit_code, 1);  // there was nothing to decrypt
+  EXPECT_FALSE(classic.signature.has_value());
+  EXPECT_FALSE(std::filesystem::exists(record));
+
+  setenv("FAKEPGP_RECORD", "UNKNOWN 89ABCDEF01234567\n", 1);
+  const DecryptResult reported = pgp_.DecryptFile(f, "");
+  ASSERT_TRUE(reported.signature.has_value());
+  EXPECT_EQ(reported.signature->state, SignatureState::kUnknown);
+  EXPECT_EQ(reported.signature->key_id, "89ABCDEF01234567");
+  EXPECT_FALSE(std::filesystem::exists(record));
 }
 
 TEST_F(TPGPTest, EncryptionInEveryMode) {

@@ -48,15 +48,74 @@ constexpr char kKeyNotAdded[] =
     "The key could not be added to the message completely; check the message before sending it.";
 constexpr char kNotDelivered[] = "The decrypted message could not be delivered: ";
 
-std::string NotDecrypted(std::int32_t exit_code) {
-  return "PGP could not decrypt this message (exit code " + std::to_string(exit_code) +
-         "); nothing was delivered.";
+constexpr char kBadSignature[] = "its signature is BAD (it was changed after it was signed)";
+
+bool IsBad(const std::optional<pgp::SignatureVerdict>& signature) {
+  return signature && signature->state == pgp::SignatureState::kBad;
+}
+
+// Why PGP gave no result: its bad-signature verdict, or else its exit code.
+std::string Reason(const pgp::DecryptResult& result) {
+  if (IsBad(result.signature)) return std::string(": ") + kBadSignature;
+  return " (exit code " + std::to_string(result.exit_code.value_or(0)) + ")";
+}
+
+std::string NotDecrypted(const pgp::DecryptResult& result) {
+  return "PGP could not decrypt this message" + Reason(result) + "; nothing was delivered.";
 }
 
 // A line of the note's body, in place of the line of an attachment that is left out.
-std::string AttachmentNotDecrypted(int number, std::int32_t exit_code) {
-  return "Attachment " + std::to_string(number) + " could not be decrypted (exit code " +
-         std::to_string(exit_code) + ").\r\n";
+std::string AttachmentNotDecrypted(int number, const pgp::DecryptResult& result) {
+  return "Attachment " + std::to_string(number) + " could not be decrypted" + Reason(result) +
+         ".\r\n";
+}
+
+// A user ID as the note shows it: in the system's text, with every control character but TAB
+// written out, so that a user ID cannot begin a line of its own in the note.
+std::string Shown(System& system, const std::string& user_id) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (const char c : system.FromUtf8(user_id)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F)
+      shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xF];
+    else
+      shown += c;
+  }
+  return shown;
+}
+
+// What the verdict on the signature of a mail or an attachment (`item`) says.
+std::string Verdict(System& system, const std::optional<pgp::SignatureVerdict>& signature,
+                    const std::string& item) {
+  using pgp::SignatureState;
+  if (!signature) return "not reported by this PGP program.";
+  const std::string key = "(ID 0x" + signature->key_id + ")";
+  const std::string signer = Shown(system, signature->user_id);
+  switch (signature->state) {
+    case SignatureState::kNone:
+      return "none: this " + item + " was not signed.";
+    case SignatureState::kGood:
+      return "good, from " + signer + ", made " + signature->made + " UTC.";
+    case SignatureState::kUnknown:
+      return "NOT CHECKED: the signer's key " + key + " is not on your key ring.";
+    case SignatureState::kExpired:
+      return "EXPIRED: made by " + signer + " " + key + " on " + signature->made +
+             " UTC with a key or signature that has expired.";
+    case SignatureState::kRevoked:
+      return "REVOKED: made by " + signer + " " + key + " on " + signature->made +
+             " UTC with a key that has been revoked; do not trust this " + item + ".";
+    case SignatureState::kBad:
+      break;
+  }
+  return std::string(kBadSignature) + ".";
+}
+
+// Whether two verdicts tell a reader the same: the same state, by the same key.
+bool SameVerdict(const std::optional<pgp::SignatureVerdict>& a,
+                 const std::optional<pgp::SignatureVerdict>& b) {
+  if (!a || !b) return !a && !b;
+  return a->state == b->state && a->key_id == b->key_id;
 }
 
 void WriteText(const std::string& path, const std::string& text) {
@@ -321,7 +380,7 @@ void TForm1::DecryptClick() {
   DecryptItem(program_.object_api().GetMessage(id));
 }
 
-std::optional<std::int32_t> TForm1::DecryptWithPassword(const std::string& name) {
+pgp::DecryptResult TForm1::DecryptWithPassword(const std::string& name) {
   return PGP.DecryptFile(name, Password.Text());
 }
 
@@ -331,12 +390,14 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   // Only this run's output may be delivered; the mail client takes its content at add.
   const PlainTextFile decrypted(base, PlainTextFile::WrittenBy::kPgp);
   WriteText(armoured, message.BodyText());
-  const std::optional<std::int32_t> exit_code = DecryptWithPassword(base);
-  if (exit_code && !pgp::ReadOutput(*exit_code, base)) {
-    program_.gui().Confirm(NotDecrypted(*exit_code), gui::Buttons::kOk);
-  } else if (exit_code) {
+  const pgp::DecryptResult result = DecryptWithPassword(base);
+  // A message whose signature is bad is not delivered, whatever the program left behind.
+  if (result.exit_code && (IsBad(result.signature) || !pgp::ReadOutput(*result.exit_code, base))) {
+    program_.gui().Confirm(NotDecrypted(result), gui::Buttons::kOk);
+  } else if (result.exit_code) {
     try {
       channel::ObjectApi& api = program_.object_api();
+      System& system = program_.platform().system;
       channel::GwMessage note = api.AddMailMessage();
       note.AddRecipient(api.Owner());
       const std::string id = message.MessageId();
@@ -344,9 +405,10 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
       note.SetFromText("PGP message from " + WPO.GetResult());
       WPO.ExecuteToken("itemgettext(\"" + id + "\";Subject!)");
       note.SetSubject(WPO.GetResult());
-      note.AssignBodyText(kNoteBody);
+      note.AssignBodyText("Signature: " + Verdict(system, result.signature, "mail") + "\r\n" +
+                          kNoteBody);
       note.AddAttachment(base);
-      DecryptAttachments(id, note);
+      DecryptAttachments(id, note, result.signature);
       const channel::GwMessage sent = note.Send();
       WPO.ExecuteToken("ItemOpen(" + sent.MessageId() + ")");
     } catch (const std::exception& e) {
@@ -356,7 +418,8 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   DeleteFile(armoured);
 }
 
-void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note) {
+void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note,
+                                const std::optional<pgp::SignatureVerdict>& signature) {
   WPO.ExecuteToken("ItemAttachmentGetCount(\"" + id + "\")");
   const int count = ParseInteger(WPO.GetResult());
   for (int n = 0; n < count; ++n) {
@@ -364,15 +427,20 @@ void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note)
     const PlainTextFile decrypted(file, PlainTextFile::WrittenBy::kPgp);
     WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";" + std::to_string(n) + ";\"" + file +
                      ".asc\")");
-    const std::optional<std::int32_t> exit_code = DecryptWithPassword(file);
+    const pgp::DecryptResult result = DecryptWithPassword(file);
     DeleteFile(file + ".asc");
-    if (!exit_code || !pgp::ReadOutput(*exit_code, file)) {
-      note.SetBodyPlainText(note.BodyText() + AttachmentNotDecrypted(n + 1, exit_code.value_or(0)));
+    if (!result.exit_code || IsBad(result.signature) ||
+        !pgp::ReadOutput(*result.exit_code, file)) {
+      note.SetBodyPlainText(note.BodyText() + AttachmentNotDecrypted(n + 1, result));
       continue;
     }
+    std::string line = file + " attached";
+    if (!SameVerdict(result.signature, signature))
+      line += "; signature: " +
+              Verdict(program_.platform().system, result.signature, "attachment");
     try {
       note.AddAttachment(file);
-      note.SetBodyPlainText(note.BodyText() + file + " attached\r\n");
+      note.SetBodyPlainText(note.BodyText() + line + "\r\n");
     } catch (const std::exception&) {
       // The attachment is left out of the note.
     }

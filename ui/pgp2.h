@@ -48,10 +48,13 @@ class TForm1 : public Form {
   std::optional<std::int32_t> EncryptFromMainWindow(const std::string& file);
   // The identifier of the item selected in the item list, or of the item in the current view.
   std::string CurrentItemId();
-  // Decrypts a received message and delivers the result to the user as a new note.
+  // Decrypts a received message and delivers the result to the user as a new note, whose body
+  // begins with the verdict on the message's signature.
   void DecryptItem(const channel::GwMessage& message);
-  void DecryptAttachments(const std::string& id, channel::GwMessage& note);
-  std::optional<std::int32_t> DecryptWithPassword(const std::string& name);
+  // An attachment whose verdict is not the body's `signature` has its own in its body line.
+  void DecryptAttachments(const std::string& id, channel::GwMessage& note,
+                          const std::optional<pgp::SignatureVerdict>& signature);
+  pgp::DecryptResult DecryptWithPassword(const std::string& name);
   // Puts the armoured public key of the user ID at the end of the new item's body.
   void MailKeyIntoBody(const std::string& user_id);
   // Lets the user pick the PGP program and writes quillet.ini, the list file names and the

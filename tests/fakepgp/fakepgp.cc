@@ -8,6 +8,9 @@
 // KIND: nooutput (exits 1, writes nothing), exit (writes its output, exits 3), empty (an empty
 // output), truncated (the first half of the output), errortext (an error text in place of the
 // output), directory (a folder in the output's place), killed (writes half, then dies at once).
+//   FAKEPGP_RECORD=TEXT        a decryption writes TEXT to the signature record file that
+//                              QUILLET_SIGNATURE_RECORD names; without it, as a classic PGP
+//                              program, it writes none
 #include <cctype>
 #include <chrono>
 #include <cstddef>
@@ -320,6 +323,9 @@ int main(int argc, char** argv) {
 
   const Strings operands(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   const int result = Run(args[i], operands);
+  const char* record = std::getenv("QUILLET_SIGNATURE_RECORD");
+  const char* verdict = std::getenv("FAKEPGP_RECORD");
+  if (args[i][0] != '-' && record && verdict) WriteFile(record, verdict);
   if (result == 0 && !fault.empty()) return Spoil(fault, OutputOf(args[i], operands));
   return result == 0 ? success : result;
 }
