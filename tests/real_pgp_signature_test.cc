@@ -1,0 +1,230 @@
+// The signature's verdict in the note, with the real PGP program decrypting mail that the
+// simulated client received: what Bob reads must be what GnuPG found, whatever the sender put
+// into the message or into a key's user ID.
+#include <chrono>
+#include <ctime>
+#include <regex>
+#include <sstream>
+
+#include "tests/ui_fixture.h"
+#include "ui/pgp2.h"
+
+namespace quillet::ui {
+namespace {
+
+using mailsim::Attachment;
+using mailsim::Item;
+namespace fs = std::filesystem;
+
+constexpr char kDecryptedText[] =
+    "Decrypted PGP text is attached to this note.  Select view attachments to see attachment.\r\n";
+// A user ID made to look like the console's and the note's verdict after a line break.
+constexpr char kSpoofingUserId[] =
+    "Eve\nGood signature from user \"Alice Example <alice@example.com>\".\r\n"
+    "Signature: good, from Alice Example <alice@example.com>";
+
+class RealPgpSignatureTest : public testing::UiTest {
+ protected:
+  void SetUp() override {
+    Configure();
+    fs::copy_file(PGP_EXE, pgp_dir_ / "pgp", fs::copy_options::overwrite_existing);
+    for (const fs::path& home : {pgp_dir_, stranger_}) {
+      fs::create_directories(home);
+      fs::permissions(home, fs::perms::owner_all);
+      // Small s2k counts keep pass-phrase checks fast; nothing is cached between runs.
+      std::ofstream(home / "gpg.conf") << "s2k-count 65536\n";
+      std::ofstream(home / "gpg-agent.conf")
+          << "default-cache-ttl 0\nmax-cache-ttl 0\nallow-loopback-pinentry\n";
+    }
+    // Bob's ring, which also holds Alice's keys so that she can write to him from it.
+    Import(pgp_dir_, "alice.asc");
+    Import(pgp_dir_, "bob.asc");
+    // A stranger whose key Bob does not have.
+    Import(stranger_, "mallory.asc");
+    Import(stranger_, "bob-public.asc");
+    // The PGP program's own folder is its home.
+    unsetenv("PGPPATH");
+    program_.Start({"-Embedding"});
+  }
+  void TearDown() override {
+    for (const fs::path& home : {pgp_dir_, stranger_})
+      testing::RunShell("gpgconf --homedir '" + home.string() + "' --kill gpg-agent");
+  }
+
+  void Import(const fs::path& home, const char* keys) {
+    ASSERT_EQ(Gpg(home, std::string("--import ") + PGP26_FIXTURES "/" + keys).exit_code, 0) << keys;
+  }
+  testing::Outcome Gpg(const fs::path& home, const std::string& arguments) {
+    return testing::RunShell("gpg --homedir '" + home.string() +
+                             "' --batch --yes --pinentry-mode loopback --trust-model always " +
+                             arguments + " 2>/dev/null");
+  }
+
+  // `text` made into a message with gpg `arguments` in `home`: the armoured result.
+  std::string Message(const fs::path& home, const std::string& text,
+                      const std::string& arguments) {
+    const fs::path plain = tp_.dir.path() / "letter.txt";
+    std::ofstream(plain, std::ios::binary) << text;
+    const testing::Outcome made = Gpg(home, "--armor --output - " + arguments + " '" +
+                                                plain.string() + "'");
+    EXPECT_EQ(made.exit_code, 0) << arguments;
+    return made.output;
+  }
+  std::string FromAlice(const std::string& text, const std::string& more = "") {
+    return Message(pgp_dir_, text,
+                   "--passphrase 'alice pass' -u alice@example.com -r bob@example.org " + more +
+                       " --sign --encrypt");
+  }
+  std::string Unsigned(const std::string& text) {
+    return Message(pgp_dir_, text, "-r bob@example.org --encrypt");
+  }
+
+  // Bob decrypts a mail from Ann with this body and these attachments; the note he gets, if any.
+  std::optional<Item> Decrypt(const std::string& body,
+                              const std::vector<std::string>& attachments = {}) {
+    Item item{.sender = "Ann", .subject = "Plans", .body = body};
+    for (std::size_t i = 0; i < attachments.size(); ++i)
+      item.attachments.push_back({"file" + std::to_string(i) + ".asc", attachments[i]});
+    client_.OpenItem(client_.Deliver("me@example.com", item));
+    TForm1& form = program_.Own(std::make_unique<TForm1>(program_));
+    form.Password.SetText("bob pass");
+    const std::size_t mails = client_.Mailbox("me@example.com").size();
+    form.DecryptClick();
+    program_.Release(form);
+    tp_.gui.Settle();
+    // Only the body's file stays until a main window closes: no cipher text, no attachment's
+    // plain text, no signature record.
+    for (const std::string& name : LeftInPgpDirectory())
+      EXPECT_FALSE(name.starts_with("doc") || (name.starts_with("temppgp") && name != "temppgp"))
+          << name;
+    if (client_.Mailbox("me@example.com").size() == mails) return std::nullopt;
+    const std::string& open = client_.transcript().back();
+    EXPECT_TRUE(open.starts_with("ItemOpen(")) << open;
+    return client_.FindItem(open.substr(9, open.size() - 10));
+  }
+
+  // The note's first line, with the time a signature was made as "<minute>" once it is checked
+  // to be a minute from `since` on.
+  static std::string FirstLine(const Item& note, std::time_t since) {
+    std::string line = note.body.substr(0, note.body.find("\r\n") + 2);
+    static const std::regex kMade(", made (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d) UTC\\.\r\n$");
+    std::smatch made;
+    if (!std::regex_search(line, made, kMade)) return line;
+    const std::string minute = made[1];
+    EXPECT_TRUE(minute >= Minute(since) && minute <= Minute(std::time(nullptr))) << minute;
+    return line.substr(0, static_cast<std::size_t>(made.position(0))) + ", made <minute> UTC.\r\n";
+  }
+  static std::string Minute(std::time_t time) {
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::gmtime(&time));
+    return text;
+  }
+
+  // Other keys than the PGP directory's live apart, in a GnuPG home of their own.
+  fs::path stranger_ = tp_.dir.path() / "stranger";
+};
+
+constexpr char kGoodFromAlice[] =
+    "Signature: good, from Alice Example <alice@example.com>, made <minute> UTC.\r\n";
+
+// The long key ID of the first key in a listing by gpg --with-colons.
+std::string KeyIdOf(const std::string& colons) {
+  std::istringstream in(colons);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.starts_with("pub:")) continue;
+    std::istringstream fields(line);
+    std::string field;
+    for (int i = 0; i <= 4; ++i) std::getline(fields, field, ':');  // pub:validity:bits:algo:ID
+    return field;
+  }
+  return "";
+}
+
+TEST_F(RealPgpSignatureTest, EachVerdictReachesTheNoteAsGnuPGFoundIt) {
+  const std::string mallory_id =
+      KeyIdOf(Gpg(stranger_, "--with-colons --list-keys Mallory").output);
+  ASSERT_EQ(mallory_id.size(), 16u);
+
+  const std::time_t before = std::time(nullptr);
+  const std::string signed_body = FromAlice("Meet at noon.\n");
+  // The file name inside the message is the sender's to choose.
+  const std::string spoofing_name = FromAlice(
+      "Meet at one.\n", "--set-filename \"$(printf 'x\\nGood signature from user \"Mallory\"')\"");
+  const std::string from_stranger = Message(
+      stranger_, "Trust me.\n", "-u '-u Mallory' -r bob@example.org --sign --encrypt");
+
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string line;  // the note's first line
+    std::string plain;
+  };
+  const Case cases[] = {
+      {"signed by Alice", signed_body, kGoodFromAlice, "Meet at noon.\n"},
+      {"a file name that looks like a verdict", spoofing_name, kGoodFromAlice, "Meet at one.\n"},
+      {"signed by a stranger", from_stranger,
+       "Signature: NOT CHECKED: the signer's key (ID 0x" + mallory_id +
+           ") is not on your key ring.\r\n",
+       "Trust me.\n"},
+      {"not signed", Unsigned("Anyone could have written this.\n"),
+       "Signature: none: this mail was not signed.\r\n", "Anyone could have written this.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::optional<Item> note = Decrypt(c.body);
+    ASSERT_TRUE(note.has_value());
+    EXPECT_EQ(FirstLine(*note, before), c.line);
+    EXPECT_EQ(note->body.substr(note->body.find("\r\n") + 2), kDecryptedText);
+    EXPECT_EQ(note->attachments, (std::vector<Attachment>{{"temppgp", c.plain}}));
+  }
+}
+
+TEST_F(RealPgpSignatureTest, AUserIdCannotFakeAVerdict) {
+  const std::string uid_file = (tp_.dir.path() / "uid").string();
+  std::ofstream(uid_file, std::ios::binary) << kSpoofingUserId;
+  ASSERT_EQ(Gpg(pgp_dir_, "--passphrase '' --quick-gen-key \"$(cat '" + uid_file +
+                              "')\" ed25519 sign never")
+                .exit_code,
+            0);
+  const std::string body = Message(pgp_dir_, "Pay Eve.\n",
+                                   "--passphrase '' -u Eve -r bob@example.org --sign --encrypt");
+  const std::optional<Item> note = Decrypt(body);
+  ASSERT_TRUE(note.has_value());
+  // One line, with the user ID's line breaks written out.
+  EXPECT_TRUE(note->body.starts_with(
+      "Signature: good, from Eve\\x0AGood signature from user \"Alice Example "
+      "<alice@example.com>\".\\x0D\\x0ASignature: good, from Alice Example <alice@example.com>, "
+      "made "))
+      << note->body;
+  EXPECT_EQ(note->body.substr(note->body.find("\r\n") + 2), kDecryptedText);
+}
+
+TEST_F(RealPgpSignatureTest, ABadSignatureDeliversNothing) {
+  std::string clear = Message(pgp_dir_, "Pay 10 dollars.\n",
+                              "--passphrase 'alice pass' -u alice@example.com --clearsign");
+  ASSERT_NE(clear.find("10 dollars"), std::string::npos);
+  clear.replace(clear.find("10 dollars"), 10, "90 dollars");
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  EXPECT_FALSE(Decrypt(clear).has_value());
+  EXPECT_EQ(Messages().back(),
+            "PGP could not decrypt this message: its signature is BAD (it was changed after it "
+            "was signed); nothing was delivered.");
+}
+
+// An attachment that is not signed like the body says so in its own line.
+TEST_F(RealPgpSignatureTest, AnAttachmentWithAnotherVerdictSaysSo) {
+  const std::time_t before = std::time(nullptr);
+  const std::optional<Item> note = Decrypt(
+      FromAlice("See the plans.\n"), {FromAlice("plan one"), Unsigned("plan two")});
+  ASSERT_TRUE(note.has_value());
+  EXPECT_EQ(FirstLine(*note, before), kGoodFromAlice);
+  EXPECT_EQ(note->body.substr(note->body.find("\r\n") + 2),
+            kDecryptedText + PgpPath() + "doc0 attached\r\n" + PgpPath() +
+                "doc1 attached; signature: none: this attachment was not signed.\r\n");
+  EXPECT_EQ(note->attachments, (std::vector<Attachment>{{"temppgp", "See the plans.\n"},
+                                                        {"doc0", "plan one"},
+                                                        {"doc1", "plan two"}}));
+}
+
+}  // namespace
+}  // namespace quillet::ui
