@@ -387,6 +387,8 @@ void TestRoundTripFromComposerToRecipient() {
   CHECK_EQ(scene->host->PickFromContextMenu("&Decrypt this item").result, ole::hr::kOk);
   const mailsim::Item note = client.FindItem(client.view().item_id);
   CHECK_EQ(note.sender, "PGP message from Me");
+  // The test PGP program, like a classic one, gives no verdict on the signature.
+  CHECK(note.body.starts_with("Signature: not reported by this PGP program.\r\nDecrypted PGP text"));
   CHECK_EQ(note.attachments,
            (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
                                              {"doc0", "first floor"},
@@ -680,6 +682,11 @@ void TestTheRecipientDecryptsIntoANote() {
   const mailsim::Item note = client.FindItem(client.view().item_id);
   CHECK_EQ(note.sender, "PGP message from Alice");
   CHECK_EQ(note.subject, "Plans");
+  // The note begins with the installed PGP program's verdict; both attachments share it.
+  const std::string verdict = note.body.substr(0, note.body.find("\r\n"));
+  std::printf("  the note's first line: %s\n", verdict.c_str());
+  CHECK(verdict.starts_with("Signature: good, from Alice Example <alice@example.com>, made "));
+  CHECK_EQ(Count(note.body, "Signature"), 1);
   CHECK_EQ(note.attachments,
            (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
                                              {"doc0", "Room 4, first floor"},
