@@ -43,8 +43,10 @@ struct EncryptRequest {
 
 int Encrypt(Session& session, const EncryptRequest& request);
 
-// FILE: decrypts or verifies FILE.asc (or FILE.pgp) into FILE.
-int Decrypt(Session& session, const std::string& file, bool force);
+// FILE: decrypts or verifies FILE.asc (or FILE.pgp) into FILE. Given a `record` path, also
+// writes the verdict on the message's signatures there (verdict.h) once they are verified.
+int Decrypt(Session& session, const std::string& file, bool force,
+            const std::optional<std::string>& record);
 
 }  // namespace pgp26
 

@@ -63,4 +63,19 @@ void Notice(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
+std::string Printable(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 0x20 || c == '\t') && byte != 0x7F) {
+      shown += c;
+    } else {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+      shown += escape;
+    }
+  }
+  return shown;
+}
+
 }  // namespace pgp26

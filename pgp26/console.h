@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace pgp26 {
 
@@ -20,6 +21,11 @@ bool AskYesNo(const std::string& prompt);
 
 // A notice for the person at the console (standard error), with a line end added.
 void Notice(const std::string& text);
+
+// `text` with every control character but TAB (bytes below 0x20, and 0x7F) written as "\x" and
+// two upper-case hex digits. Whatever a message or a key brings along goes through it before it
+// is shown, so that it stays on its own line and cannot pass for lines that pgp writes.
+std::string Printable(std::string_view text);
 
 }  // namespace pgp26
 

@@ -37,10 +37,6 @@ std::string Plural(int count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-std::string Shown(gpgme_user_id_t uid) {
-  return uid && uid->uid ? system::FromUtf8(uid->uid) : "";
-}
-
 void PrintKey(gpgme_key_t key, bool secret) {
   const gpgme_subkey_t primary = key->subkeys;
   const char* flag = key->disabled ? "- " : key->invalid ? "? " : "  ";
@@ -52,10 +48,11 @@ void PrintKey(gpgme_key_t key, bool secret) {
   if (key->revoked) {
     std::printf("*** KEY REVOKED ***\n");
   } else {
-    std::printf("%s\n", Shown(uid).c_str());
+    std::printf("%s\n", ShownUserId(uid ? uid->uid : nullptr).c_str());
     if (uid) uid = uid->next;
   }
-  for (; uid; uid = uid->next) std::printf("%*s%s\n", kUserIdColumn, "", Shown(uid).c_str());
+  for (; uid; uid = uid->next)
+    std::printf("%*s%s\n", kUserIdColumn, "", ShownUserId(uid->uid).c_str());
 }
 
 // Every armoured key block in `text`, with any quoting or indentation in front of its lines

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "pgp26/console.h"
 #include "pgp26/system.h"
 
 namespace pgp26 {
@@ -33,8 +34,12 @@ std::string UtcDate(long timestamp, bool with_time) {
   return result;
 }
 
+std::string ShownUserId(const char* utf8) {
+  return utf8 ? Printable(system::FromUtf8(utf8)) : "";
+}
+
 std::string FirstUserId(gpgme_key_t key) {
-  return key && key->uids && key->uids->uid ? system::FromUtf8(key->uids->uid) : "";
+  return ShownUserId(key && key->uids ? key->uids->uid : nullptr);
 }
 
 std::string KeySummary(gpgme_key_t key) {

@@ -14,7 +14,11 @@ std::string ShortKeyId(const char* key_id);
 // "YYYY/MM/DD", or "YYYY/MM/DD HH:MM" with `with_time`, in UTC.
 std::string UtcDate(long timestamp, bool with_time = false);
 
-// The key's first user ID as text for the console, or "" when it has none.
+// A user ID as GnuPG gives it (UTF-8, or nullptr for none) as text for the console: in the
+// system's narrow text, and Printable.
+std::string ShownUserId(const char* utf8);
+
+// The key's first user ID as ShownUserId gives it, or "" when it has none.
 std::string FirstUserId(gpgme_key_t key);
 
 // "3072-bit key, key ID 0A1B2C3D, created 2026/01/01".

@@ -6,6 +6,8 @@
 //   pgp [+force] [-z "pass phrase"] file         (decrypts file.asc or file.pgp into file)
 //
 // The key rings are those of the GnuPG home $PGPPATH, or of the folder that holds this program.
+// A decryption also writes the verdict on the signatures to $QUILLET_SIGNATURE_RECORD when that
+// names a file (verdict.h).
 #include <gpgme.h>
 
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include "pgp26/process.h"
 #include "pgp26/session.h"
 #include "pgp26/system.h"
+#include "pgp26/verdict.h"
 
 namespace pgp26 {
 namespace {
@@ -135,6 +138,15 @@ int RunMessageCommand(Session& session, const Arguments& args) {
 
 int Run(const std::vector<std::string>& argv) {
   const Arguments args = Parse(argv);
+  // The caller may name a file for the verdict on a decrypted message's signatures; one left
+  // there by an earlier run goes first, so that whatever this run ends in, it cannot be taken
+  // for this run's.
+  std::optional<std::string> record;
+  if (const char* path = std::getenv("QUILLET_SIGNATURE_RECORD");
+      args.command.empty() && path && *path) {
+    record = path;
+    RemoveRecord(*record);
+  }
   if (args.command.empty() && args.operands.size() != 1) throw Failure(kBadArgument, kUsage);
   if (gpgme_engine_check_version(GPGME_PROTOCOL_OpenPGP))
     throw Failure(kOtherError, "GnuPG is not installed.");
@@ -146,7 +158,7 @@ int Run(const std::vector<std::string>& argv) {
   std::optional<std::string> pass_phrase = args.pass_phrase;
   if (const char* env = std::getenv("PGPPASS"); !pass_phrase && env) pass_phrase = env;
   Session session(PgpDirectory(), pass_phrase);
-  if (args.command.empty()) return Decrypt(session, args.operands[0], args.force);
+  if (args.command.empty()) return Decrypt(session, args.operands[0], args.force, record);
   if (args.command.starts_with("k")) return RunKeyCommand(session, args);
   return RunMessageCommand(session, args);
 }

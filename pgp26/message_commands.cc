@@ -9,6 +9,7 @@
 #include "pgp26/failure.h"
 #include "pgp26/files.h"
 #include "pgp26/key_text.h"
+#include "pgp26/verdict.h"
 
 namespace pgp26 {
 
@@ -142,33 +143,35 @@ Failure ReadingFailure(const Session& session, gpgme_error_t error, const Readin
   return Failure(code, "Error: " + ErrorText(error));
 }
 
-// Reports each signature; false when one of them does not match the text.
-bool ReportSignatures(gpgme_ctx_t ctx) {
-  const gpgme_verify_result_t result = gpgme_op_verify_result(ctx);
+// Reports each signature as PGP did; false when one of them does not vouch for the text.
+bool ReportSignatures(const std::vector<Signature>& signatures) {
   bool intact = true;
-  for (gpgme_signature_t sig = result ? result->signatures : nullptr; sig; sig = sig->next) {
-    const gpgme_err_code_t code = gpgme_err_code(sig->status);
-    const std::string made = "Signature made " + UtcDate(sig->timestamp, true) + " GMT";
-    if (code == GPG_ERR_NO_PUBKEY) {
+  for (const Signature& sig : signatures) {
+    const Verdict verdict = VerdictOf(sig);
+    if (verdict == Verdict::kUnknown) {
       std::printf(
           "Key matching expected Key ID %s not found in key ring 'pubring.pgp', can't check "
           "signature integrity.\n",
-          ShortKeyId(sig->fpr).c_str());
+          ShortKeyId(sig.fpr.c_str()).c_str());
       continue;
     }
-    if (code != GPG_ERR_NO_ERROR && code != GPG_ERR_KEY_EXPIRED && code != GPG_ERR_SIG_EXPIRED &&
-        code != GPG_ERR_CERT_REVOKED) {
+    if (verdict == Verdict::kBad) {
       std::printf("WARNING: Bad signature, doesn't match file contents!\n");
-      if (code != GPG_ERR_BAD_SIGNATURE) std::printf("(%s)\n", ErrorText(sig->status).c_str());
+      if (sig.status == GPG_ERR_NO_ERROR)
+        std::printf("(GnuPG did not name the signing key)\n");
+      else if (sig.status != GPG_ERR_BAD_SIGNATURE)
+        std::printf("(%s)\n", ErrorText(gpg_error(sig.status)).c_str());
       intact = false;
       continue;
     }
-    gpgme_key_t found = nullptr;
-    const Key key(sig->fpr && !gpgme_get_key(ctx, sig->fpr, &found, 0) ? found : nullptr);
-    std::printf("Good signature from user \"%s\".\n%s\n", FirstUserId(key.get()).c_str(),
-                made.c_str());
-    if (code == GPG_ERR_CERT_REVOKED) std::printf("WARNING: The signing key has been revoked.\n");
-    if (code == GPG_ERR_KEY_EXPIRED) std::printf("WARNING: The signing key has expired.\n");
+    const char* kind = verdict == Verdict::kGood      ? "Good signature from user"
+                       : verdict == Verdict::kRevoked ? "Signature made by REVOKED key, from user"
+                       : sig.status == GPG_ERR_SIG_EXPIRED
+                           ? "Expired signature from user"
+                           : "Signature made by expired key, from user";
+    std::printf("%s \"%s\".\nSignature made %s GMT\n", kind,
+                ShownUserId(sig.user_id.c_str()).c_str(),
+                UtcDate(static_cast<long>(sig.created), true).c_str());
   }
   return intact;
 }
@@ -237,7 +240,8 @@ int Encrypt(Session& session, const EncryptRequest& request) {
   return kOk;
 }
 
-int Decrypt(Session& session, const std::string& file, bool force) {
+int Decrypt(Session& session, const std::string& file, bool force,
+            const std::optional<std::string>& record) {
   const DecryptPaths paths = FindCipherText(file);
   RemoveOnFailure cleanup(paths.output, force);
   const std::string cipher_text = ReadInput(paths.input);
@@ -265,7 +269,9 @@ int Decrypt(Session& session, const std::string& file, bool force) {
   }
   if (error || reading.unprotected)
     throw ReadingFailure(session, error, reading, signed_only, paths.input, cipher_text);
-  const bool intact = ReportSignatures(ctx.get());
+  const std::vector<Signature> signatures = VerifiedSignatures(ctx.get());
+  const bool intact = ReportSignatures(signatures);
+  if (record) WriteRecord(*record, signatures);
   if (!intact) throw Failure(kSignatureCheckError, "Signature check failed; no output written.");
   WriteWholeFile(paths.output, DataText(plain.get()), kInvalidFile);
   cleanup.Keep();

@@ -5,6 +5,7 @@
 
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
+#include "pgp26/key_text.h"
 #include "pgp26/system.h"
 
 namespace pgp26 {
@@ -123,7 +124,7 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
     // The hint is the key ID followed by the user ID.
     std::string user = uid_hint ? uid_hint : "";
     const std::size_t blank = user.find(' ');
-    user = blank == std::string::npos ? std::string() : system::FromUtf8(user.substr(blank + 1));
+    user = blank == std::string::npos ? std::string() : ShownUserId(user.c_str() + blank + 1);
     const std::string prompt =
         user.empty() ? std::string()
                      : "You need a pass phrase to unlock your secret key.\nKey for user ID \"" +

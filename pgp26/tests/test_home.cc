@@ -74,10 +74,13 @@ TestHome::~TestHome() {
   fs::remove_all(root_, error);
 }
 
-RunResult TestHome::Pgp(const std::vector<std::string>& args, const std::string& input) const {
+RunResult TestHome::Pgp(const std::vector<std::string>& args, const std::string& input,
+                        const std::vector<std::string>& env) const {
   std::vector<std::string> argv = {Text(PgpProgram())};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(argv, input, {"PGPPATH=" + Text(path_)});
+  std::vector<std::string> environment = {"PGPPATH=" + Text(path_)};
+  environment.insert(environment.end(), env.begin(), env.end());
+  return RunProcess(argv, input, environment);
 }
 
 ConsoleRun TestHome::PgpAtConsole(const std::vector<std::string>& args,

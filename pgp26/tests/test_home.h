@@ -153,8 +153,9 @@ class TestHome {
   // The path of the file `name` (in the system's narrow text) in this home.
   std::string File(const std::string& name) const { return Text(path_ / name); }
 
-  // pgp with PGPPATH set to this home.
-  RunResult Pgp(const std::vector<std::string>& args, const std::string& input = "") const;
+  // pgp with PGPPATH set to this home, and the entries of `env` (NAME=VALUE).
+  RunResult Pgp(const std::vector<std::string>& args, const std::string& input = "",
+                const std::vector<std::string>& env = {}) const;
   // pgp in this home at a console, where `typed` is typed at the pass-phrase prompt.
   ConsoleRun PgpAtConsole(const std::vector<std::string>& args, const std::string& typed) const;
   // pgp in this home, not waited for.

@@ -1,0 +1,149 @@
+#include "pgp26/verdict.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "pgp26/console.h"
+#include "pgp26/failure.h"
+#include "pgp26/files.h"
+#include "pgp26/gpgme_handles.h"
+
+namespace pgp26 {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The last 16 hex digits of `fpr` in upper case, or "" when it is not that many hex digits.
+std::string LongKeyId(std::string_view fpr) {
+  if (fpr.size() < 16) return "";
+  std::string id;
+  for (const char c : fpr) {
+    const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    if (std::string_view(kHexDigits).find(upper) == std::string_view::npos) return "";
+    id += upper;
+  }
+  return id.substr(id.size() - 16);
+}
+
+std::string IsoTime(unsigned long seconds_since_1970) {
+  using namespace std::chrono;
+  const sys_seconds time{seconds{static_cast<long long>(seconds_since_1970)}};
+  const sys_days day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss clock{time - day};
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+// Keeps the record one word per field and one line per signature, whatever the user ID holds.
+std::string PercentEscaped(std::string_view bytes) {
+  std::string text;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x21 && byte <= 0x7E && byte != '%') {
+      text += c;
+    } else {
+      text += '%';
+      text += kHexDigits[byte >> 4];
+      text += kHexDigits[byte & 0xF];
+    }
+  }
+  return text;
+}
+
+const char* Keyword(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kGood:
+      return "GOOD";
+    case Verdict::kExpired:
+      return "EXPIRED";
+    case Verdict::kRevoked:
+      return "REVOKED";
+    case Verdict::kUnknown:
+      return "UNKNOWN";
+    case Verdict::kBad:
+      break;
+  }
+  return "BAD";
+}
+
+}  // namespace
+
+Verdict VerdictOf(const Signature& signature) {
+  if (LongKeyId(signature.fpr).empty()) return Verdict::kBad;
+  switch (signature.status) {
+    case GPG_ERR_NO_ERROR:
+      return Verdict::kGood;
+    case GPG_ERR_KEY_EXPIRED:
+    case GPG_ERR_SIG_EXPIRED:
+      return Verdict::kExpired;
+    case GPG_ERR_CERT_REVOKED:
+      return Verdict::kRevoked;
+    case GPG_ERR_NO_PUBKEY:
+      return Verdict::kUnknown;
+    default:
+      return Verdict::kBad;
+  }
+}
+
+std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx) {
+  const gpgme_verify_result_t result = gpgme_op_verify_result(ctx);
+  std::vector<Signature> signatures;
+  for (gpgme_signature_t sig = result ? result->signatures : nullptr; sig; sig = sig->next) {
+    Signature signature;
+    signature.status = gpgme_err_code(sig->status);
+    signature.fpr = sig->fpr ? sig->fpr : "";
+    signature.created = sig->timestamp;
+    gpgme_key_t found = nullptr;
+    if (sig->fpr && !gpgme_get_key(ctx, sig->fpr, &found, 0)) {
+      const Key key(found);
+      if (key->uids && key->uids->uid) signature.user_id = key->uids->uid;
+    }
+    signatures.push_back(std::move(signature));
+  }
+  return signatures;
+}
+
+std::string RecordText(const std::vector<Signature>& signatures) {
+  if (signatures.empty()) return "NONE\n";
+  std::string text;
+  for (const Signature& signature : signatures) {
+    const Verdict verdict = VerdictOf(signature);
+    const std::string key_id = LongKeyId(signature.fpr);  // none only for a bad signature
+    text += std::string(Keyword(verdict)) + ' ' + (key_id.empty() ? std::string(16, '0') : key_id);
+    if (verdict != Verdict::kBad && verdict != Verdict::kUnknown)
+      text += ' ' + IsoTime(signature.created) + ' ' + PercentEscaped(signature.user_id);
+    text += '\n';
+  }
+  return text;
+}
+
+void RemoveRecord(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(path, error);
+  if (status.type() == fs::file_type::not_found) return;
+  if (!error && !fs::is_directory(status) && fs::remove(path, error)) return;
+  throw Failure(kInvalidFile, "Cannot remove the signature record '" + path +
+                                  "' of an earlier run" + (error ? ": " + error.message() : "") +
+                                  "; the message was not read.");
+}
+
+void WriteRecord(const std::string& path, const std::vector<Signature>& signatures) {
+  try {
+    WriteWholeFile(path, RecordText(signatures), kInvalidFile);
+  } catch (const Failure& failure) {
+    Notice(std::string("The signature check is not reported. ") + failure.what());
+  }
+}
+
+}  // namespace pgp26

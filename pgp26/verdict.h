@@ -1,0 +1,54 @@
+// The verdict on a message's signatures, for the person at the console and, as a record file, for
+// the program that ran pgp (Quillet names the file in QUILLET_SIGNATURE_RECORD). Both come from
+// GnuPG's verification result alone, never from any text of the message.
+//
+// The record is ASCII, one line per signature in GnuPG's order, each ended by "\n":
+//   GOOD <keyid> <created> <userid>      a valid signature by a key on the ring
+//   EXPIRED <keyid> <created> <userid>   by an expired key, or an expired signature
+//   REVOKED <keyid> <created> <userid>   by a revoked key
+//   UNKNOWN <keyid>                      by a key that is not on the ring
+//   BAD <keyid>                          anything else
+// or the single line "NONE" for a message without signatures. <keyid> is the signer's long key
+// ID in 16 upper-case hex digits; <created> is "YYYY-MM-DDTHH:MM:SSZ" in UTC; <userid> is the
+// signing key's first user ID in UTF-8, with every byte outside '!'..'~', and '%', written as
+// '%' and two upper-case hex digits.
+#ifndef QUILLET_PGP26_VERDICT_H_
+#define QUILLET_PGP26_VERDICT_H_
+
+#include <gpgme.h>
+
+#include <string>
+#include <vector>
+
+namespace pgp26 {
+
+// One signature as GnuPG verified it.
+struct Signature {
+  gpgme_err_code_t status = GPG_ERR_NO_ERROR;
+  std::string fpr;            // the signing key's fingerprint or key ID, as GPGME names it
+  unsigned long created = 0;  // seconds since 1970 UTC; 0 when unknown
+  std::string user_id;        // the signing key's first user ID (UTF-8); "" when not on the ring
+};
+
+enum class Verdict { kGood, kExpired, kRevoked, kUnknown, kBad };
+
+// A signature whose key GnuPG did not name in at least 16 hex digits is bad, whatever its status:
+// nothing may be vouched for without knowing the key.
+Verdict VerdictOf(const Signature& signature);
+
+// The signatures of the last verification done in `ctx`, with their keys' user IDs.
+std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx);
+
+std::string RecordText(const std::vector<Signature>& signatures);
+
+// Removes the record an earlier run left at `path`, so that it can never pass for this run's;
+// throws Failure(kInvalidFile) when something stays there.
+void RemoveRecord(const std::string& path);
+
+// Writes the record whole, or not at all: then it tells the person at the console, and the run
+// goes on as it would without a record.
+void WriteRecord(const std::string& path, const std::vector<Signature>& signatures);
+
+}  // namespace pgp26
+
+#endif  // QUILLET_PGP26_VERDICT_H_
