@@ -1,17 +1,24 @@
-// How much Quillet adds to PGP's own work: encrypts a 1 MB body with three 1 MB attachments
-// through the simulated mail client with the real PGP program, then makes the same four PGP runs
-// on their own, and prints Quillet's share of the time (goal: under 5% on top of the PGP runs)
-// and the processor time the program used while it waited for PGP.
+// How much Quillet adds to PGP's own work when it encrypts a mail: for bodies of prose (which
+// compresses like mail) and of random text, each with a binary attachment of the same size, at
+// 1 KB, 100 KB, 1 MB and 10 MB, each round encrypts the mail through the simulated mail client
+// with the real PGP program, then makes the same PGP runs on their own on the same inputs. It
+// prints, as Markdown table rows, the medians of both times and of the per-round ratio, so that
+// a cost that grows faster than the text shows as a ratio that grows with the size; and the
+// processor time the program spends while it waits for PGP.
 // Usage: quillet_encrypt_bench PGP-PROGRAM ALICE-KEYS BOB-KEYS
 #include <stdlib.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
-#include <random>
+#include <sstream>
+#include <vector>
 
+#include "bench/texts.h"
 #include "host/program.h"
 #include "mailsim/mail_client.h"
 #include "pgp/run2.h"
@@ -80,34 +87,41 @@ class MeasuringProcesses : public Processes {
   Processes& inner_;
 };
 
-std::string Text(std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; text.size() < size; ++i)
-    text += "Line " + std::to_string(i) + " of a long message, written to fill a megabyte.\n";
-  return text.substr(0, size);
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::string Bytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
+std::string Fixed(double value, int digits) {
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(digits) << value;
+  return out.str();
+}
+
+std::string SizeText(std::size_t size) {
+  return size >= (1u << 20) ? std::to_string(size >> 20) + " MB" : std::to_string(size >> 10) + " KB";
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 int Run(const std::string& pgp_program, const std::string& alice, const std::string& bob) {
   const std::filesystem::path root =
       std::filesystem::temp_directory_path() / ("quillet-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(root / "PGP");
+  const std::filesystem::path pgp_dir = root / "PGP";
+  std::filesystem::create_directories(pgp_dir);
   std::filesystem::create_directories(root / "windows");
   setenv("QUILLET_ROOT", root.c_str(), 1);
-  const std::string pgp = (root / "PGP" / "pgp").string();
+  const std::string pgp = (pgp_dir / "pgp").string();
   std::filesystem::copy_file(pgp_program, pgp);
   for (const std::string& keys : {alice, bob})
     if (std::system((pgp + " -ka " + keys + " >/dev/null 2>&1").c_str()) != 0) return 1;
   std::ofstream(root / "windows" / "quillet.ini") << "/opt/quillet\r\n"
                                                   << pgp << "\r\nnotice\r\nDo not delete.\r\n";
-  std::ofstream(root / "PGP" / "pgpkey.bat") << pgp << " -kv > quillet.key\r\n"
-                                             << pgp << " -kv secring.pgp > quillet.sec\r\n";
+  std::ofstream(pgp_dir / "pgpkey.bat") << pgp << " -kv > quillet.key\r\n"
+                                        << pgp << " -kv secring.pgp > quillet.sec\r\n";
 
   linux_platform::FileRegistry registry((root / "registry.reg").string());
   linux_platform::ProcessCom com(registry);
@@ -126,36 +140,56 @@ int Run(const std::string& pgp_program, const std::string& alice, const std::str
   window.UserSelect("RecipList", {2});  // Bob
   window.UserSelect("SendList", {0});   // Alice
   window.UserType("Password", "alice pass");
-  client.NewMail();
-  client.TypeBody(Text(1 << 20));
-  for (unsigned i = 0; i < 3; ++i) client.Attach("file" + std::to_string(i), Bytes(1 << 20, i));
 
-  measuring.lines.clear();
-  const double waiting_before = measuring.waiting_cpu;
-  auto start = Clock::now();
-  window.UserClick("Encrypt");
-  const double through_quillet = Since(start);
-  if (measuring.lines.size() != 4 || client.NewItem().attachments.size() != 3) {
-    std::cerr << "the encryption did not complete\n";
-    return 1;
+  double waited = 0;
+  double waiting_cpu = 0;
+  for (const bool prose : {true, false}) {
+    for (const std::size_t size : {std::size_t{1} << 10, std::size_t{100} << 10,
+                                   std::size_t{1} << 20, std::size_t{10} << 20}) {
+      const int rounds = size >= (std::size_t{10} << 20) ? 3 : 7;
+      std::vector<double> quillet, alone, ratios;
+      for (int round = 0; round < rounds; ++round) {
+        const auto seed = static_cast<unsigned>(round);
+        client.NewMail();
+        client.TypeBody(prose ? bench::Prose(size, seed) : bench::RandomText(size, seed));
+        client.Attach("data.bin", bench::Bytes(size, seed));
+        const mailsim::Item mail = client.NewItem();
+
+        measuring.lines.clear();
+        const double cpu_before = measuring.waiting_cpu;
+        auto start = Clock::now();
+        window.UserClick("Encrypt");
+        const double through_quillet = Since(start);
+        const mailsim::Item& encrypted = client.NewItem();
+        if (measuring.lines.size() != 2 || encrypted.attachments.size() != 1 ||
+            !encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----")) {
+          std::cerr << "the encryption did not complete\n";
+          return 1;
+        }
+        waited += through_quillet;
+        waiting_cpu += measuring.waiting_cpu - cpu_before;
+
+        // The same runs on their own, on the same inputs as the mail client saved them.
+        WriteFile(pgp_dir / "temppgp", mail.body);
+        WriteFile(pgp_dir / "doc0", mail.attachments[0].bytes);
+        start = Clock::now();
+        for (const std::string& line : measuring.lines)
+          if (pgp::RunAndWait(processes, gui, line, 5) != 0) return 1;
+        const double pgp_alone = Since(start);
+
+        quillet.push_back(through_quillet);
+        alone.push_back(pgp_alone);
+        ratios.push_back(through_quillet / pgp_alone);
+      }
+      std::cout << "| " << (prose ? "prose" : "random text") << " | " << SizeText(size) << " | "
+                << rounds << " | " << Fixed(Median(quillet) * 1000, 0) << " | "
+                << Fixed(Median(alone) * 1000, 0) << " | " << Fixed(Median(ratios), 3)
+                << " |\n";
+    }
   }
-
-  // The same four runs on their own, on the same inputs.
-  std::ofstream(root / "PGP" / "temppgp", std::ios::binary) << Text(1 << 20);
-  for (unsigned i = 0; i < 3; ++i)
-    std::ofstream(root / "PGP" / ("doc" + std::to_string(i)), std::ios::binary)
-        << Bytes(1 << 20, i);
-  start = Clock::now();
-  for (const std::string& line : measuring.lines)
-    if (pgp::RunAndWait(processes, gui, line, 5) != 0) return 1;
-  const double pgp_alone = Since(start);
-
-  std::cout << "through Quillet: " << through_quillet << " s\n"
-            << "PGP alone:       " << pgp_alone << " s\n"
-            << "Quillet's share: " << 100 * (through_quillet - pgp_alone) / pgp_alone
-            << "% on top of the PGP runs (goal: under 5%)\n"
-            << "CPU while waiting for PGP: " << measuring.waiting_cpu - waiting_before << " s\n";
-  std::system(("gpgconf --homedir '" + (root / "PGP").string() + "' --kill gpg-agent").c_str());
+  std::cout << "\nProcessor time of Quillet while it waited for PGP: "
+            << Fixed(100 * waiting_cpu / waited, 3) << "% of the time waited.\n";
+  std::system(("gpgconf --homedir '" + pgp_dir.string() + "' --kill gpg-agent").c_str());
   std::filesystem::remove_all(root);
   return 0;
 }
@@ -167,5 +201,10 @@ int main(int argc, char** argv) {
     std::cerr << "usage: quillet_encrypt_bench PGP-PROGRAM ALICE-KEYS BOB-KEYS\n";
     return 2;
   }
-  return Run(argv[1], argv[2], argv[3]);
+  try {
+    return Run(argv[1], argv[2], argv[3]);
+  } catch (const std::exception& e) {
+    std::cerr << "quillet_encrypt_bench: " << e.what() << "\n";
+    return 1;
+  }
 }

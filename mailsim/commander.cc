@@ -295,7 +295,11 @@ Commander::Reply Commander::ItemSetText(std::string_view name, std::string_view 
   const bool append = args.size() == 4 && args.Constant(3, {"No!", "Yes!"}) == 1;
   const std::string& text = args.Text(2);
   std::string& value = FieldOf(client_.FindItem(args.ItemId(0)), field);
-  value = append ? value + text : text;
+  // In place: a body rebuilt line by line must not be copied once per line.
+  if (append)
+    value += text;
+  else
+    value = text;
   return std::nullopt;
 }
 

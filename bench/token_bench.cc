@@ -1,0 +1,81 @@
+// The cost of token commands in process, as the mail client serves them: calls per second, and
+// the time to rebuild a body line by line as the encryption does (goal: a 10 MB body in under
+// 0.5 s). Prints Markdown table rows: measure | value | goal.
+// Usage: QUILLET_ROOT=DIR quillet_token_bench
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "bench/texts.h"
+#include "channel/wpcom32.h"
+#include "mailsim/mail_client.h"
+#include "platform/linux/file_registry.h"
+#include "platform/linux/process_com.h"
+#include "ui/encryption.h"
+
+namespace {
+
+using namespace quillet;
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string Fixed(double value, int digits) {
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(digits) << value;
+  return out.str();
+}
+
+int Run() {
+  const std::filesystem::path root = getenv("QUILLET_ROOT");
+  linux_platform::FileRegistry registry((root / "registry.reg").string());
+  linux_platform::ProcessCom com(registry);
+  mailsim::MailClient client({"alice@example.com", "Alice"});
+  client.Register(com, registry);
+  channel::TWP wpo(com);
+
+  client.NewMail();
+  constexpr int kCalls = 200000;
+  const std::string command = "ItemSetText(\"X00\"; Message!; \"A line of a mail.\";No! )";
+  auto start = Clock::now();
+  for (int i = 0; i < kCalls; ++i) wpo.ExecuteToken(command);
+  const double calls_per_second = kCalls / Since(start);
+  std::cout << "| token commands in process | " << Fixed(calls_per_second / 1000, 0)
+            << " thousand per second | |\n";
+
+  for (const std::size_t megabytes : {1, 10}) {
+    const std::string body = bench::Prose(megabytes << 20, 7);
+    client.NewMail();
+    start = Clock::now();
+    ui::AppendTextToBody(wpo, body);
+    const double seconds = Since(start);
+    if (client.NewItem().body.size() < body.size()) {
+      std::cerr << "the body was not rebuilt\n";
+      return 1;
+    }
+    std::cout << "| " << megabytes << " MB prose body rebuilt in process | "
+              << Fixed(seconds, 3) << " s | " << (megabytes == 10 ? "under 0.5 s" : "") << " |\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  if (!getenv("QUILLET_ROOT")) {
+    std::cerr << "usage: QUILLET_ROOT=DIR quillet_token_bench\n";
+    return 2;
+  }
+  try {
+    return Run();
+  } catch (const std::exception& e) {
+    std::cerr << "quillet_token_bench: " << e.what() << "\n";
+    return 1;
+  }
+}
