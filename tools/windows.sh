@@ -2,9 +2,15 @@
 # Builds the Windows side with the MinGW-w64 cross compilers and runs the ports' tests under Wine,
 # on Debian 12, as root. 64-bit into build-win64/ (built and tested), 32-bit into build-win32/
 # (built only). The Wine prefix stays in build-win64/wineprefix for the next run; set
-# QUILLET_WINEPREFIX to use another.
+# QUILLET_WINEPREFIX to use another. After the tests, the token-command benchmark runs as a
+# report. `bash tools/windows.sh bench` builds and runs that benchmark alone and writes nothing but
+# its Markdown table to standard output (everything else goes to standard error).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench_only=false
+[[ ${1:-} == bench ]] && bench_only=true
+# The report's table goes to descriptor 3, the script's standard output.
+if $bench_only; then exec 3>&1 1>&2; else exec 3>&1; fi
 
 # fonts-liberation: fonts with the metrics of Arial and Times New Roman, which the user
 # interface's tests measure the forms' texts in (without them, Wine falls back to any font).
@@ -26,9 +32,13 @@ configure() {
 # The 64-bit build whole, with the PGP program and the tests; of the 32-bit one, which cannot run
 # here, the product's quillet.exe.
 configure build-win64 x86_64 -DQUILLET_GPGME_PREFIX="$gpgme_x86_64"
-cmake --build build-win64
-configure build-win32 i686
-cmake --build build-win32 --target quillet
+if $bench_only; then
+  cmake --build build-win64 --target win32_token_bench
+else
+  cmake --build build-win64
+  configure build-win32 i686
+  cmake --build build-win32 --target quillet
+fi
 
 # The wine wrapper tries the 32-bit loader first, which is not installed; the 64-bit one is
 # called directly.
@@ -76,6 +86,20 @@ group() {
   wineserver 60 -w || true
   rm -rf "$WINEPREFIX"
 }
+
+# What a token command costs in process and from another process through COM, and a 1 MB body
+# rebuilt through the latter (bench/win32_token_bench.cc): a report. In the test run its outcome
+# never changes the exit status; run alone, a failure ends the script with 1.
+token_bench() {
+  $bench_only || echo "Token commands under Wine (a report, not a test):"
+  wine 900 build-win64/win32_token_bench.exe </dev/null >&3 && return
+  echo "the token-command benchmark failed"
+  ! $bench_only
+}
+if $bench_only; then
+  group token-bench token_bench
+  exit "$status"
+fi
 
 group ports 'wine 300 build-win64/tests/win32/win32_contract_tests.exe'
 group bridge 'wine 300 build-win64/tests/win32/win32_bridge_tests.exe'
@@ -160,4 +184,5 @@ installer_keeps_steps() {
   return "$failed"
 }
 group installer-keeps installer_keeps_steps
+group token-bench token_bench
 exit "$status"

@@ -1,6 +1,8 @@
 #include "platform/win32/ole_bridge.h"
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -198,7 +200,11 @@ class Exposed final : public IDispatch {
   ULONG refs_ = 1;
 };
 
-// A COM object behind the program's dispatch interface.
+// A COM object behind the program's dispatch interface. The identifiers of the names it was asked
+// for are kept for its lifetime: from another process every lookup is a round trip, and the
+// program calls the same few members of an object again and again (a body rebuilt line by line is
+// thousands of calls of one member). They are kept per object, never by the object's address,
+// which a later object may get.
 class Client final : public ole::Dispatch {
  public:
   explicit Client(IDispatch* object) : object_(object) { object->AddRef(); }
@@ -210,13 +216,27 @@ class Client final : public ole::Dispatch {
       Bstr text(name);
       wide.emplace_back(text.get(), SysStringLen(text.get()));
     }
+    const std::vector<std::wstring> key = CaseFolded(wide);
+    {
+      const std::lock_guard<std::mutex> lock(known_mutex_);
+      if (const auto found = known_.find(key); found != known_.end()) {
+        *ids = found->second;
+        return S_OK;
+      }
+    }
     std::vector<LPOLESTR> pointers;
     for (std::wstring& name : wide) pointers.push_back(name.data());
     std::vector<DISPID> found(names.size(), DISPID_UNKNOWN);
+    // Not under the lock: while an apartment waits for the answer, calls into it are served, and
+    // one of those may look a name up on this object.
     const HRESULT hr =
         object_->GetIDsOfNames(IID_NULL, pointers.data(), static_cast<UINT>(pointers.size()),
                                LOCALE_SYSTEM_DEFAULT, found.data());
     ids->assign(found.begin(), found.end());
+    if (hr == S_OK) {
+      const std::lock_guard<std::mutex> lock(known_mutex_);
+      known_.emplace(key, *ids);
+    }
     return hr;
   }
 
@@ -292,7 +312,15 @@ class Client final : public ole::Dispatch {
   }
 
  private:
+  // Names compare without regard to case, as OLE compares them.
+  static std::vector<std::wstring> CaseFolded(std::vector<std::wstring> names) {
+    for (std::wstring& name : names) CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+    return names;
+  }
+
   ComPtr<IDispatch> object_;
+  std::mutex known_mutex_;
+  std::map<std::vector<std::wstring>, std::vector<ole::DispId>> known_;
 };
 
 // The program's class factory as an IClassFactory.

@@ -1,9 +1,11 @@
 // The automation bridge under Windows (or Wine): the program's automation objects called through
 // a real IDispatch, a system COM object called through the program's dispatch interface, objects
-// that cross twice coming back as themselves, and calls COM callers get wrong, which fail without
-// harming the server. Prints "N passed, M failed" last.
+// that cross twice coming back as themselves, the names of another apartment's objects looked up
+// once per object, and calls COM callers get wrong, which fail without harming the server. Prints
+// "N passed, M failed" last.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <future>
@@ -49,6 +51,32 @@ class Greeter : public ole::AutoObject {
 
  private:
   std::int32_t number_ = 0;
+};
+
+// Greets otherwise, under another identifier than Greeter's Greet.
+class Welcomer : public ole::AutoObject {
+ public:
+  Welcomer() : AutoObject(Table()) {}
+  static const ole::DispatchTable& Table() {
+    static const ole::DispatchTable table = std::move(ole::DispatchTable("Welcomer")
+                                                          .Method("Wave", &Welcomer::Wave)
+                                                          .Method("Greet", &Welcomer::Greet));
+    return table;
+  }
+  void Wave() {}
+  std::string Greet(const std::string& name) { return "Welcome " + name; }
+};
+
+// An object of class T that counts how often its names are looked up.
+template <typename T>
+class Counting : public T {
+ public:
+  ole::HResult GetIDsOfNames(const std::vector<std::string>& names,
+                             std::vector<ole::DispId>* ids) override {
+    ++lookups;
+    return T::GetIDsOfNames(names, ids);
+  }
+  std::atomic<int> lookups{0};  // counted in the serving apartment
 };
 
 constexpr DISPID kGreet = 1;
@@ -243,7 +271,8 @@ void InvokeFailsWhatTheBridgeCannotTake() {
 // reach it through COM's marshalling as calls from another program do.
 class ServedElsewhere {
  public:
-  ServedElsewhere() : server_([this] { Serve(); }) {
+  explicit ServedElsewhere(ole::Ref<ole::Dispatch> served = ole::MakeRef<Greeter>())
+      : served_(std::move(served)), server_([this] { Serve(); }) {
     CoGetInterfaceAndReleaseStream(stream_.get_future().get(), IID_IDispatch,
                                    reinterpret_cast<void**>(proxy_.out()));
   }
@@ -258,7 +287,7 @@ class ServedElsewhere {
   void Serve() {
     OleInitialize(nullptr);
     {
-      ComPtr<IDispatch> object(win32::Expose(ole::MakeRef<Greeter>()));
+      ComPtr<IDispatch> object(win32::Expose(served_));
       IStream* stream = nullptr;
       CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object.get(), &stream);
       MSG message;
@@ -271,6 +300,7 @@ class ServedElsewhere {
     OleUninitialize();
   }
 
+  ole::Ref<ole::Dispatch> served_;
   std::promise<IStream*> stream_;
   DWORD server_id_ = 0;
   std::thread server_;
@@ -291,6 +321,49 @@ void AnArrayThroughComFailsAndTheServerKeepsServing() {
   CHECK_EQ(excep.scode, DISP_E_TYPEMISMATCH);
   CHECK_EQ(win32::ToAnsi(excep.bstrDescription), ole::SystemMessage(DISP_E_TYPEMISMATCH));
   CHECK(Greets(served.object()));
+}
+
+// Each name of an object in another apartment is looked up there once, in whatever letter case it
+// is called by, however often; a name the object does not know is asked for again at each call;
+// and two objects do not share the identifiers of their names.
+void NamesOfAnotherApartmentAreLookedUpOncePerObject() {
+  const auto greeter = ole::MakeRef<Counting<Greeter>>();
+  const auto welcomer = ole::MakeRef<Counting<Welcomer>>();
+  ServedElsewhere served_greeter(greeter), served_welcomer(welcomer);
+  CHECK(served_greeter.object() && served_welcomer.object());
+  if (!served_greeter.object() || !served_welcomer.object()) return;
+  const ole::Value greeter_there(win32::Wrap(served_greeter.object()));
+  const ole::Value welcomer_there(win32::Wrap(served_welcomer.object()));
+  const struct {
+    const ole::Value& object;
+    const char* name;
+    std::optional<std::string> answer;  // none: the name is unknown
+    int greeter_lookups, welcomer_lookups;
+  } calls[] = {
+      {greeter_there, "Greet", "Hello Ann", 1, 0},
+      {greeter_there, "Greet", "Hello Ann", 1, 0},
+      {greeter_there, "GREET", "Hello Ann", 1, 0},
+      {welcomer_there, "greet", "Welcome Ann", 1, 1},
+      {welcomer_there, "Greet", "Welcome Ann", 1, 1},
+      {greeter_there, "Greet", "Hello Ann", 1, 1},
+      {greeter_there, "Nothing", std::nullopt, 2, 1},
+      {greeter_there, "Nothing", std::nullopt, 3, 1},
+      {greeter_there, "greet", "Hello Ann", 3, 1},
+  };
+  for (const auto& c : calls) {
+    std::printf("  %s of the %s\n", c.name, &c.object == &greeter_there ? "greeter" : "welcomer");
+    std::optional<std::string> answer;
+    ole::HResult code = S_OK;
+    try {
+      answer = ole::Get(c.object, c.name, {"Ann"}).AsString();
+    } catch (const ole::OleError& e) {
+      code = e.code();
+    }
+    CHECK_EQ(answer, c.answer);
+    if (!c.answer) CHECK_EQ(code, DISP_E_UNKNOWNNAME);
+    CHECK_EQ(greeter->lookups.load(), c.greeter_lookups);
+    CHECK_EQ(welcomer->lookups.load(), c.welcomer_lookups);
+  }
 }
 
 // The other entry points of an exposed object refuse a missing place for their answer.
@@ -411,6 +484,8 @@ const wintest::Test kTests[] = {
     {"InvokeFailsWhatTheBridgeCannotTake", InvokeFailsWhatTheBridgeCannotTake},
     {"AnArrayThroughComFailsAndTheServerKeepsServing",
      AnArrayThroughComFailsAndTheServerKeepsServing},
+    {"NamesOfAnotherApartmentAreLookedUpOncePerObject",
+     NamesOfAnotherApartmentAreLookedUpOncePerObject},
     {"TheOtherEntryPointsRefuseNullPointers", TheOtherEntryPointsRefuseNullPointers},
     {"TheClassFactoryFailsBadRequests", TheClassFactoryFailsBadRequests},
     {"ObjectsComeBackAsThemselves", ObjectsComeBackAsThemselves},
