@@ -1,8 +1,15 @@
 #include "pgp26/agent.h"
 
+// The Windows header of libassuan turns off a warning that only C has.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#include <assuan.h>
+#pragma GCC diagnostic pop
+
 #include <cctype>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "pgp26/failure.h"
@@ -15,32 +22,31 @@ namespace {
 
 constexpr int kStopWaitMilliseconds = 5000;
 
-// gpgconf escapes some characters of the names it lists as %XX.
-std::string Unescaped(const std::string& text) {
-  std::string plain;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      plain += text[i];
-    }
-  }
-  return plain;
+// gpgconf, which lies beside gpg. GPGME is kept from asking gpgconf where things are (main.cc),
+// so it knows gpg alone.
+std::string GpgconfProgram() {
+  const char* gpg = gpgme_get_dirinfo("gpg-name");
+  if (!gpg) throw Failure(kOtherError, "Cannot find GnuPG's gpgconf.");
+  const std::string path = gpg;
+  const std::size_t name = path.find_last_of("/\\") + 1;  // 0 when there is no folder
+  const std::size_t dot = path.find('.', name);
+  return path.substr(0, name) + "gpgconf" + (dot == std::string::npos ? "" : path.substr(dot));
 }
 
 std::string AgentSocket(const std::string& gnupg_home) {
-  const Context ctx = NewContext(GPGME_PROTOCOL_GPGCONF, nullptr, gnupg_home.c_str());
-  char* socket = nullptr;
-  const gpgme_error_t error = gpgme_op_conf_dir(ctx.get(), "agent-socket", &socket);
-  if (error || !socket)
+  const std::string program = GpgconfProgram();
+  const char* argv[] = {"gpgconf",     "--homedir",    gnupg_home.c_str(),
+                        "--list-dirs", "agent-socket", nullptr};
+  const Context ctx = NewContext(GPGME_PROTOCOL_SPAWN);
+  const Data out = NewData();
+  const gpgme_error_t error =
+      gpgme_op_spawn(ctx.get(), program.c_str(), argv, nullptr, out.get(), nullptr, 0);
+  std::string socket = DataText(out.get());
+  socket.erase(socket.find_last_not_of("\r\n") + 1);
+  if (error || socket.empty())
     throw Failure(kOtherError, "Cannot find the GnuPG agent of '" + gnupg_home +
                                    "': " + ErrorText(error ? error : gpg_error(GPG_ERR_NOT_FOUND)));
-  const std::string name = Unescaped(socket);
-  gpgme_free(socket);
-  return name;
+  return socket;
 }
 
 // One connection to the agent, opened by the first command; an agent that is not running is
@@ -48,37 +54,51 @@ std::string AgentSocket(const std::string& gnupg_home) {
 class Connection {
  public:
   struct Reply {
-    bool reached = false;     // an agent answered on the socket
+    bool reached = false;     // an agent took the connection
     gpgme_error_t error = 0;  // the agent's answer to the command
     std::string data;
-    std::vector<std::string> status;  // the argument texts of the status lines
+    std::vector<std::string> status;  // the status lines, keyword first
   };
 
-  explicit Connection(const std::string& socket)
-      : ctx_(NewContext(GPGME_PROTOCOL_ASSUAN, socket.c_str(), nullptr)) {}
+  explicit Connection(const std::string& socket) : socket_(socket) {}
+  ~Connection() {
+    if (ctx_) assuan_release(ctx_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
   Reply Send(const std::string& command) {
     Reply reply;
-    gpgme_error_t answer = 0;
-    const gpgme_error_t error =
-        gpgme_op_assuan_transact_ext(ctx_.get(), command.c_str(), &Connection::OnData, &reply,
-                                     nullptr, nullptr, &Connection::OnStatus, &reply, &answer);
-    reply.reached = !error;
-    reply.error = answer;
+    if (!Connected()) return reply;
+    reply.reached = true;
+    reply.error = assuan_transact(ctx_, command.c_str(), &Connection::OnData, &reply, nullptr,
+                                  nullptr, &Connection::OnStatus, &reply);
     return reply;
   }
 
  private:
-  static gpgme_error_t OnData(void* hook, const void* data, size_t size) {
+  bool Connected() {
+    if (tried_) return connected_;
+    tried_ = true;
+    // Sockets on Windows are emulated by a file that names a local port.
+    connected_ = !assuan_sock_init() && !assuan_new(&ctx_) &&
+                 !assuan_socket_connect(ctx_, socket_.c_str(), ASSUAN_INVALID_PID, 0);
+    return connected_;
+  }
+
+  static gpg_error_t OnData(void* hook, const void* data, size_t size) {
     static_cast<Reply*>(hook)->data.append(static_cast<const char*>(data), size);
     return 0;
   }
-  static gpgme_error_t OnStatus(void* hook, const char* /*keyword*/, const char* args) {
-    static_cast<Reply*>(hook)->status.emplace_back(args ? args : "");
+  static gpg_error_t OnStatus(void* hook, const char* line) {
+    static_cast<Reply*>(hook)->status.emplace_back(line ? line : "");
     return 0;
   }
 
-  Context ctx_;
+  std::string socket_;
+  assuan_context_t ctx_ = nullptr;
+  bool tried_ = false;
+  bool connected_ = false;
 };
 
 constexpr long kUnknownPid = -1;
@@ -96,6 +116,14 @@ bool IsKeygrip(const std::string& word) {
   for (const char c : word)
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
   return true;
+}
+
+// The words of a status line.
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
 }
 
 }  // namespace
@@ -116,9 +144,12 @@ void Agent::ForgetPassPhrases() {
   };
   if (keys.error) refuse(ErrorText(keys.error));
   for (const std::string& line : keys.status) {
-    const std::string keygrip = line.substr(0, line.find(' '));
-    if (!IsKeygrip(keygrip)) refuse("it listed '" + line + "'.");
-    const Connection::Reply cleared = agent.Send("CLEAR_PASSPHRASE --mode=normal " + keygrip);
+    // KEYINFO <keygrip> <type> <serial number> <card's key ID> <cached> ...
+    const std::vector<std::string> words = Words(line);
+    if (words.size() < 6 || words[0] != "KEYINFO" || !IsKeygrip(words[1]))
+      refuse("it listed '" + line + "'.");
+    if (words[5] != "1") continue;
+    const Connection::Reply cleared = agent.Send("CLEAR_PASSPHRASE --mode=normal " + words[1]);
     if (!cleared.reached || cleared.error)
       refuse(ErrorText(cleared.error ? cleared.error : gpg_error(GPG_ERR_ASS_CONNECT_FAILED)));
   }

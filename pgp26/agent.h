@@ -3,7 +3,7 @@
 // given: one that plain gpg started, or one the user's own gpg-agent.conf lets cache. So before
 // each use of a secret key a running agent is made to forget what it has cached; and an agent
 // that this run started is stopped when the run ends, while one that was already running stays.
-// Talks to the agent over its socket through GPGME, which never starts an agent itself.
+// Talks to the agent over its socket with libassuan, which never starts an agent itself.
 #ifndef QUILLET_PGP26_AGENT_H_
 #define QUILLET_PGP26_AGENT_H_
 
@@ -14,14 +14,16 @@ namespace pgp26 {
 
 class Agent {
  public:
-  // Notes which agent, if any, serves `gnupg_home` now. With `stop_any`, whatever agent runs at
-  // the end is stopped: for a home name that only this run uses.
+  // Notes which agent, if any, serves `gnupg_home` now: before anything that may start one. With
+  // `stop_any`, whatever agent runs at the end is stopped: for a home name that only this run
+  // uses.
   Agent(const std::string& gnupg_home, bool stop_any);
   Agent(const Agent&) = delete;
   Agent& operator=(const Agent&) = delete;
 
   // Makes a running agent forget every pass phrase it has cached for the home's keys; throws
-  // Failure when a running agent cannot be made to.
+  // Failure when a running agent cannot be made to. Only what the agent reports as cached is
+  // cleared: clearing also has the agent start its pinentry, to clear that one's cache.
   void ForgetPassPhrases();
 
   // Stops the agent if this run started it, and waits until it has gone; the run calls it at its

@@ -6,14 +6,13 @@
 
 namespace pgp26 {
 
-Context NewContext(gpgme_protocol_t protocol, const char* file_name, const char* home) {
+Context NewContext(gpgme_protocol_t protocol) {
   gpgme_ctx_t raw = nullptr;
   if (const gpgme_error_t error = gpgme_new(&raw))
     throw Failure(kOtherError, "Cannot start GnuPG: " + ErrorText(error));
   Context ctx(raw);
-  gpgme_error_t error = gpgme_set_protocol(raw, protocol);
-  if (!error) error = gpgme_ctx_set_engine_info(raw, protocol, file_name, home);
-  if (error) throw Failure(kOtherError, "Cannot set up GnuPG: " + ErrorText(error));
+  if (const gpgme_error_t error = gpgme_set_protocol(raw, protocol))
+    throw Failure(kOtherError, "Cannot set up GnuPG: " + ErrorText(error));
   return ctx;
 }
 

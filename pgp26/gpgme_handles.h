@@ -25,9 +25,9 @@ using Context = std::unique_ptr<std::remove_pointer_t<gpgme_ctx_t>, ContextDelet
 using Data = std::unique_ptr<std::remove_pointer_t<gpgme_data_t>, DataDeleter>;
 using Key = std::unique_ptr<std::remove_pointer_t<gpgme_key_t>, KeyDeleter>;
 
-// A context for `protocol`, with the engine's file and home (nullptr for the defaults); throws
-// Failure when GnuPG cannot be set up.
-Context NewContext(gpgme_protocol_t protocol, const char* file_name, const char* home);
+// A context for `protocol` with the process-wide engine settings; throws Failure when GnuPG
+// cannot be set up.
+Context NewContext(gpgme_protocol_t protocol);
 
 // A second owner of the same key.
 Key ShareKey(gpgme_key_t key);

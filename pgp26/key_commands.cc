@@ -88,7 +88,7 @@ std::vector<std::string> ArmouredKeyBlocks(const std::string& text) {
 }
 
 Key FindPublicKey(Session& session, const std::string& user_id, int error_code) {
-  Key key = session.FindKey(user_id, false, Usage::kAny);
+  Key key = session.FindKey(user_id, Usage::kAny);
   if (!key)
     throw Failure(error_code, "Key not found in key ring '" + std::string(kPublicRing) +
                                   "' for user ID \"" + user_id + "\".");
@@ -108,15 +108,11 @@ int ViewKeys(Session& session, const std::vector<std::string>& operands) {
       filter = filter.empty() ? operand : filter + " " + operand;
     }
   }
-  const std::vector<Key> keys = session.ListKeys(secret);
+  const std::vector<Key> keys =
+      filter.empty() ? session.ListKeys(secret) : session.MatchingKeys(filter, secret);
   std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring.c_str());
-  int found = 0;
-  for (const Key& key : keys) {
-    if (!filter.empty() && !MatchesUserId(key.get(), filter)) continue;
-    PrintKey(key.get(), secret);
-    ++found;
-  }
-  std::printf("%s found.\n", Plural(found, "matching key").c_str());
+  for (const Key& key : keys) PrintKey(key.get(), secret);
+  std::printf("%s found.\n", Plural(static_cast<int>(keys.size()), "matching key").c_str());
   return kOk;
 }
 
@@ -125,7 +121,9 @@ int AddKeys(Session& session, const std::string& file) {
   if (!text) throw Failure(kFileNotFound, "Key file '" + file + "' does not exist.");
   std::vector<std::string> blocks = ArmouredKeyBlocks(*text);
   if (blocks.empty()) blocks.push_back(*text);  // perhaps a binary key file
-  const Context ctx = session.NewContext();
+  // Whatever a block's armour says, it may hold a secret key, which gpg hands to the agent.
+  session.WatchAgent();
+  gpgme_ctx_t ctx = session.context();
   // A key may come in several blocks (public, then secret), so results are merged per key.
   struct Outcome {
     unsigned status = 0;
@@ -135,8 +133,8 @@ int AddKeys(Session& session, const std::string& file) {
   int secret = 0;
   for (const std::string& block : blocks) {
     const Data data = DataFrom(block);
-    if (gpgme_op_import(ctx.get(), data.get())) continue;
-    const gpgme_import_result_t result = gpgme_op_import_result(ctx.get());
+    if (gpgme_op_import(ctx, data.get())) continue;
+    const gpgme_import_result_t result = gpgme_op_import_result(ctx);
     if (result) secret += result->secret_imported;
     for (gpgme_import_status_t status = result ? result->imports : nullptr; status;
          status = status->next) {
@@ -172,11 +170,11 @@ int ExtractKey(Session& session, const std::string& user_id, const std::string& 
   const std::string extension = armor ? ".asc" : ".pgp";
   const std::string out = Lower(file).ends_with(extension) ? file : file + extension;
   ConfirmOverwrite(out, force);
-  const Context ctx = session.NewContext();
-  gpgme_set_armor(ctx.get(), armor ? 1 : 0);
+  gpgme_ctx_t ctx = session.context();
+  gpgme_set_armor(ctx, armor ? 1 : 0);
   const Data data = NewData();
   gpgme_key_t keys[] = {key.get(), nullptr};
-  if (const gpgme_error_t error = gpgme_op_export_keys(ctx.get(), keys, 0, data.get()))
+  if (const gpgme_error_t error = gpgme_op_export_keys(ctx, keys, 0, data.get()))
     throw Failure(kKeyExtractError, "Cannot extract the key: " + ErrorText(error));
   const std::string exported = DataText(data.get());
   if (exported.empty()) throw Failure(kKeyExtractError, "Cannot extract the key.");
@@ -193,8 +191,9 @@ int RemoveKey(Session& session, const std::string& user_id, bool force) {
   if (!force && !AskYesNo("\nAre you sure you want this key removed (y/N)? "))
     throw Failure(kKeyRemoveError, "Key not removed.");
   bool has_secret = false;
-  for (const Key& secret : session.ListKeys(true))
-    has_secret = has_secret || (secret->fpr && key->fpr && std::string(secret->fpr) == key->fpr);
+  if (key->fpr)
+    for (const Key& secret : session.MatchingKeys(std::string("0x") + key->fpr, true))
+      has_secret = has_secret || (secret->fpr && std::string_view(secret->fpr) == key->fpr);
   // GnuPG keeps no secret key without its public key, so declining the second question
   // leaves both in place.
   if (has_secret && !force &&
@@ -203,9 +202,10 @@ int RemoveKey(Session& session, const std::string& user_id, bool force) {
     throw Failure(kKeyRemoveError,
                   "Key not removed: its secret key stays, and GnuPG keeps no secret key "
                   "without its public key.");
-  const Context ctx = session.NewContext();
+  // gpg asks the agent whether a secret key goes too.
+  session.WatchAgent();
   const unsigned flags = has_secret ? GPGME_DELETE_ALLOW_SECRET | GPGME_DELETE_FORCE : 0;
-  if (const gpgme_error_t error = gpgme_op_delete_ext(ctx.get(), key.get(), flags))
+  if (const gpgme_error_t error = gpgme_op_delete_ext(session.context(), key.get(), flags))
     throw Failure(kKeyRemoveError, "Cannot remove the key: " + ErrorText(error));
   std::printf("Key removed from key ring.\n");
   if (has_secret) std::printf("Key removed from secret key ring.\n");
@@ -236,20 +236,19 @@ int GenerateKey(Session& session) {
     }
   }
   Notice("Generating the key pair; this can take a moment...");
-  const Context ctx = session.NewContext();
+  gpgme_ctx_t ctx = session.context();
   const unsigned flags =
       GPGME_CREATE_NOEXPIRE | (session.pass_phrase()->empty() ? GPGME_CREATE_NOPASSWD : 0);
   const gpgme_error_t error = session.RunWithPassPhrase([&] {
-    return gpgme_op_createkey(ctx.get(), system::ToUtf8(user_id).c_str(), "default", 0, 0, nullptr,
+    return gpgme_op_createkey(ctx, system::ToUtf8(user_id).c_str(), "default", 0, 0, nullptr,
                               flags);
   });
-  const gpgme_genkey_result_t result = error ? nullptr : gpgme_op_genkey_result(ctx.get());
+  const gpgme_genkey_result_t result = error ? nullptr : gpgme_op_genkey_result(ctx);
   if (!result || !result->fpr)
     throw Failure(kKeyGenerationError, "Key generation failed: " + ErrorText(error));
-  gpgme_key_t made = nullptr;
-  const gpgme_error_t lookup = gpgme_get_key(ctx.get(), result->fpr, &made, 0);
-  const Key key(lookup ? nullptr : made);
-  std::printf("Key generation completed.\nKey ID %s\n", ShortKeyId(result->fpr).c_str());
+  const std::string fpr = result->fpr;  // the lookup ends the result
+  const Key key = session.KeyNamed(fpr);
+  std::printf("Key generation completed.\nKey ID %s\n", ShortKeyId(fpr.c_str()).c_str());
   if (key) std::printf("%s\n", KeySummary(key.get()).c_str());
   return kOk;
 }

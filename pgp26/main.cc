@@ -171,6 +171,10 @@ int main(int argc, char** argv) {
   // The arguments and file names are the system's narrow text (system.h); with the user's locale
   // the C library reads them so too, on Windows in the ANSI code page that main gets them in.
   std::setlocale(LC_ALL, "");
+  // Otherwise GPGME would run gpgconf twice to find the GnuPG programs, and then each one it
+  // found for its version: four program starts in every run, a second each under Wine. It finds
+  // gpg by itself, and the agent is reached without it (agent.h).
+  gpgme_set_global_flag("disable-gpgconf", "1");
   gpgme_check_version(nullptr);
   try {
     return pgp26::Run(std::vector<std::string>(argv + 1, argv + argc));

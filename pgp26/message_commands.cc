@@ -33,24 +33,42 @@ int ErrorCodeOf(const EncryptRequest& request, bool pass_phrase_failed) {
   return kEncryptError;
 }
 
-std::vector<Key> RecipientKeys(Session& session, std::vector<std::string> patterns) {
-  if (patterns.empty()) {
+// The keys a message is encrypted to and signed with, found with one search.
+struct MessageKeys {
+  std::vector<Key> recipients;
+  Key signer;  // none for the default one
+};
+
+MessageKeys FindMessageKeys(Session& session, const EncryptRequest& request) {
+  std::vector<std::string> recipients = request.recipients;
+  if (request.encrypt && recipients.empty()) {
     const std::optional<std::string> answer = AskLine(
         "A user ID is required to select the recipient's public key.\n"
         "Enter the recipient's user ID: ");
     if (!answer || answer->empty()) throw Failure(kEncryptError, "No recipient given.");
-    patterns.push_back(*answer);
+    recipients.push_back(*answer);
   }
-  std::vector<Key> keys;
-  for (const std::string& pattern : patterns) {
-    Key key = session.FindKey(pattern, false, Usage::kEncrypt);
-    if (!key)
-      throw Failure(kEncryptError, "Key matching userid '" + pattern +
+  std::vector<Lookup> lookups;
+  for (const std::string& pattern : recipients) lookups.push_back({pattern, Usage::kEncrypt});
+  const bool named_signer = request.sign && request.signer;
+  if (named_signer) lookups.push_back({*request.signer, Usage::kSign});
+  std::vector<Key> keys = session.FindKeys(lookups);
+  MessageKeys found;
+  for (std::size_t i = 0; i < recipients.size(); ++i) {
+    if (!keys[i])
+      throw Failure(kEncryptError, "Key matching userid '" + recipients[i] +
                                        "' not found in key ring 'pubring.pgp', or not usable "
                                        "for encryption.");
-    keys.push_back(std::move(key));
+    found.recipients.push_back(std::move(keys[i]));
   }
-  return keys;
+  if (named_signer) {
+    found.signer = std::move(keys.back());
+    if (!found.signer)
+      throw Failure(kSignError, "Secret key for user ID \"" + *request.signer +
+                                    "\" not found in key ring 'secring.pgp', or not usable for "
+                                    "signing.");
+  }
+  return found;
 }
 
 void AskConventionalPassPhrase(Session& session) {
@@ -183,44 +201,36 @@ int Encrypt(Session& session, const EncryptRequest& request) {
   RemoveOnFailure cleanup(out, request.force);
   const std::string plain = ReadInput(request.file);
   ConfirmOverwrite(out, request.force);
-  const Context ctx = session.NewContext();
-  gpgme_set_armor(ctx.get(), request.armor ? 1 : 0);
-  gpgme_set_textmode(ctx.get(), request.text ? 1 : 0);
+  gpgme_ctx_t ctx = session.context();
+  gpgme_set_armor(ctx, request.armor ? 1 : 0);
+  gpgme_set_textmode(ctx, request.text ? 1 : 0);
 
-  std::vector<Key> recipients;
+  const MessageKeys keys = FindMessageKeys(session, request);
   std::vector<gpgme_key_t> recipient_list;
-  if (request.encrypt) {
-    recipients = RecipientKeys(session, request.recipients);
-    for (const Key& key : recipients) recipient_list.push_back(key.get());
-    recipient_list.push_back(nullptr);
-  }
-  if (request.sign && request.signer) {
-    const Key signer = session.FindKey(*request.signer, true, Usage::kSign);
-    if (!signer)
-      throw Failure(kSignError, "Secret key for user ID \"" + *request.signer +
-                                    "\" not found in key ring 'secring.pgp', or not usable for "
-                                    "signing.");
-    gpgme_signers_add(ctx.get(), signer.get());
-  }
+  for (const Key& key : keys.recipients) recipient_list.push_back(key.get());
+  recipient_list.push_back(nullptr);
+  if (keys.signer) gpgme_signers_add(ctx, keys.signer.get());
   if (request.conventional && !session.HasPassPhrase()) AskConventionalPassPhrase(session);
 
   const std::string name = std::filesystem::path(request.file).filename().string();
   Data cipher;
-  const gpgme_error_t error = session.RunWithPassPhrase([&] {
+  const auto operation = [&] {
     const Data input = DataFrom(plain);
     gpgme_data_set_file_name(input.get(), name.c_str());
     cipher = NewData();
     const auto flags = GPGME_ENCRYPT_ALWAYS_TRUST;
     if (request.conventional)
-      return gpgme_op_encrypt(ctx.get(), nullptr, GPGME_ENCRYPT_SYMMETRIC, input.get(),
-                              cipher.get());
+      return gpgme_op_encrypt(ctx, nullptr, GPGME_ENCRYPT_SYMMETRIC, input.get(), cipher.get());
     if (!request.encrypt)
-      return gpgme_op_sign(ctx.get(), input.get(), cipher.get(), GPGME_SIG_MODE_NORMAL);
+      return gpgme_op_sign(ctx, input.get(), cipher.get(), GPGME_SIG_MODE_NORMAL);
     if (!request.sign)
-      return gpgme_op_encrypt(ctx.get(), recipient_list.data(), flags, input.get(), cipher.get());
-    return gpgme_op_encrypt_sign(ctx.get(), recipient_list.data(), flags, input.get(),
-                                 cipher.get());
-  });
+      return gpgme_op_encrypt(ctx, recipient_list.data(), flags, input.get(), cipher.get());
+    return gpgme_op_encrypt_sign(ctx, recipient_list.data(), flags, input.get(), cipher.get());
+  };
+  // Encrypting to public keys alone takes no pass phrase and needs no agent.
+  const bool takes_pass_phrase = request.sign || request.conventional;
+  const gpgme_error_t error =
+      takes_pass_phrase ? session.RunWithPassPhrase(operation) : operation();
   if (error) {
     const int code = ErrorCodeOf(request, session.PassPhraseFailed());
     if (session.PassPhraseFailed()) throw Failure(code, "Error:  Bad pass phrase.");
@@ -246,15 +256,15 @@ int Decrypt(Session& session, const std::string& file, bool force,
   RemoveOnFailure cleanup(paths.output, force);
   const std::string cipher_text = ReadInput(paths.input);
   ConfirmOverwrite(paths.output, force);
-  const Context ctx = session.NewContext();
+  gpgme_ctx_t ctx = session.context();
   Data plain;
   Reading reading;
   gpgme_error_t error = session.RunWithPassPhrase([&] {
     const Data cipher = DataFrom(cipher_text);
     plain = NewData();
     const gpgme_error_t result =
-        gpgme_op_decrypt_ext(ctx.get(), GPGME_DECRYPT_VERIFY, cipher.get(), plain.get());
-    reading.Learn(gpgme_op_decrypt_result(ctx.get()));
+        gpgme_op_decrypt_ext(ctx, GPGME_DECRYPT_VERIFY, cipher.get(), plain.get());
+    reading.Learn(gpgme_op_decrypt_result(ctx));
     return result;
   });
   bool signed_only = false;
@@ -262,14 +272,15 @@ int Decrypt(Session& session, const std::string& file, bool force,
     // Not encrypted at all: perhaps a signed message, whose text comes out of the verification.
     const Data signed_text = DataFrom(cipher_text);
     plain = NewData();
-    error = gpgme_op_verify(ctx.get(), signed_text.get(), nullptr, plain.get());
-    const gpgme_verify_result_t verified = gpgme_op_verify_result(ctx.get());
+    error = gpgme_op_verify(ctx, signed_text.get(), nullptr, plain.get());
+    const gpgme_verify_result_t verified = gpgme_op_verify_result(ctx);
     if (!error && !(verified && verified->signatures)) error = gpg_error(GPG_ERR_NO_DATA);
     signed_only = gpgme_err_code(error) != GPG_ERR_NO_DATA;
   }
   if (error || reading.unprotected)
     throw ReadingFailure(session, error, reading, signed_only, paths.input, cipher_text);
-  const std::vector<Signature> signatures = VerifiedSignatures(ctx.get());
+  const std::vector<Signature> signatures =
+      VerifiedSignatures(ctx, [&](const std::string& fpr) { return session.KeyNamed(fpr); });
   const bool intact = ReportSignatures(signatures);
   if (record) WriteRecord(*record, signatures);
   if (!intact) throw Failure(kSignatureCheckError, "Signature check failed; no output written.");

@@ -1,11 +1,12 @@
-// One run's connection to GnuPG: the home that holds the key rings, its agent, contexts that
-// take pass phrases through the loopback (never a graphical prompt) and never from a cache, and
-// user-ID lookup as PGP did it.
+// One run's connection to GnuPG: the home that holds the key rings, its agent, the one context
+// that takes pass phrases through the loopback (never a graphical prompt) and never from a cache,
+// and user-ID lookup as PGP did it.
 #ifndef QUILLET_PGP26_SESSION_H_
 #define QUILLET_PGP26_SESSION_H_
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,8 +18,14 @@
 
 namespace pgp26 {
 
-// What a key found by user ID is wanted for.
+// What a key found by user ID is wanted for; signing takes its secret key too.
 enum class Usage { kAny, kEncrypt, kSign };
+
+// A user ID to find a key by, and what the key is wanted for.
+struct Lookup {
+  std::string pattern;
+  Usage usage;
+};
 
 // True when `key` answers to `pattern` the way PGP looked keys up: "<addr>" is a whole address,
 // "0x" and hex digits the end of a key ID, anything else a case-insensitive part of a user ID.
@@ -27,18 +34,25 @@ bool MatchesUserId(gpgme_key_t key, std::string_view pattern);
 
 class Session {
  public:
-  // Prepares `home` for GnuPG. `pass_phrase` is the one given for this run, if any; without
-  // it pass phrases are asked on the console.
+  // Prepares `home` for GnuPG and makes it the home of every GnuPG run of this process.
+  // `pass_phrase` is the one given for this run, if any; without it pass phrases are asked on the
+  // console.
   Session(const std::filesystem::path& home, std::optional<std::string> pass_phrase);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  Context NewContext();
+  // The run's context, which every operation uses in turn; a new operation discards the results
+  // of the one before.
+  gpgme_ctx_t context() const { return context_.get(); }
 
   bool HasPassPhrase() const { return pass_phrase_.has_value(); }
   const std::optional<std::string>& pass_phrase() const { return pass_phrase_; }
   void SetPassPhrase(std::string pass_phrase) { pass_phrase_ = std::move(pass_phrase); }
+
+  // Notes which agent serves the home, so that one this run starts is stopped at its end. Called
+  // before anything that may start an agent; the calls below that may do so call it themselves.
+  void WatchAgent();
 
   // Runs `operation`, which must make its outputs afresh on each call, and runs it again after
   // a wrong pass phrase typed on the console, three tries in all. A given pass phrase gets one
@@ -51,14 +65,35 @@ class Session {
   // The keys of the public or the secret ring, in GnuPG's order.
   std::vector<Key> ListKeys(bool secret);
 
-  // The first key of that ring that answers to `pattern` and can serve `usage`.
-  Key FindKey(std::string_view pattern, bool secret, Usage usage);
+  // The keys of that ring that answer to `pattern`, in GnuPG's order.
+  std::vector<Key> MatchingKeys(std::string_view pattern, bool secret);
+
+  // For each lookup, the first key of the public ring that answers to its pattern and can serve
+  // its usage, or none; one search of the ring finds them all.
+  std::vector<Key> FindKeys(const std::vector<Lookup>& lookups);
+  Key FindKey(std::string_view pattern, Usage usage);
+
+  // The public key that the fingerprint or key ID `fpr` names, or none when no key or more than
+  // one key has it.
+  Key KeyNamed(const std::string& fpr);
 
   const std::filesystem::path& home() const { return home_; }
 
  private:
   // Stops the agent this run started and removes the alias; also run on an interrupt.
   void EndRun();
+  Agent& agent();
+  // How a ring is read: the public keys, the public keys with those that have their secret key
+  // at hand marked (gpgme_key_t::secret), or the secret keys alone.
+  enum class Listing { kPublic, kMarkingSecret, kSecret };
+  // The keys GnuPG finds for `searches`, or the whole ring when there are none; Keys throws where
+  // Search returns the error.
+  gpgme_error_t Search(const std::vector<std::string>& searches, Listing listing,
+                       std::vector<Key>& keys);
+  std::vector<Key> Keys(const std::vector<std::string>& searches, Listing listing);
+  // The keys that may answer to `patterns`: those GnuPG finds for them, or the whole ring when
+  // GnuPG's search could miss one.
+  std::vector<Key> Candidates(const std::vector<std::string>& patterns, Listing listing);
   static gpgme_error_t PassPhraseCallback(void* hook, const char* uid_hint,
                                           const char* passphrase_info, int prev_was_bad, int fd);
   gpgme_error_t AnswerPassPhrase(const char* uid_hint, bool prev_was_bad, int fd);
@@ -68,6 +103,9 @@ class Session {
   // or a short alias when home_ is too long for the agent's socket names.
   std::string gnupg_home_;
   bool alias_ = false;
+  Context context_;
+  // Made by the first operation that may start an agent; guarded against the interrupt thread.
+  std::mutex agent_mutex_;
   std::optional<Agent> agent_;
   std::optional<OnInterrupt> cleanup_on_interrupt_;
   std::optional<std::string> pass_phrase_;

@@ -96,7 +96,8 @@ Verdict VerdictOf(const Signature& signature) {
   }
 }
 
-std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx) {
+std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx,
+                                          const std::function<Key(const std::string&)>& key_named) {
   const gpgme_verify_result_t result = gpgme_op_verify_result(ctx);
   std::vector<Signature> signatures;
   for (gpgme_signature_t sig = result ? result->signatures : nullptr; sig; sig = sig->next) {
@@ -104,12 +105,13 @@ std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx) {
     signature.status = gpgme_err_code(sig->status);
     signature.fpr = sig->fpr ? sig->fpr : "";
     signature.created = sig->timestamp;
-    gpgme_key_t found = nullptr;
-    if (sig->fpr && !gpgme_get_key(ctx, sig->fpr, &found, 0)) {
-      const Key key(found);
-      if (key->uids && key->uids->uid) signature.user_id = key->uids->uid;
-    }
     signatures.push_back(std::move(signature));
+  }
+  // Only now: a lookup in `ctx` ends the result.
+  for (Signature& signature : signatures) {
+    if (signature.fpr.empty()) continue;
+    const Key key = key_named(signature.fpr);
+    if (key && key->uids && key->uids->uid) signature.user_id = key->uids->uid;
   }
   return signatures;
 }

@@ -17,8 +17,11 @@
 
 #include <gpgme.h>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "pgp26/gpgme_handles.h"
 
 namespace pgp26 {
 
@@ -36,8 +39,10 @@ enum class Verdict { kGood, kExpired, kRevoked, kUnknown, kBad };
 // nothing may be vouched for without knowing the key.
 Verdict VerdictOf(const Signature& signature);
 
-// The signatures of the last verification done in `ctx`, with their keys' user IDs.
-std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx);
+// The signatures of the last verification done in `ctx`, with the user IDs of the keys that
+// `key_named` finds for their fingerprints (it may use `ctx`).
+std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx,
+                                          const std::function<Key(const std::string&)>& key_named);
 
 std::string RecordText(const std::vector<Signature>& signatures);
 

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "pgp26/tests/test_home.h"
 
@@ -59,6 +60,118 @@ TEST(KeyListing, SelectsByUserIdAndFlagsDisabledKeys) {
   EXPECT_EQ(none.out,
             "\nKey ring: 'secring.pgp'\nType Bits/KeyID    Date       User ID\n"
             "0 matching keys found.\n");
+}
+
+// The short key IDs of the keys a listing shows, in its order.
+std::vector<std::string> ListedKeyIds(const std::string& listing) {
+  std::vector<std::string> ids;
+  for (std::size_t at = listing.find("\npub"); at != std::string::npos;
+       at = listing.find("\npub", at + 1))
+    ids.push_back(listing.substr(at + 11, 8));
+  return ids;
+}
+
+// The fixtures' short key IDs, and the encryption subkeys of those that test_home.h does not name.
+constexpr char kAlice[] = "DB754C09", kBob[] = "C283EB15", kCarol[] = "60DD1FAC",
+               kZoe[] = "3548C579", kHex[] = "13BDC083", kPlain[] = "F2B0176D",
+               kColon[] = "28E79F89", kControl[] = "E9F91163";
+constexpr char kAliceEncryptionKey[] = "4CC1E1B07F65A219", kZoeEncryptionKey[] = "F711CA4BD16FE2EF",
+               kHexEncryptionKey[] = "D9D8DB21DD770B6F", kPlainEncryptionKey[] = "2483EEAA2EA8BDDE",
+               kColonEncryptionKey[] = "822607AF8854B940",
+               kControlEncryptionKey[] = "0E1AF713EBE434D2";
+
+// GnuPG is asked for the keys a pattern may name, where it can be, and the ring is read whole
+// where it cannot; either way the keys are exactly those that PGP's rule picks from the ring.
+TEST(KeyListing, SelectsExactlyWhatPgpsRuleSelectsFromTheWholeRing) {
+  const TestHome home({"alice.asc", "bob.asc", "carol-revoked.asc", "odd-user-ids.asc"});
+  struct Case {
+    const char* what;
+    std::string pattern;
+    std::vector<std::string> keys;
+  };
+  const Case cases[] = {
+      {"a part of a user ID, in any case", "EXAMPLE.COM", {kAlice, kZoe, kHex, kColon, kControl}},
+      {"a part that begins with a blank", " builder", {kBob}},
+      {"a part that ends with a blank", "Bob ", {kBob}},
+      {"ASCII letters fold, others keep their case", Native("ZO\u00eb \u00c4RGER"), {kZoe}},
+      {"a letter beyond ASCII in the other case", Native("zo\u00eb \u00e4rger"), {}},
+      {"hex digits without 0x, which GnuPG takes for a key ID", kBob, {kHex}},
+      {"characters that GnuPG gives a meaning", "=Bob Builder <bob@example.org>", {}},
+      {"an at sign first", "@example.org", {kBob}},
+      {"a full stop first", ".org>", {kBob}},
+      {"a plus sign first", "+Bob", {}},
+      {"a colon and a backslash", "name \\BACK", {kColon}},
+      {"a control character", "l\001c", {kControl}},
+      {"an address, in any case", "<BOB@EXAMPLE.ORG>", {kBob}},
+      {"an address that is the whole user ID", "<plain@example.net>", {kPlain}},
+      {"a revoked key's address", "<carol@example.net>", {kCarol}},
+      {"a part of an address is no address", "<ob@example.org>", {}},
+      {"an address without its end is text", "<bob@example", {kBob}},
+      {"the last 8 hex digits of a subkey", "0xdf15578b", {kBob}},
+      {"the last 16 hex digits of a subkey", "0xC66532EDDF15578B", {kBob}},
+      {"a whole fingerprint", "0xCAA3FB615CC789FD084B7B1883665BE8C283EB15", {kBob}},
+      {"0X", "0XC283EB15", {kBob}},
+      {"4 hex digits, which GnuPG does not look up", "0xEB15", {kBob}},
+      {"1 hex digit, of keys and subkeys", "0x9", {kAlice, kCarol, kZoe, kColon}},
+      {"32 hex digits, an old fingerprint to GnuPG", "0x5CC789FD084B7B1883665BE8C283EB15", {kBob}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunResult listed = home.Pgp({"-kv", c.pattern});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    EXPECT_EQ(ListedKeyIds(listed.out), c.keys) << listed.out;
+  }
+}
+
+// All recipients are looked up at once, each as the first key of the ring that answers to its
+// pattern and can encrypt, whether GnuPG can be asked for every pattern or not.
+TEST(KeyLookup, FindsEveryRecipientAsTheFirstKeyThatAnswersAndCanEncrypt) {
+  const TestHome home({"alice.asc", "bob.asc", "carol-revoked.asc", "odd-user-ids.asc"});
+  const std::string draft = home.File("draft");
+  WriteFile(draft, "The plans are in the safe.\n");
+  struct Case {
+    const char* what;
+    std::vector<std::string> recipients;
+    std::vector<std::string> keys;  // sorted
+  };
+  const Case cases[] = {
+      {"patterns that GnuPG can be asked for",
+       {kBob, "0xDF15578B", "<plain@example.net>", "l\001c", "example"},
+       {kControlEncryptionKey, kPlainEncryptionKey, kAliceEncryptionKey, kBobEncryptionKey,
+        kHexEncryptionKey}},
+      {"and one that it cannot be asked for",  // Carol's key comes first but is revoked
+       {"0x9F89", Native("\u00c4rger"), "net"},
+       {kPlainEncryptionKey, kColonEncryptionKey, kZoeEncryptionKey}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"+force", "-ea", draft};
+    args.insert(args.end(), c.recipients.begin(), c.recipients.end());
+    const RunResult run = home.Pgp(args);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Recipients(draft + ".asc"), c.keys);
+  }
+}
+
+// The signer is the first key that answers and has its secret key at hand; keys ahead of it on
+// the ring that can sign but have only their public key do not count.
+TEST(KeyLookup, FindsTheSignerAsTheFirstKeyThatAnswersAndHasItsSecretKey) {
+  const TestHome home({"odd-user-ids.asc", "alice.asc", "bob.asc"});
+  const std::string draft = home.File("draft");
+  WriteFile(draft, "The plans are in the safe.\n");
+  const RunResult signed_by_alice =
+      home.Pgp({"+force", "-z", "alice pass", "-sa", draft, "-u", "example"});
+  ASSERT_EQ(signed_by_alice.exit_code, 0) << signed_by_alice.err;
+  const TestHome keyless(kNoKeys);
+  const std::string packets = keyless.Gpg({"--list-packets", draft + ".asc"}).out;
+  EXPECT_NE(packets.find("keyid " + std::string(kAliceKeyId)), std::string::npos) << packets;
+
+  const RunResult public_only =
+      home.Pgp({"+force", "-z", "alice pass", "-sa", draft, "-u", "<zoe@example.com>"});
+  EXPECT_EQ(public_only.exit_code, 20);
+  EXPECT_NE(public_only.err.find("Secret key for user ID \"<zoe@example.com>\" not found"),
+            std::string::npos)
+      << public_only.err;
 }
 
 TEST(KeyListing, FirstRunConfiguresTheAgentWithoutCachingAndKeepsAnExistingSetup) {

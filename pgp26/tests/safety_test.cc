@@ -3,7 +3,6 @@
 // plain text behind, or blame a damaged message on the pass phrase.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,19 +21,6 @@ std::string Words(const std::vector<std::string>& args) {
   std::string text;
   for (const std::string& arg : args) text += "[" + arg + "]";
   return text;
-}
-
-// The keys `file` is encrypted to, as gpg lists them without any secret key.
-std::vector<std::string> Recipients(const std::string& file) {
-  const TestHome keyless(kNoKeys);
-  const std::string listing = keyless.Gpg({"--list-packets", file}).out;
-  std::vector<std::string> ids;
-  const std::string packet = ":pubkey enc packet:", keyid = "keyid ";
-  for (std::size_t at = listing.find(packet); at != std::string::npos;
-       at = listing.find(packet, at + 1))
-    ids.push_back(listing.substr(listing.find(keyid, at) + keyid.size(), 16));
-  std::sort(ids.begin(), ids.end());
-  return ids;
 }
 
 // The key whose good signature gpg finds when it decrypts `file` with `pass`; "" for none.
@@ -239,6 +225,55 @@ TEST(AgentLifetime, AnAgentThatPgpStartedEndsWithTheRun) {
     ASSERT_EQ(home.AgentPid(), 0);
     const RunResult run = home.Pgp(c.args);
     EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+    EXPECT_EQ(home.AgentPid(), 0);
+  }
+}
+
+// An agent costs a program start, a second under Wine, and outlives the GnuPG run that started
+// it; so a run that needs no secret key starts none. The agent's log tells whether one started,
+// even one that was stopped again.
+TEST(AgentLifetime, OnlyARunThatNeedsASecretKeyStartsAnAgent) {
+  const TestHome home;
+  const std::string draft = home.File("draft"), log = home.File("agent.log");
+  WriteFile(draft, kText);
+  const auto gpg_signed = [&](const std::string& name, const char* mode) {
+    const std::string file = home.File(name);
+    WriteFile(file, kText);
+    EXPECT_EQ(home.Gpg({"--passphrase", "alice pass", "-u", "alice@example.com", "--armor", mode,
+                        "--output", file + ".asc", file})
+                  .exit_code,
+              0);
+    fs::remove(file);
+    return file;
+  };
+  const std::string clear_signed = gpg_signed("clear", "--clearsign"),
+                    signed_message = gpg_signed("signed", "--sign");
+  const std::string letter = LetterToBob(home, "letter");
+  home.StopAgent();
+  WriteFile(home.File("gpg-agent.conf"),
+            ReadFile(home.File("gpg-agent.conf")) + "log-file " + log + "\n");
+  struct Case {
+    std::vector<std::string> args;
+    bool starts_agent;
+  };
+  const Case cases[] = {
+      {{"+force", "-ea", draft, "<bob@example.org>", "alice"}, false},
+      {{"-kv"}, false},
+      {{"-kv", "bob"}, false},
+      {{"+force", "-kxa", "bob", home.File("bobkey")}, false},
+      {{"-ka", Fixture("bob-public.asc").string()}, false},
+      {{"+force", clear_signed}, false},
+      {{"+force", signed_message}, false},
+      // What needs one shows that the log would tell.
+      {{"+force", "-z", "bob pass", letter}, true},
+      {{"-kv", "secring.pgp"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Words(c.args));
+    fs::remove(log);
+    const RunResult run = home.Pgp(c.args);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(fs::exists(log), c.starts_agent);
     EXPECT_EQ(home.AgentPid(), 0);
   }
 }

@@ -1,5 +1,6 @@
 #include "pgp26/tests/test_home.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -124,6 +125,18 @@ LongReport::LongReport(const TestHome& home) : folder(home.path() / "mail") {
                                    plain + ".asc", "--encrypt", plain});
   if (made.exit_code != 0) throw std::runtime_error("gpg could not encrypt the report: " + made.err);
   fs::remove(plain);
+}
+
+std::vector<std::string> Recipients(const std::string& file) {
+  const TestHome keyless(kNoKeys);
+  const std::string listing = keyless.Gpg({"--list-packets", file}).out;
+  std::vector<std::string> ids;
+  const std::string packet = ":pubkey enc packet:", keyid = "keyid ";
+  for (std::size_t at = listing.find(packet); at != std::string::npos;
+       at = listing.find(packet, at + 1))
+    ids.push_back(listing.substr(listing.find(keyid, at) + keyid.size(), 16));
+  std::sort(ids.begin(), ids.end());
+  return ids;
 }
 
 std::vector<std::string> LongReport::Beside() const {

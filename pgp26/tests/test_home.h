@@ -9,6 +9,10 @@
 //   carol-revoked.asc  Carol Revoked <carol@example.net>, public key only, revoked
 //   mallory.asc        "-u Mallory" and "+force Mallory", user IDs that look like options,
 //                      Ed25519/Cv25519, public and secret key, no pass phrase
+//   odd-user-ids.asc   public keys alone, Ed25519/Cv25519, of "Zo\u00eb \u00c4rger
+//                      <zoe@example.com>", "Key C283EB15 <hex@example.com>" (Bob's key ID as
+//                      text), "plain@example.net", "Colon: Name \back <colon@example.com>" and
+//                      "Ctl\x01Char <ctl@example.com>" (a control character)
 #ifndef QUILLET_PGP26_TESTS_TEST_HOME_H_
 #define QUILLET_PGP26_TESTS_TEST_HOME_H_
 
@@ -174,6 +178,10 @@ class TestHome {
   std::filesystem::path path_;
   std::filesystem::path root_;  // removed as a whole at the end
 };
+
+// The long key IDs of the (sub)keys that `file` is encrypted to, sorted, as gpg lists them
+// without any secret key.
+std::vector<std::string> Recipients(const std::string& file);
 
 // Alice's letter to Bob, encrypted and signed by gpg, as FILE.asc in the home; FILE itself is
 // not left. Returns FILE.
