@@ -55,7 +55,10 @@ void PrepareHome(const fs::path& home) {
 // case folding (ASCII letters alone) on the same bytes; an address is such a part of its user
 // ID. GnuPG looks keys up by the last 8 or 16 hex digits of a key's or subkey's fingerprint, or
 // by all 40, but by no other number of digits.
+// A backslash or a double quote may not reach gpg unchanged: on Windows GPGME hands the pattern
+// over on a command line, whose quoting rules those two take part in.
 std::optional<std::string> GnupgSearch(std::string_view pattern) {
+  if (pattern.find_first_of("\\\"") != std::string_view::npos) return std::nullopt;
   const std::string utf8 = system::ToUtf8(pattern);
   const std::string wanted = Lower(utf8);
   if (wanted.size() > 2 && wanted.starts_with("0x") && IsHex(wanted.substr(2))) {

@@ -123,7 +123,8 @@ group client client_steps
 # The PGP program with GnuPG for Windows: its own tests (pgp26/tests/). Every run of a GnuPG tool
 # under Wine costs about a second, so the test command takes those that try what is done
 # differently on Windows (the console, the agent's start and stop, the cache, output files and
-# the signature record, the program's folder as home) and the interoperation with gpg.exe;
+# the signature record, the program's folder as home, key lookup through gpg's command line)
+# and the interoperation with gpg.exe;
 # QUILLET_PGP_TESTS=all takes all of them but those about POSIX alone (about 16 minutes on two
 # cores). Every test stops the agents it started.
 pgp_tests='PgpToGpg.*:GpgToPgp.*:NonAsciiText.*:DeepHome.*:ArmourProblem.*:WriteWholeFile.*'
@@ -132,6 +133,7 @@ pgp_tests+=':KeyAddition.ImportsAKeyPastedIntoAMailBodyAndSkipsItTheSecondTime'
 pgp_tests+=':Decryption.AsksOnTheConsoleUpToThreeTimes:CachedPassPhrase.*'
 pgp_tests+=':AgentLifetime.*:DamagedMessage.*:OutputFiles.*:ConsoleText.*'
 pgp_tests+=':SignatureRecord.OneLine*:SignatureRecord.IsWritten*:SignatureRecord.AnOldRecord*'
+pgp_tests+=':KeyLookup.*:KeyListing.SelectsExactly*'
 [[ ${QUILLET_PGP_TESTS:-} == all ]] && pgp_tests='*'
 group pgp26 'wine 3600 build-win64/pgp26/pgp26_tests.exe --gtest_filter="$pgp_tests" </dev/null'
 

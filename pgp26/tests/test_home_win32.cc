@@ -106,7 +106,8 @@ UniqueHandle Spawn(const std::vector<std::string>& argv, const std::vector<std::
   std::string environment = Environment(env);
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, environment.data(),
                       nullptr, &startup, &info))
-    throw std::runtime_error("cannot start " + line);
+    throw std::runtime_error("cannot start " + line + " (error " + std::to_string(GetLastError()) +
+                             ")");
   const UniqueHandle thread(info.hThread);
   if (pid) *pid = info.dwProcessId;
   return UniqueHandle(info.hProcess);
@@ -333,7 +334,8 @@ ConsoleRun RunAtConsole(const std::vector<std::string>& argv, const std::vector<
   std::string environment = Environment(env);
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
                       environment.data(), nullptr, &startup, &info))
-    throw std::runtime_error("cannot start " + line);
+    throw std::runtime_error("cannot start " + line + " (error " + std::to_string(GetLastError()) +
+                             ")");
   const UniqueHandle process(info.hProcess), thread(info.hThread);
   FreeConsole();
   for (int tries = 0; !AttachConsole(info.dwProcessId); ++tries) {
