@@ -15,6 +15,8 @@ QUILLET_ROOT=$(mktemp -d)
 trap 'rm -rf "$QUILLET_ROOT"' EXIT
 fixtures=pgp26/tests/fixtures
 table=$(mktemp)
+# A benchmark that fails leaves a note in its section, and the others still run.
+failed() { echo; echo "(This benchmark failed: $1 ended with $2; its own output says why.)"; }
 {
   echo "# Benchmarks"
   echo
@@ -32,21 +34,22 @@ table=$(mktemp)
   echo
   echo "| body | size | rounds | through Quillet (ms) | PGP alone (ms) | ratio |"
   echo "|---|---|---|---|---|---|"
-  build-bench/quillet_encrypt_bench build-bench/pgp26/pgp "$fixtures/alice.asc" "$fixtures/bob.asc"
+  build-bench/quillet_encrypt_bench build-bench/pgp26/pgp "$fixtures/alice.asc" "$fixtures/bob.asc" ||
+    failed quillet_encrypt_bench $?
   echo
   echo "## Token commands in process"
   echo
   echo "| measure | value | goal |"
   echo "|---|---|---|"
-  build-bench/quillet_token_bench
+  build-bench/quillet_token_bench || failed quillet_token_bench $?
   echo
   echo "## \`pgp\` against \`gpg\` on key rings of growing size"
   echo
-  bash bench/keyring_bench.sh build-bench
+  bash bench/keyring_bench.sh build-bench || failed bench/keyring_bench.sh $?
   echo
   echo "## Token commands out of process under Wine"
   echo
-  bash tools/windows.sh bench
+  bash tools/windows.sh bench || failed "tools/windows.sh bench" $?
   echo
   echo "## The key lists and waiting for PGP"
   echo
