@@ -53,10 +53,9 @@ failed() { echo; echo "(This benchmark failed: $1 ended with $2; its own output 
   echo
   echo "## The key lists and waiting for PGP"
   echo
-  echo "| benchmark | time per iteration | processor time per iteration |"
-  echo "|---|---|---|"
-  build-bench/quillet_bench --benchmark_format=csv 2>/dev/null |
-    awk -F, 'NR > 1 { gsub(/"/, "", $1); printf "| %s | %.3f %s | %.3f %s |\n", $1, $3, $5, $4, $5 }'
+  echo '```'
+  build-bench/quillet_bench --benchmark_color=false 2>/dev/null || failed quillet_bench $?
+  echo '```'
 } >"$table"
 mkdir -p "$(dirname "$out")"
 mv "$table" "$out"
