@@ -14,11 +14,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
 #include <iostream>
 #include <sstream>
 #include <vector>
 
+#include "bench/report.h"
 #include "bench/texts.h"
 #include "host/program.h"
 #include "mailsim/mail_client.h"
@@ -32,7 +32,9 @@
 namespace {
 
 using namespace quillet;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Fixed;
+using bench::Since;
 
 double CpuSeconds() {
   rusage usage{};
@@ -41,9 +43,6 @@ double CpuSeconds() {
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double Since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Counts the processor time this program spends from each start of PGP to its end.
 class MeasuringProcesses : public Processes {
@@ -92,12 +91,6 @@ double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const std::size_t n = values.size();
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::string Fixed(double value, int digits) {
-  std::ostringstream out;
-  out << std::fixed << std::setprecision(digits) << value;
-  return out.str();
 }
 
 std::string SizeText(std::size_t size) {

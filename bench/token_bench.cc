@@ -4,12 +4,10 @@
 // Usage: QUILLET_ROOT=DIR quillet_token_bench
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
-#include <iomanip>
 #include <iostream>
-#include <sstream>
 
+#include "bench/report.h"
 #include "bench/texts.h"
 #include "channel/wpcom32.h"
 #include "mailsim/mail_client.h"
@@ -20,17 +18,9 @@
 namespace {
 
 using namespace quillet;
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string Fixed(double value, int digits) {
-  std::ostringstream out;
-  out << std::fixed << std::setprecision(digits) << value;
-  return out.str();
-}
+using bench::Clock;
+using bench::Fixed;
+using bench::Since;
 
 int Run() {
   const std::filesystem::path root = getenv("QUILLET_ROOT");

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "bench/report.h"
 #include "bench/texts.h"
 #include "channel/wpcom32.h"
 #include "mailsim/mail_client.h"
@@ -29,7 +30,9 @@
 namespace {
 
 using namespace quillet;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Fixed;
+using bench::Since;
 
 constexpr int kInProcessCalls = 100000;
 constexpr int kOutOfProcessCalls = 1000;
@@ -41,12 +44,6 @@ struct Row {
   std::string value;
   std::string unit;
 };
-
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
 
 // The body AppendTextToBody leaves for `text`: its lines ended by CR LF.
 std::string BodyOf(const std::string& text) {
@@ -64,7 +61,7 @@ int LineCount(const std::string& text) {
 double SecondsFor(const std::function<void()>& work) {
   const Clock::time_point start = Clock::now();
   work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return Since(start);
 }
 
 // `count` commands of the kind AppendTextToBody sends, through `wpo`; calls per second.

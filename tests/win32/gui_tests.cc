@@ -117,7 +117,7 @@ SIZE TextSize(HWND control, const std::string& text, UINT format, int width = 0)
 }
 
 // The label made from spec.controls[index] shows its whole text in its font: on one line, or
-// wrapped at its width (always wrapped when the spec asks for it). It keeps its designed corner,
+// wrapped at its width (always wrapped when the form design asks for it). It keeps its designed corner,
 // is no smaller than designed, lies inside the form, and overlaps no control but those that
 // share its designed place with it.
 void CheckLabelFits(HWND form, const gui::FormSpec& spec, int index) {
