@@ -6,10 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "tests/fakepgp/recorded_runs.h"
 #include "tests/test_platform.h"
 
 namespace quillet::pgp {
@@ -29,26 +29,12 @@ class TPGPTest : public ::testing::Test {
                                std::filesystem::copy_options::overwrite_existing);
     pgp_.PGPPath = dir.string() + "/";
     pgp_.PGPProg = "pgp";
-    setenv("FAKEPGP_LOG", (tp_.dir.path() / "args").c_str(), 1);
-    setenv("FAKEPGP_KEYS", (tp_.dir.path() / "keys").c_str(), 1);
-    for (const char* name :
-         {"FAKEPGP_EXIT", "FAKEPGP_FAIL", "FAKEPGP_DELAY", "FAKEPGP_PASS", "FAKEPGP_RECORD"})
-      unsetenv(name);
+    fakepgp::UseDirectory(tp_.dir.path());
   }
 
   // The arguments of each run, as the test program recorded them.
   std::vector<Args> Runs() {
-    std::vector<Args> runs(1);
-    std::istringstream in(testing::ReadFile(tp_.dir.path() / "args"));
-    for (std::string line; std::getline(in, line);) {
-      if (line == "<end>") {
-        runs.emplace_back();
-      } else {
-        runs.back().push_back(line);
-      }
-    }
-    runs.pop_back();
-    return runs;
+    return fakepgp::RecordedRuns(testing::ReadFile(tp_.dir.path() / "args"));
   }
 
   std::string Log() { return testing::ReadFile(tp_.system.RunLogPath()); }

@@ -24,11 +24,7 @@ class UiTest : public ::testing::Test {
     std::filesystem::create_directories(tp_.system.WindowsDirectory());
     std::filesystem::create_directories(pgp_dir_);
     std::filesystem::copy_file(FAKEPGP_EXE, pgp_dir_ / "pgp");
-    setenv("FAKEPGP_LOG", (tp_.dir.path() / "args").c_str(), 1);
-    setenv("FAKEPGP_KEYS", (tp_.dir.path() / "keys").c_str(), 1);
-    for (const char* name :
-         {"FAKEPGP_EXIT", "FAKEPGP_FAIL", "FAKEPGP_DELAY", "FAKEPGP_PASS", "FAKEPGP_RECORD"})
-      unsetenv(name);
+    fakepgp::UseDirectory(tp_.dir.path());
     std::ofstream(tp_.dir.path() / "keys") << "pub|1024|0A1B2C3D|2026/01/01|Alice <alice@x>\n"
                                               "pub|1024|11111111|2026/01/01|Bob <bob@x>\n"
                                               "pub|1024|22222222|2026/01/01|Me <me@x>\n"
