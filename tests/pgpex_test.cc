@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakepgp/environment.h"
 #include "tests/fakepgp/recorded_runs.h"
 #include "tests/test_platform.h"
 

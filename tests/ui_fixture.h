@@ -12,6 +12,7 @@
 
 #include "host/program.h"
 #include "mailsim/mail_client.h"
+#include "tests/fakepgp/environment.h"
 #include "tests/fakepgp/recorded_runs.h"
 #include "tests/test_platform.h"
 
