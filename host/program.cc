@@ -129,6 +129,10 @@ void Program::RunEventLoop() {
   resident_->Hide();
 }
 
+void Program::ShowResidentWindow() {
+  if (resident_) resident_->ShowInForeground();
+}
+
 void Program::Release(ui::Form& form) {
   form.window().Hide();
   gui().PostToIdle([this, released = &form] {

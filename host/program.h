@@ -12,12 +12,7 @@
 #include "host/servobj.h"
 #include "host/tempform.h"
 #include "platform/platform.h"
-
-namespace quillet::ui {
-class Form;
-class TForm1;
-class TEncryptForm;
-}  // namespace quillet::ui
+#include "ui/app.h"
 
 namespace quillet::host {
 
@@ -46,7 +41,7 @@ bool ServerRegistered(Registry& registry, const ClassRegistration& cls, const st
 // Deletes them in the reverse order; false when one of them is left.
 bool UnregisterServer(Registry& registry, const ClassRegistration& cls);
 
-class Program {
+class Program : public ui::App {
  public:
   explicit Program(Platform platform);
   ~Program();
@@ -63,15 +58,15 @@ class Program {
   // Destroys the windows, releases the shared objects, revokes the class object, shuts OLE down.
   void Exit();
 
-  gui::Gui& gui() { return platform_.gui; }
-  Platform& platform() { return platform_; }
+  Platform& platform() override { return platform_; }
   // Null before start-up creates it and in the register modes.
   TForm2* resident_window() { return resident_.get(); }
   const ole::Ref<host::CommandFactory>& command_factory() const { return command_factory_; }
   const ole::Ref<host::IconFactory>& icon_factory() const { return icon_factory_; }
   const ole::Ref<host::EventMonitor>& event_monitor() const { return event_monitor_; }
-  // The mail client's object API, shared by all windows.
-  channel::ObjectApi& object_api() { return object_api_; }
+  channel::ObjectApi& object_api() override { return object_api_; }
+  ui::OperationLock& operation_lock() override { return operation_lock_; }
+  void ShowResidentWindow() override;
   // Keeps a window of the user operations until it is released or the program ends.
   template <typename F>
   F& Own(std::unique_ptr<F> form) {
@@ -79,15 +74,8 @@ class Program {
     forms_.push_back(std::move(form));
     return kept;
   }
-  // Destroys the window once control is back in the event loop.
-  void Release(ui::Form& form);
+  void Release(ui::Form& form) override;
 
-  // The newest main window and Encrypt dialog; each clears its own when it is destroyed.
-  ui::TForm1* Form1 = nullptr;
-  ui::TEncryptForm* EncryptForm = nullptr;
-
-  // Set while an operation that uses the temporary files in the PGP directory runs.
-  bool& operation_running() { return operation_running_; }
   // The value the newest server's Init was given, kept until the program ends.
   void KeepServerInit(const Value& value) { server_init_ = value; }
 
@@ -103,7 +91,7 @@ class Program {
   ole::Ref<host::IconFactory> icon_factory_;
   ole::Ref<host::EventMonitor> event_monitor_;
   Value server_init_;
-  bool operation_running_ = false;
+  ui::OperationLock operation_lock_;
   std::unique_ptr<TForm2> resident_;
   std::vector<std::unique_ptr<ui::Form>> forms_;
 };

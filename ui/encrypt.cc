@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "host/program.h"
 #include "ui/config.h"
 #include "ui/encryption.h"
 #include "ui/operation.h"
@@ -83,7 +82,7 @@ gui::FormSpec TEncryptForm::Spec() {
   return spec;
 }
 
-TEncryptForm::TEncryptForm(host::Program& program)
+TEncryptForm::TEncryptForm(App& program)
     : program_(program),
       window_(program.gui().NewWindow(Spec())),
       Password(window_->edit("Password")),
@@ -100,12 +99,7 @@ TEncryptForm::TEncryptForm(host::Program& program)
   window_->button("CancelBtn").SetOnClick(handle(&TEncryptForm::CancelBtnClick));
   EOption.SetOnClick(handle(&TEncryptForm::EOptionClick));
   window_->SetOnClose([this] { FormClose(); });
-  program_.EncryptForm = this;
   FormCreate();
-}
-
-TEncryptForm::~TEncryptForm() {
-  if (program_.EncryptForm == this) program_.EncryptForm = nullptr;
 }
 
 void TEncryptForm::FormCreate() {
@@ -156,7 +150,7 @@ void TEncryptForm::OKBtnClick() {
   // The empty last line of a listing names no key, so it is no recipient.
   if (std::ranges::any_of(RecipList.SelectedIDs, pgp::NamesKey) || option == 2 ||
       option == kPasswordOnly) {
-    OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
+    OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
     if (!operation) return;  // the dialog stays for another try
     EncryptNewItem();
   } else {

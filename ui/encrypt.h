@@ -10,11 +10,8 @@
 #include "channel/wpcom32.h"
 #include "pgp/pgpex.h"
 #include "platform/gui.h"
+#include "ui/app.h"
 #include "ui/form.h"
-
-namespace quillet::host {
-class Program;
-}
 
 namespace quillet::ui {
 
@@ -22,8 +19,7 @@ class TEncryptForm : public Form {
  public:
   // Builds the dialog and its components, then runs the start-up, whose errors are reported to
   // the user. Raises only when the mail client's token object cannot be created.
-  explicit TEncryptForm(host::Program& program);
-  ~TEncryptForm() override;
+  explicit TEncryptForm(App& program);
 
   static gui::FormSpec Spec();
 
@@ -41,7 +37,7 @@ class TEncryptForm : public Form {
   gui::Window& window() override { return *window_; }
 
  private:
-  host::Program& program_;
+  App& program_;
   std::unique_ptr<gui::Window> window_;
 
  public:

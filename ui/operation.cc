@@ -4,18 +4,17 @@
 
 namespace quillet::ui {
 
-OperationGuard::OperationGuard(bool& running, gui::Gui& gui, const std::string& pgp_path)
-    : running_(running), taken_(!running) {
+OperationGuard::OperationGuard(OperationLock& lock, gui::Gui& gui, const std::string& pgp_path)
+    : lock_(lock), taken_(lock.TryTake()) {
   if (!taken_) {
     gui.Confirm(kAnotherOperation, gui::Buttons::kOk);
     return;
   }
-  running_ = true;
   RemoveLeftovers(pgp_path);
 }
 
 OperationGuard::~OperationGuard() {
-  if (taken_) running_ = false;
+  if (taken_) lock_.Give();
 }
 
 }  // namespace quillet::ui

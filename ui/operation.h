@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/gui.h"
+#include "ui/app.h"
 
 namespace quillet::ui {
 
@@ -15,7 +16,7 @@ class OperationGuard {
  public:
   // Takes the program's one operation and clears `pgp_path` of leftovers, or tells the user that
   // another operation is running.
-  OperationGuard(bool& running, gui::Gui& gui, const std::string& pgp_path);
+  OperationGuard(OperationLock& lock, gui::Gui& gui, const std::string& pgp_path);
   ~OperationGuard();
   OperationGuard(const OperationGuard&) = delete;
   OperationGuard& operator=(const OperationGuard&) = delete;
@@ -24,7 +25,7 @@ class OperationGuard {
   explicit operator bool() const { return taken_; }
 
  private:
-  bool& running_;
+  OperationLock& lock_;
   bool taken_;
 };
 

@@ -7,7 +7,6 @@
 #include "base/error.h"
 #include "base/text.h"
 
-#include "host/program.h"
 #include "ui/config.h"
 #include "ui/encryption.h"
 #include "ui/operation.h"
@@ -181,7 +180,7 @@ gui::FormSpec TForm1::Spec() {
   return spec;
 }
 
-TForm1::TForm1(host::Program& program)
+TForm1::TForm1(App& program)
     : program_(program),
       window_(program.gui().NewWindow(Spec())),
       Password(window_->edit("Password")),
@@ -200,12 +199,7 @@ TForm1::TForm1(host::Program& program)
     window_->button(button).SetOnClick(
         Reporting(program_.gui(), [this, handler = handler] { (this->*handler)(); }));
   window_->SetOnClose([this] { FormClose(); });
-  program_.Form1 = this;
   FormCreate();
-}
-
-TForm1::~TForm1() {
-  if (program_.Form1 == this) program_.Form1 = nullptr;
 }
 
 void TForm1::FormCreate() {
@@ -219,7 +213,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   // A running operation still uses the files; it removes them itself when it ends.
-  if (program_.operation_running()) return;
+  if (program_.operation_lock().taken()) return;
   DeleteFile(PGP.PGPPath + "temppgp");
   DeleteFile(PGP.PGPPath + "temppgp.asc");
 }
@@ -238,11 +232,11 @@ void TForm1::ReadConfiguration() {
   RefreshKeyLists(pgp::forcetype::NoForce);
 }
 
-bool TForm1::SelectPgpProgram(host::Program& program, gui::OpenFileSettings& dialog, pgp::TPGP& pgp,
+bool TForm1::SelectPgpProgram(App& program, gui::OpenFileSettings& dialog, pgp::TPGP& pgp,
                               pgp::TPGPList& recipients, pgp::TPGPList& senders) {
   System& system = program.platform().system;
   const std::string program_path = system.ModuleFileName();
-  if (host::TForm2* resident = program.resident_window()) resident->ShowInForeground();
+  program.ShowResidentWindow();
   dialog.title = "Please select the PGP program";
   dialog.file_name.clear();
   if (!pgp.PGPPath.empty()) dialog.initial_dir = pgp.PGPPath;
@@ -321,7 +315,7 @@ std::optional<std::int32_t> TForm1::EncryptFromMainWindow(const std::string& fil
 }
 
 void TForm1::EncryptClick() {
-  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
+  OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   WPO.ExecuteToken("itemmessageidfromview()");
   if (WPO.GetResult() != "X00") {
@@ -333,7 +327,7 @@ void TForm1::EncryptClick() {
 }
 
 void TForm1::MailKeyIntoBody(const std::string& user_id) {
-  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
+  OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   const std::string key = PGP.PGPPath + "temppgp.asc";
   pgp::ClearOutput(key);
@@ -368,11 +362,11 @@ std::string TForm1::CurrentItemId() {
 }
 
 void TForm1::DecryptClick() {
-  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
+  OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   const std::string id = CurrentItemId();
   if (id == "X00") {
-    if (host::TForm2* resident = program_.resident_window()) resident->ShowInForeground();
+    program_.ShowResidentWindow();
     program_.gui().ShowMessage(
         {kOnlyIncoming, program_.gui().Title(), gui::Icon::kNone, gui::Buttons::kOk});
     return;
@@ -462,7 +456,7 @@ void TForm1::MailKeyClick() {
 }
 
 void TForm1::Key_To_RingClick() {
-  OperationGuard operation(program_.operation_running(), program_.gui(), PGP.PGPPath);
+  OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   const std::string file = PGP.PGPPath + "temppgp.asc";
   const std::string id = CurrentItemId();

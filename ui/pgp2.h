@@ -11,11 +11,8 @@
 #include "channel/wpcom32.h"
 #include "pgp/pgpex.h"
 #include "platform/gui.h"
+#include "ui/app.h"
 #include "ui/form.h"
-
-namespace quillet::host {
-class Program;
-}
 
 namespace quillet::ui {
 
@@ -24,8 +21,7 @@ class TForm1 : public Form {
   // Builds the window and its components, then runs the start-up. Raises only when the mail
   // client's token object cannot be created; errors of the start-up itself are reported to the
   // user and the window is created all the same.
-  explicit TForm1(host::Program& program);
-  ~TForm1() override;
+  explicit TForm1(App& program);
 
   static gui::FormSpec Spec();
 
@@ -60,7 +56,7 @@ class TForm1 : public Form {
   // Lets the user pick the PGP program and writes quillet.ini, the list file names and the
   // batch file, with the given window's components; false when the user cancels. Shared with
   // the Encrypt dialog, which refreshes nothing afterwards.
-  static bool SelectPgpProgram(host::Program& program, gui::OpenFileSettings& dialog,
+  static bool SelectPgpProgram(App& program, gui::OpenFileSettings& dialog,
                                pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders);
   // Points the lists at the public and the secret key listing in the PGP directory.
   static void NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders);
@@ -74,7 +70,7 @@ class TForm1 : public Form {
   // see it and names a key (the empty last line names none).
   std::optional<std::string> FocusedKey();
 
-  host::Program& program_;
+  App& program_;
   std::unique_ptr<gui::Window> window_;
 
  public:
