@@ -21,6 +21,27 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = Lower(c);
+  return lower;
+}
+
+std::string_view WithoutCr(std::string_view line) {
+  return line.ends_with('\r') ? line.substr(0, line.size() - 1) : line;
+}
+
+std::istream& GetLine(std::istream& in, std::string& line) {
+  if (std::getline(in, line) && line.ends_with('\r')) line.pop_back();
+  return in;
+}
+
+std::vector<std::string> Lines(std::istream& in) {
+  std::vector<std::string> lines;
+  for (std::string line; GetLine(in, line);) lines.push_back(line);
+  return lines;
+}
+
 int ParseInteger(const std::string& text) {
   std::size_t used = 0;
   int value = 0;

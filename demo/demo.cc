@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "host/program.h"
 #include "mailsim/c3pohost.h"
 #include "mailsim/mail_client.h"
@@ -29,8 +30,7 @@ void Say(const std::string& text) {
 void Show(const std::string& title, const std::string& text) {
   std::cout << title << ":\n";
   std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (std::string line; GetLine(lines, line);) {
     std::cout << "    " << line << "\n";
   }
 }

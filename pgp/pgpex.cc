@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "base/cmdline.h"
+#include "base/file.h"
+#include "base/text.h"
 #include "pgp/run2.h"
 
 namespace quillet::pgp {
@@ -44,16 +46,6 @@ std::string Arg(const std::string& text) {
 
 std::string PassPhraseClause(const std::string& pass_phrase) {
   return kPassPhraseClause + QuoteArgument(pass_phrase);
-}
-
-// The lines of a text without their line ends, CR LF or LF.
-std::vector<std::string> Lines(std::istream& in) {
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
@@ -110,11 +102,9 @@ bool NamesKey(const std::string& user_id) {
 }
 
 void AppendToRunLog(System& system, const std::vector<std::string>& lines) {
-  const std::string path = system.RunLogPath();
-  std::ofstream log(path, std::ios::binary | std::ios::app);
-  if (!log) throw Error("Cannot open the run log " + path);
-  for (const std::string& line : lines) log << MaskPassPhrase(line) << "\r\n";
-  if (!log.flush()) throw Error("Cannot write the run log " + path);
+  std::string text;
+  for (const std::string& line : lines) text += MaskPassPhrase(line) + "\r\n";
+  AppendToFile(system.RunLogPath(), text);
 }
 
 std::int32_t RunLogged(Platform& platform, const std::string& program,
@@ -217,8 +207,8 @@ std::optional<std::int32_t> TPGP::EncryptFile(const std::string& file,
 
 void TPGP::WriteKeyListBatch() {
   const std::string program = QuoteProgram(PGPPath + PGPProg);
-  std::ofstream batch(PGPPath + "pgpkey.bat", std::ios::binary | std::ios::trunc);
-  batch << program << " -kv > quillet.key\r\n" << program << " -kv secring.pgp > quillet.sec\r\n";
+  WriteWholeFile(PGPPath + "pgpkey.bat",
+                 program + " -kv > quillet.key\r\n" + program + " -kv secring.pgp > quillet.sec\r\n");
 }
 
 void TPGP::RefreshKeyListings() {
@@ -244,7 +234,7 @@ void TPGP::TrimKeyListing(const std::string& path) {
     const std::string kept = line.substr(0, 255);
     text += (kept.size() > 29 ? kept.substr(29) : std::string()) + "\r\n";
   }
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  WriteWholeFile(path, text);
 }
 
 // --- TPGPList ---

@@ -4,12 +4,15 @@
 #include <functional>
 #include <optional>
 
+#include "base/text.h"
 #include "pgp26/process.h"
 #include "pgp26/system.h"
 
 namespace pgp26 {
 
 namespace {
+
+using quillet::WithoutCr;
 
 // Turns the echo of the console off for its lifetime, and back on when the run is interrupted
 // at the prompt; does nothing when standard input is no console.
@@ -33,7 +36,7 @@ class EchoOff {
 
 std::optional<std::string> ReadLine() {
   std::optional<std::string> line = system::ReadLine();
-  if (line && !line->empty() && line->back() == '\r') line->pop_back();
+  if (line) line = std::string(WithoutCr(*line));
   return line;
 }
 

@@ -1,9 +1,9 @@
 // The key-ring commands: -kv, -ka, -kx, -kr and -kg.
-#include <cctype>
 #include <cstdio>
 #include <map>
 #include <sstream>
 
+#include "base/text.h"
 #include "pgp26/commands.h"
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
@@ -15,17 +15,14 @@ namespace pgp26 {
 
 namespace {
 
+using quillet::AsciiLower;
+
 // GnuPG keeps one key store; these are the names PGP users know the two rings by.
 constexpr char kPublicRing[] = "pubring.pgp";
 constexpr char kSecretRing[] = "secring.pgp";
 
 // Listing lines put the user ID in this column so that it can be cut out by position.
 constexpr int kUserIdColumn = 30;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Trim(const std::string& text) {
   const std::size_t start = text.find_first_not_of(" \t\r\n");
@@ -101,9 +98,9 @@ int ViewKeys(Session& session, const std::vector<std::string>& operands) {
   std::string ring = kPublicRing, filter;
   bool secret = false;
   for (const std::string& operand : operands) {
-    if (Lower(operand).ends_with(".pgp")) {
+    if (AsciiLower(operand).ends_with(".pgp")) {
       ring = operand;
-      secret = Lower(std::filesystem::path(operand).filename().string()).starts_with("sec");
+      secret = AsciiLower(std::filesystem::path(operand).filename().string()).starts_with("sec");
     } else {
       filter = filter.empty() ? operand : filter + " " + operand;
     }
@@ -168,7 +165,7 @@ int ExtractKey(Session& session, const std::string& user_id, const std::string& 
                bool force) {
   const Key key = FindPublicKey(session, user_id, kKeyExtractError);
   const std::string extension = armor ? ".asc" : ".pgp";
-  const std::string out = Lower(file).ends_with(extension) ? file : file + extension;
+  const std::string out = AsciiLower(file).ends_with(extension) ? file : file + extension;
   ConfirmOverwrite(out, force);
   gpgme_ctx_t ctx = session.context();
   gpgme_set_armor(ctx, armor ? 1 : 0);

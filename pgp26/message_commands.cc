@@ -1,8 +1,8 @@
 // The message commands: encrypting and signing (-e, -s, -c) and decrypting or verifying.
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
+#include "base/text.h"
 #include "pgp26/armour.h"
 #include "pgp26/commands.h"
 #include "pgp26/console.h"
@@ -15,10 +15,7 @@ namespace pgp26 {
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
+using quillet::AsciiLower;
 
 std::string ReadInput(const std::string& file) {
   std::optional<std::string> bytes = ReadWholeFile(file);
@@ -106,7 +103,7 @@ struct DecryptPaths {
 
 DecryptPaths FindCipherText(const std::string& file) {
   std::error_code error;
-  const std::string lower = Lower(file);
+  const std::string lower = AsciiLower(file);
   if ((lower.ends_with(".asc") || lower.ends_with(".pgp")) &&
       std::filesystem::is_regular_file(file, error))
     return {file, file.substr(0, file.size() - 4)};

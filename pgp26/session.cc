@@ -4,6 +4,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "base/text.h"
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
 #include "pgp26/key_text.h"
@@ -13,17 +14,11 @@ namespace pgp26 {
 
 namespace {
 
+using quillet::AsciiLower;
+
 namespace fs = std::filesystem;
 
 constexpr int kConsoleTries = 3;
-
-// Letters beyond ASCII keep their case: user IDs are UTF-8, which the locale may not be.
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
 
 bool IsHex(std::string_view text) {
   if (text.empty()) return false;
@@ -60,7 +55,7 @@ void PrepareHome(const fs::path& home) {
 std::optional<std::string> GnupgSearch(std::string_view pattern) {
   if (pattern.find_first_of("\\\"") != std::string_view::npos) return std::nullopt;
   const std::string utf8 = system::ToUtf8(pattern);
-  const std::string wanted = Lower(utf8);
+  const std::string wanted = AsciiLower(utf8);
   if (wanted.size() > 2 && wanted.starts_with("0x") && IsHex(wanted.substr(2))) {
     const std::size_t digits = wanted.size() - 2;
     if (digits == 8 || digits == 16 || digits == 40) return wanted;
@@ -88,16 +83,16 @@ bool Serves(gpgme_key_t key, Usage usage) {
 
 bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
   if (IsBlank(pattern)) return false;
-  const std::string wanted = Lower(system::ToUtf8(pattern));
+  const std::string wanted = AsciiLower(system::ToUtf8(pattern));
   if (wanted.size() > 2 && wanted.starts_with("0x") && IsHex(wanted.substr(2))) {
     for (gpgme_subkey_t sub = key->subkeys; sub; sub = sub->next)
-      if (sub->fpr && Lower(sub->fpr).ends_with(wanted.substr(2))) return true;
+      if (sub->fpr && AsciiLower(sub->fpr).ends_with(wanted.substr(2))) return true;
     return false;
   }
   const bool address = wanted.size() > 2 && wanted.front() == '<' && wanted.back() == '>';
   for (gpgme_user_id_t uid = key->uids; uid; uid = uid->next) {
-    if (address ? (uid->email && "<" + Lower(uid->email) + ">" == wanted)
-                : (uid->uid && Lower(uid->uid).find(wanted) != std::string::npos))
+    if (address ? (uid->email && "<" + AsciiLower(uid->email) + ">" == wanted)
+                : (uid->uid && AsciiLower(uid->uid).find(wanted) != std::string::npos))
       return true;
   }
   return false;

@@ -3,6 +3,7 @@
 // All of it runs on the one user-interface thread.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -194,6 +195,17 @@ class Gui {
   // The general error report: the error's text, with a full stop appended when its last character
   // sorts after ".", captioned with the title, with an error icon and an OK button.
   void ReportError(const std::string& message);
+  // Runs an event handler of the program. What it throws goes to the general error report: no
+  // exception may leave an event, on Windows least of all, where the system's code called the
+  // window procedure.
+  template <typename F>
+  void RunHandler(F&& handler) {
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      ReportError(e.what());
+    }
+  }
   // A confirmation box: caption "Confirm", question icon.
   Answer Confirm(const std::string& text, Buttons buttons);
 

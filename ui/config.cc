@@ -1,8 +1,11 @@
 #include "ui/config.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "base/error.h"
+#include "base/file.h"
+#include "base/text.h"
 
 namespace quillet::ui {
 
@@ -20,9 +23,8 @@ SplitFile ReadPgpLocation(const std::string& config_path) {
   std::ifstream in(config_path, std::ios::binary);
   if (!in) throw Error("Cannot open " + config_path);
   std::string own_path, pgp_path;
-  std::getline(in, own_path);
-  std::getline(in, pgp_path);
-  if (!pgp_path.empty() && pgp_path.back() == '\r') pgp_path.pop_back();
+  GetLine(in, own_path);
+  GetLine(in, pgp_path);
   return SplitPath(pgp_path);
 }
 
@@ -43,12 +45,53 @@ void WriteConfiguration(const std::string& config_path, const std::string& progr
                         const std::string& pgp_path) {
   RequireOneLine(program_path, "this program", config_path);
   RequireOneLine(pgp_path, "the PGP program", config_path);
-  std::ofstream out(config_path, std::ios::binary | std::ios::trunc);
-  out << program_path << "\r\n"
-      << pgp_path << "\r\n"
-      << "Quillet keeps the location of the PGP program here.\r\n"
-      << "Do not delete.  Required by QUILLET program\r\n";
-  if (!out.flush()) throw Error("Cannot write " + config_path);
+  WriteWholeFile(config_path, program_path + "\r\n" + pgp_path + "\r\n" +
+                                  "Quillet keeps the location of the PGP program here.\r\n" +
+                                  "Do not delete.  Required by QUILLET program\r\n");
+}
+
+namespace {
+
+// Points the lists at the public and the secret key listing in the PGP directory.
+void TakeUp(const SplitFile& location, const PgpSetup& setup) {
+  setup.pgp.PGPProg = location.file;
+  setup.pgp.PGPPath = location.directory;
+  setup.recipients.Filename = setup.pgp.PGPPath + "quillet.key";
+  setup.senders.Filename = setup.pgp.PGPPath + "quillet.sec";
+}
+
+}  // namespace
+
+bool ChoosePgpProgram(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup) {
+  System& system = app.platform().system;
+  const std::string program_path = system.ModuleFileName();
+  app.ShowResidentWindow();
+  dialog.title = "Please select the PGP program";
+  dialog.file_name.clear();
+  if (!setup.pgp.PGPPath.empty()) dialog.initial_dir = setup.pgp.PGPPath;
+  const std::optional<std::string> chosen = app.gui().OpenFileDialog(dialog);
+  if (!chosen) return false;
+  // Stored first: a path the configuration refuses is not taken up by the window either.
+  WriteConfiguration(WindowsDir(system) + "quillet.ini", program_path, *chosen);
+  TakeUp(SplitPath(*chosen), setup);
+  setup.pgp.WriteKeyListBatch();
+  return true;
+}
+
+Configured LoadConfiguration(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup,
+                             Unreadable unreadable) {
+  setup.pgp.PGPPath.clear();
+  const std::string config = WindowsDir(app.platform().system) + "quillet.ini";
+  if (!std::filesystem::exists(config))
+    return ChoosePgpProgram(app, dialog, setup) ? Configured::kChosen : Configured::kNotChosen;
+  SplitFile location;
+  try {
+    location = ReadPgpLocation(config);
+  } catch (const Error&) {
+    if (unreadable == Unreadable::kRaise) throw;
+  }
+  TakeUp(location, setup);
+  return Configured::kRead;
 }
 
 }  // namespace quillet::ui

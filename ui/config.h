@@ -1,9 +1,13 @@
-// The configuration file quillet.ini in the Windows directory: where the PGP program is.
+// The configuration file quillet.ini in the Windows directory: where the PGP program is, and how
+// a window takes it up.
 #pragma once
 
 #include <string>
 
+#include "pgp/pgpex.h"
+#include "platform/gui.h"
 #include "platform/system.h"
+#include "ui/app.h"
 
 namespace quillet::ui {
 
@@ -27,5 +31,30 @@ SplitFile ReadPgpLocation(const std::string& config_path);
 // was, when a path contains a line break.
 void WriteConfiguration(const std::string& config_path, const std::string& program_path,
                         const std::string& pgp_path);
+
+// A window's PGP components, which the configuration sets up.
+struct PgpSetup {
+  pgp::TPGP& pgp;
+  pgp::TPGPList& recipients;
+  pgp::TPGPList& senders;
+};
+
+// Lets the user pick the PGP program with `dialog` and writes quillet.ini, then sets `setup` up
+// for it and writes the key-listing batch file; false when the user cancels.
+bool ChoosePgpProgram(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup);
+
+// What a window does when quillet.ini is there but cannot be read.
+enum class Unreadable {
+  kRaise,       // raise the Error: the window reports it and loads no keys
+  kLeaveEmpty,  // go on with no PGP location: the lists then report it as they load
+};
+
+enum class Configured { kRead, kChosen, kNotChosen };
+
+// Takes up the PGP program that quillet.ini names into `setup` and points the lists at its key
+// listings; without the file, lets the user choose the program (ChoosePgpProgram). The keys are
+// left for the caller to load, as it wants them after each outcome.
+Configured LoadConfiguration(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup,
+                             Unreadable unreadable);
 
 }  // namespace quillet::ui

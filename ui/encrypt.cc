@@ -1,12 +1,10 @@
 #include "ui/encrypt.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "ui/config.h"
 #include "ui/encryption.h"
 #include "ui/operation.h"
-#include "ui/pgp2.h"
 
 namespace quillet::ui {
 
@@ -104,20 +102,11 @@ TEncryptForm::TEncryptForm(App& program)
 
 void TEncryptForm::FormCreate() {
   try {
-    PGP.PGPPath.clear();
-    const std::string config = WindowsDir(program_.platform().system) + "quillet.ini";
-    if (!std::filesystem::exists(config)) {
-      TForm1::SelectPgpProgram(program_, FileDial, PGP, RecipList, sendlist);
+    // Unlike the main window, the dialog goes on with an unreadable quillet.ini, and after the
+    // user has chosen the PGP program it loads nothing until it is opened again.
+    if (LoadConfiguration(program_, FileDial, {PGP, RecipList, sendlist},
+                          Unreadable::kLeaveEmpty) != Configured::kRead)
       return;
-    }
-    try {
-      const SplitFile pgp = ReadPgpLocation(config);
-      PGP.PGPProg = pgp.file;
-      PGP.PGPPath = pgp.directory;
-    } catch (const std::exception&) {
-      // An unreadable configuration leaves the location empty; the lists then report it.
-    }
-    TForm1::NameListings(PGP, RecipList, sendlist);
     PGP.Forcecheck = pgp::forcetype::NoForce;
     PGP.RefreshKeyListings();
     sendlist.LoadKeys();

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "base/error.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "pgp/pgpex.h"
 
@@ -74,7 +75,7 @@ PlainTextFile::PlainTextFile(std::string path, WrittenBy writer) : path_(std::mo
   DeleteFile(path_);
   if (writer != WrittenBy::kMailClient) return;
   // The mail client writes into the file that is there, which keeps its permissions.
-  std::ofstream(path_, std::ios::binary | std::ios::trunc);
+  WriteWholeFile(path_, "");
   std::error_code error;
   fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write, error);
   if (error) throw Error("Cannot make " + path_ + " private");
@@ -83,9 +84,9 @@ PlainTextFile::PlainTextFile(std::string path, WrittenBy writer) : path_(std::mo
 void AppendTextToBody(channel::TWP& wpo, const std::string& text) {
   for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = text.find('\n', start);
-    std::string line = text.substr(start, end == std::string::npos ? end : end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"" + line + "\";Yes! )");
+    const std::string_view line =
+        WithoutCr(std::string_view(text).substr(start, end == std::string::npos ? end : end - start));
+    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"" + std::string(line) + "\";Yes! )");
     if (end == std::string::npos) break;
     wpo.ExecuteToken("ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )");
     start = end + 1;

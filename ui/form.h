@@ -15,13 +15,7 @@ class Form {
 
 // An event handler whose escaping errors go to the application's general error report.
 inline std::function<void()> Reporting(gui::Gui& gui, std::function<void()> handler) {
-  return [&gui, handler = std::move(handler)] {
-    try {
-      handler();
-    } catch (const std::exception& e) {
-      gui.ReportError(e.what());
-    }
-  };
+  return [&gui, handler = std::move(handler)] { gui.RunHandler(handler); };
 }
 
 }  // namespace quillet::ui

@@ -1,10 +1,9 @@
 #include "ui/pgp2.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 
 #include "base/error.h"
+#include "base/file.h"
 #include "base/text.h"
 
 #include "ui/config.h"
@@ -117,12 +116,6 @@ bool SameVerdict(const std::optional<pgp::SignatureVerdict>& a,
   return a->state == b->state && a->key_id == b->key_id;
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) throw Error("Cannot write " + path);
-}
-
 }  // namespace
 
 gui::FormSpec TForm1::Spec() {
@@ -219,46 +212,21 @@ void TForm1::FormClose() {
 }
 
 void TForm1::ReadConfiguration() {
-  PGP.PGPPath.clear();
-  const std::string config = WindowsDir(program_.platform().system) + "quillet.ini";
-  if (!std::filesystem::exists(config)) {
-    SetupClick();
-    return;
+  // An unreadable quillet.ini is reported by FormCreate, and no keys are loaded.
+  switch (LoadConfiguration(program_, FileDial, {PGP, RecipList, SendList}, Unreadable::kRaise)) {
+    case Configured::kRead:
+      RefreshKeyLists(pgp::forcetype::NoForce);
+      break;
+    case Configured::kChosen:
+      RefreshKeyLists(pgp::forcetype::Force);
+      break;
+    case Configured::kNotChosen:
+      break;
   }
-  const SplitFile pgp = ReadPgpLocation(config);
-  PGP.PGPProg = pgp.file;
-  PGP.PGPPath = pgp.directory;
-  NameListings(PGP, RecipList, SendList);
-  RefreshKeyLists(pgp::forcetype::NoForce);
-}
-
-bool TForm1::SelectPgpProgram(App& program, gui::OpenFileSettings& dialog, pgp::TPGP& pgp,
-                              pgp::TPGPList& recipients, pgp::TPGPList& senders) {
-  System& system = program.platform().system;
-  const std::string program_path = system.ModuleFileName();
-  program.ShowResidentWindow();
-  dialog.title = "Please select the PGP program";
-  dialog.file_name.clear();
-  if (!pgp.PGPPath.empty()) dialog.initial_dir = pgp.PGPPath;
-  const std::optional<std::string> chosen = program.gui().OpenFileDialog(dialog);
-  if (!chosen) return false;
-  // Stored first: a path the configuration refuses is not taken up by the window either.
-  WriteConfiguration(WindowsDir(system) + "quillet.ini", program_path, *chosen);
-  const SplitFile location = SplitPath(*chosen);
-  pgp.PGPProg = location.file;
-  pgp.PGPPath = location.directory;
-  NameListings(pgp, recipients, senders);
-  pgp.WriteKeyListBatch();
-  return true;
-}
-
-void TForm1::NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders) {
-  recipients.Filename = pgp.PGPPath + "quillet.key";
-  senders.Filename = pgp.PGPPath + "quillet.sec";
 }
 
 void TForm1::SetupClick() {
-  if (SelectPgpProgram(program_, FileDial, PGP, RecipList, SendList))
+  if (ChoosePgpProgram(program_, FileDial, {PGP, RecipList, SendList}))
     RefreshKeyLists(pgp::forcetype::Force);
 }
 
@@ -383,7 +351,7 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   const std::string armoured = base + ".asc";
   // Only this run's output may be delivered; the mail client takes its content at add.
   const PlainTextFile decrypted(base, PlainTextFile::WrittenBy::kPgp);
-  WriteText(armoured, message.BodyText());
+  WriteWholeFile(armoured, message.BodyText());
   const pgp::DecryptResult result = DecryptWithPassword(base);
   // A message whose signature is bad is not delivered, whatever the program left behind.
   if (result.exit_code && (IsBad(result.signature) || !pgp::ReadOutput(*result.exit_code, base))) {
@@ -468,7 +436,7 @@ void TForm1::Key_To_RingClick() {
   channel::ObjectApi& api = program_.object_api();
   api.KeyMessage = api.GetMessage(id).object();
   try {
-    WriteText(file, channel::GwMessage(api.KeyMessage).BodyText());
+    WriteWholeFile(file, channel::GwMessage(api.KeyMessage).BodyText());
     PGP.AddKey(file);
     RefreshKeyLists(pgp::forcetype::Force);
     DeleteFile(file);

@@ -53,13 +53,6 @@ class TForm1 : public Form {
   pgp::DecryptResult DecryptWithPassword(const std::string& name);
   // Puts the armoured public key of the user ID at the end of the new item's body.
   void MailKeyIntoBody(const std::string& user_id);
-  // Lets the user pick the PGP program and writes quillet.ini, the list file names and the
-  // batch file, with the given window's components; false when the user cancels. Shared with
-  // the Encrypt dialog, which refreshes nothing afterwards.
-  static bool SelectPgpProgram(App& program, gui::OpenFileSettings& dialog,
-                               pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders);
-  // Points the lists at the public and the secret key listing in the PGP directory.
-  static void NameListings(const pgp::TPGP& pgp, pgp::TPGPList& recipients, pgp::TPGPList& senders);
 
   gui::Window& window() override { return *window_; }
 

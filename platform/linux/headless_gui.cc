@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "base/error.h"
+#include "base/text.h"
 
 namespace quillet::linux_platform {
 
@@ -390,8 +391,7 @@ void HeadlessGui::ProcessMessages() {
 
 std::string HeadlessGui::NextScriptLine() {
   std::string line;
-  while (script_ && std::getline(*script_, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (script_ && GetLine(*script_, line)) {
     const std::size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos || line[start] == '#') continue;
     return line.substr(start);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "platform/autoobject.h"
 #include "platform/com.h"
 #include "platform/registry.h"
@@ -82,18 +83,12 @@ class ComContract : public ::testing::Test {
   std::vector<std::uint32_t> cookies_;
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 TEST_F(ComContract, EveryCreationByProgIdMakesANewObject) {
   RegisterProgId();
   // Class identifiers and ProgIDs compare without regard to case.
-  Offer(Lower(kClsid));
+  Offer(AsciiLower(kClsid));
   Ref<ole::Dispatch> first, second;
-  ASSERT_EQ(com_.CreateObject(Lower(progid_), &first), hr::kOk);
+  ASSERT_EQ(com_.CreateObject(AsciiLower(progid_), &first), hr::kOk);
   ASSERT_EQ(com_.CreateObject(progid_, &second), hr::kOk);
   ASSERT_TRUE(first);
   ASSERT_TRUE(second);

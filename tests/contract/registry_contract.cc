@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "platform/registry.h"
 #include "tests/contract/contract_platform.h"
 
@@ -43,10 +44,8 @@ class RegistryContract : public ::testing::Test {
  private:
   // Ordered so that a key comes before its subkeys, case aside.
   struct NoCase {
-    bool operator()(std::string a, std::string b) const {
-      for (std::string* s : {&a, &b})
-        for (char& c : *s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-      return a < b;
+    bool operator()(const std::string& a, const std::string& b) const {
+      return AsciiLower(a) < AsciiLower(b);
     }
   };
   std::set<std::string, NoCase> made_;

@@ -26,7 +26,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
+
 namespace {
+
+using quillet::AsciiLower;
 
 using Strings = std::vector<std::string>;
 
@@ -66,18 +70,8 @@ int WriteFile(const std::string& path, const std::string& data) {
 
 // Splits on "\n" and drops a "\r" before it, so files written on either system read the same.
 Strings Lines(const std::string& text) {
-  Strings lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+  return quillet::Lines(in);
 }
 
 // --- Armoured messages ---------------------------------------------------------------------
@@ -202,7 +196,7 @@ int RemoveKeys(const std::string& uid) {
   Strings kept;
   for (const std::string& line : ring) {
     const std::optional<Key> key = ParseKey(line);
-    if (!key || Lower(key->uid).find(Lower(uid)) == std::string::npos) kept.push_back(line);
+    if (!key || AsciiLower(key->uid).find(AsciiLower(uid)) == std::string::npos) kept.push_back(line);
   }
   if (kept.size() == ring.size()) return Fail("key '" + uid + "' not found in key ring");
   return WriteRing(kept);
@@ -221,14 +215,14 @@ int GenerateKey() {
 int ViewKeys(const Strings& operands) {
   std::string ring_name = "pubring.pgp", filter;
   for (const std::string& operand : operands)
-    (Lower(operand).ends_with(".pgp") ? ring_name : filter) = operand;
-  const std::string base = Lower(std::filesystem::path(ring_name).filename().string());
+    (AsciiLower(operand).ends_with(".pgp") ? ring_name : filter) = operand;
+  const std::string base = AsciiLower(std::filesystem::path(ring_name).filename().string());
   const std::string type = base.starts_with("sec") ? "sec" : "pub";
   std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring_name.c_str());
   int found = 0;
   for (const std::string& line : ReadRing()) {
     const std::optional<Key> key = ParseKey(line);
-    if (!key || key->type != type || Lower(key->uid).find(Lower(filter)) == std::string::npos)
+    if (!key || key->type != type || AsciiLower(key->uid).find(AsciiLower(filter)) == std::string::npos)
       continue;
     std::printf("%s  %4d/%s %s %s\n", type.c_str(), std::atoi(key->bits.c_str()), key->id.c_str(),
                 key->date.c_str(), key->uid.c_str());

@@ -1,0 +1,15 @@
+// Whole-file writes whose every failure is an Error: a file that was not written completely is
+// never taken for one that was.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillet {
+
+// Makes `bytes` the whole content of the file at `path`, creating it or replacing its content.
+void WriteWholeFile(const std::string& path, std::string_view bytes);
+// Adds `bytes` at the end of the file at `path`, creating it when there is none.
+void AppendToFile(const std::string& path, std::string_view bytes);
+
+}  // namespace quillet
