@@ -44,7 +44,7 @@ bool UnregisterServer(Registry& registry, const ClassRegistration& cls);
 class Program : public ui::App {
  public:
   explicit Program(Platform platform);
-  ~Program();
+  ~Program() override;
 
   // The whole life of the process; returns its exit code: 1 when the register modes could not
   // leave the entries as asked, 0 otherwise.

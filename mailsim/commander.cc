@@ -159,7 +159,7 @@ const ole::DispatchTable& Commander::Table() {
 
 std::int32_t Commander::execute(std::string& command, std::string& reply) {
   // A copy: the caller's variable may change while the command runs.
-  const std::string text = command;
+  const std::string text = command;  // NOLINT(performance-unnecessary-copy-initialization)
   if (std::optional<std::string> fault = client_.RecordCommand(text)) throw Error(*fault);
 
   struct Entry {

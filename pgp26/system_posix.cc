@@ -226,9 +226,10 @@ bool OverwriteWithZeros(const std::string& path) {
   Descriptor file(open(path.c_str(), O_WRONLY | O_CLOEXEC));
   struct stat info {};
   if (file.get() < 0 || fstat(file.get(), &info) != 0) return false;
-  const std::vector<char> zeros(64 * 1024, 0);
+  const std::vector<char> zeros(std::size_t{64} * 1024, 0);
   for (off_t left = info.st_size; left > 0;) {
-    const std::size_t chunk = static_cast<std::size_t>(std::min<off_t>(left, 64 * 1024));
+    const std::size_t chunk =
+        static_cast<std::size_t>(std::min<off_t>(left, static_cast<off_t>(zeros.size())));
     if (!WriteAll(file.get(), zeros.data(), chunk)) return false;
     left -= static_cast<off_t>(chunk);
   }

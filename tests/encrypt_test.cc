@@ -143,7 +143,7 @@ TEST_F(EncryptDialogTest, WithoutAConfigurationTheProgramIsChosenAndTheListsStay
 
 TEST_F(EncryptDialogTest, AnEmptySecretListingSignsWithPgpsDefaultKey) {
   Configure();
-  std::ofstream(pgp_dir_ / "quillet.sec", std::ios::binary | std::ios::trunc);
+  std::ofstream(pgp_dir_ / "quillet.sec", std::ios::binary | std::ios::trunc).close();
   client_.NewMail();
   client_.TypeBody("hello");
   Open();

@@ -183,7 +183,7 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
     cases.push_back(c);
   }
   // Whole kinds of command refused, so that putting things back fails too.
-  const auto refuse = [this](std::string prefix) {
+  const auto refuse = [this](const std::string& prefix) {
     return [this, prefix] { client_.FailCommandsStartingWith(prefix, "Refused"); };
   };
   cases.push_back({"every body command refused",

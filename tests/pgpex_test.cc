@@ -281,7 +281,7 @@ TEST_F(KeyListingsTest, AListingThatWasNotRewrittenIsNotTrimmedTwice) {
   pgp_.Forcecheck = forcetype::Force;
   tp_.gui.QueueAnswer(gui::Answer::kOk);
   pgp_.RefreshKeyListings();
-  std::ofstream(pgp_.PGPPath + "pgpkey.bat", std::ios::trunc);  // a batch that lists nothing
+  std::ofstream(pgp_.PGPPath + "pgpkey.bat", std::ios::trunc).close();  // a batch that lists nothing
   tp_.gui.QueueAnswer(gui::Answer::kOk);
   try {
     pgp_.RefreshKeyListings();

@@ -40,7 +40,7 @@ class Greeter : public ole::AutoObject {
 };
 
 // A factory that counts the objects it makes.
-Ref<ClassFactory> GreeterFactory(int* made, std::string name = "greeter") {
+Ref<ClassFactory> GreeterFactory(int* made, const std::string& name = "greeter") {
   return ole::MakeRef<AutoObjectFactory>([made, name] {
     ++*made;
     return Ref<Dispatch>(ole::MakeRef<Greeter>(name));
