@@ -7,8 +7,6 @@
 //   This process is the mail client: it offers its classes to other processes, as the simulated
 //   client of win32_client_e2e.exe does, serves the calls and checks the rebuilt body. It starts
 //   itself again with --caller to play Quillet's side.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <chrono>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "bench/report.h"
 #include "bench/texts.h"
 #include "channel/wpcom32.h"
@@ -101,10 +100,9 @@ int Caller() {
 // Starts this program with --caller and serves its calls until it ends; returns its rows.
 std::vector<Row> RunCaller() {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) throw Error("Cannot make a pipe");
-  win32::UniqueHandle output(read_end), child_output(write_end);
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  win32::UniqueHandle output, child_output;
+  if (!CreatePipe(output.put(), child_output.put(), &inherit, 0)) throw Error("Cannot make a pipe");
+  SetHandleInformation(output.get(), HANDLE_FLAG_INHERIT, 0);
 
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, sizeof self);
@@ -112,13 +110,13 @@ std::vector<Row> RunCaller() {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = write_end;
+  startup.hStdOutput = startup.hStdError = child_output.get();
   PROCESS_INFORMATION info = {};
   if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &info))
     throw Error("Cannot start " + command_line);
   win32::UniqueHandle process(info.hProcess), thread(info.hThread);
-  child_output = win32::UniqueHandle();  // the caller holds the only copy now
+  child_output.reset();  // the caller holds the only copy now
 
   // The caller's calls arrive as messages to this thread.
   HANDLE waited = process.get();
@@ -140,8 +138,7 @@ std::vector<Row> RunCaller() {
 
   std::vector<Row> rows;
   std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (std::string line; GetLine(lines, line);) {
     Row row;
     std::istringstream fields(line);
     std::getline(fields, row.measure, '\t');

@@ -11,6 +11,7 @@ namespace pgp26::system {
 namespace {
 
 namespace fs = std::filesystem;
+using quillet::win32::UniqueFile;
 using quillet::win32::UniqueHandle;
 
 std::error_code LastError() {
@@ -87,13 +88,12 @@ bool WriteAll(HANDLE file, const char* bytes, std::size_t size) {
 class PrivateToUser {
  public:
   PrivateToUser() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
-    const UniqueHandle owned_token(token);
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return;
     DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     user_.resize(size);
-    if (!GetTokenInformation(token, TokenUser, user_.data(), size, &size)) return;
+    if (!GetTokenInformation(token.get(), TokenUser, user_.data(), size, &size)) return;
     const PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
     acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
     ACL* acl = reinterpret_cast<ACL*>(acl_.data());
@@ -163,7 +163,7 @@ ProcessWatch::ProcessWatch(long pid)
 ProcessWatch::~ProcessWatch() = default;
 
 void ProcessWatch::WaitForEnd(int milliseconds) {
-  if (handle_->process.get())
+  if (handle_->process)
     WaitForSingleObject(handle_->process.get(), static_cast<DWORD>(milliseconds));
 }
 
@@ -225,10 +225,10 @@ std::error_code WriteAndRename(const std::string& partial, const std::string& pa
   {
     PrivateToUser private_to_user;
     if (!private_to_user.get()) return LastError();
-    const UniqueHandle file(CreateFileA(partial.c_str(), GENERIC_WRITE | DELETE, 0,
-                                        private_to_user.get(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) return LastError();
+    const UniqueFile file(CreateFileA(partial.c_str(), GENERIC_WRITE | DELETE, 0,
+                                      private_to_user.get(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    if (!file) return LastError();
     // Marked so, the file goes when its handle is closed, which the system does for a process
     // that is killed; the mark is taken off once every byte is on the disk.
     if (!MarkForDeletion(file.get(), true) || !WriteAll(file.get(), bytes.data(), bytes.size()) ||
@@ -242,10 +242,10 @@ std::error_code WriteAndRename(const std::string& partial, const std::string& pa
 }
 
 bool OverwriteWithZeros(const std::string& path) {
-  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
-  if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) return false;
+  if (!file || !GetFileSizeEx(file.get(), &size)) return false;
   const std::vector<char> zeros(64 * 1024, 0);
   for (long long left = size.QuadPart; left > 0;) {
     const std::size_t chunk = static_cast<std::size_t>(std::min<long long>(left, 64 * 1024));

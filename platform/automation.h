@@ -79,26 +79,26 @@ class RefCounted {
   std::atomic<std::uint32_t> refs_{1};
 };
 
-// Owns one reference to a RefCounted object.
+// Owns one reference to a reference-counted object: a RefCounted one, or a COM interface on
+// Windows. A raw pointer becomes a Ref only through a named constructor that says whose reference
+// it holds; copying a Ref adds a reference.
 template <typename T>
 class Ref {
  public:
   Ref() = default;
   Ref(std::nullptr_t) {}
-  // Adds a reference of its own.
-  explicit Ref(T* object) : p_(object) {
-    if (p_) p_->AddRef();
-  }
   // Takes over a reference the caller already holds (a new object's creator reference).
   static Ref Adopt(T* object) {
     Ref r;
     r.p_ = object;
     return r;
   }
-  Ref(const Ref& other) : Ref(other.p_) {}
-  Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  // Adds a reference of its own.
+  static Ref Share(T* object) { return Adopt(Shared(object)); }
+  Ref(const Ref& other) : p_(Shared(other.p_)) {}
+  Ref(Ref&& other) noexcept : p_(other.release()) {}
   template <typename U>
-  Ref(const Ref<U>& other) : Ref(other.get()) {}
+  Ref(const Ref<U>& other) : p_(Shared(other.get())) {}
   Ref& operator=(Ref other) noexcept {
     std::swap(p_, other.p_);
     return *this;
@@ -106,7 +106,14 @@ class Ref {
   ~Ref() { reset(); }
 
   void reset() {
-    if (T* p = std::exchange(p_, nullptr)) p->Release();
+    if (T* p = release()) p->Release();
+  }
+  // Hands the reference to the caller.
+  T* release() { return std::exchange(p_, nullptr); }
+  // For the functions that return a new reference through a pointer: the one held goes first.
+  T** put() {
+    reset();
+    return &p_;
   }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
@@ -115,6 +122,11 @@ class Ref {
   bool operator==(const Ref& other) const { return p_ == other.p_; }
 
  private:
+  static T* Shared(T* object) {
+    if (object) object->AddRef();
+    return object;
+  }
+
   T* p_ = nullptr;
 };
 

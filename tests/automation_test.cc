@@ -39,16 +39,48 @@ TEST(RefCounting, ObjectDiesExactlyWithItsLastReference) {
   Ref<Probe> first = MakeRef<Probe>(&destroyed);
   EXPECT_EQ(first->RefCount(), 1u);
   {
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the copy is under test.
     Ref<Probe> second = first;
-    Ref<Probe> third(first.get());
+    Ref<Probe> third = Ref<Probe>::Share(first.get());
     EXPECT_EQ(first->RefCount(), 3u);
   }
   EXPECT_EQ(destroyed, 0);
   Ref<Probe> moved = std::move(first);
-  EXPECT_FALSE(first);
+  EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): a Ref moved from is empty.
   EXPECT_EQ(moved->RefCount(), 1u);
   moved.reset();
   EXPECT_EQ(destroyed, 1);
+}
+
+// A raw pointer becomes a Ref by name: Share adds a reference of its own, Adopt takes over the
+// caller's. release hands the reference back, and put() lets the one held go before it gives the
+// place for a new one.
+TEST(RefCounting, RawPointersAreSharedOrAdopted) {
+  int destroyed = 0;
+  Ref<Probe> first = MakeRef<Probe>(&destroyed);
+  Probe* const raw = first.get();
+  {
+    const Ref<Probe> shared = Ref<Probe>::Share(raw);
+    EXPECT_EQ(raw->RefCount(), 2u);
+  }
+  EXPECT_EQ(raw->RefCount(), 1u);
+  raw->AddRef();
+  {
+    const Ref<Probe> adopted = Ref<Probe>::Adopt(raw);
+    EXPECT_EQ(raw->RefCount(), 2u);
+  }
+  EXPECT_EQ(raw->RefCount(), 1u);
+  EXPECT_EQ(first.release(), raw);
+  EXPECT_FALSE(first);
+  EXPECT_EQ(raw->RefCount(), 1u);
+  first = Ref<Probe>::Adopt(raw);
+  Probe** place = first.put();
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(*place, nullptr);
+  *place = new Probe(&destroyed);
+  EXPECT_EQ(first->RefCount(), 1u);
+  first.reset();
+  EXPECT_EQ(destroyed, 2);
 }
 
 // A dispatch interface that records how it is called and answers from a script.

@@ -1,8 +1,6 @@
 // Processes, folders and programs of the tests on Windows. The test program lies next to pgp.exe
 // and the GnuPG programs, with the fixtures in a folder beside them, so that it runs wherever
 // that folder is.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 // After windows.h, which they need.
 #include <aclapi.h>
@@ -28,6 +26,7 @@
 namespace pgp26_test {
 
 namespace fs = std::filesystem;
+using quillet::win32::UniqueFile;
 using quillet::win32::UniqueHandle;
 
 namespace {
@@ -79,15 +78,14 @@ std::string Environment(const std::vector<std::string>& env) {
   return block;
 }
 
-UniqueHandle OpenForChild(const fs::path& path, bool write) {
+UniqueFile OpenForChild(const fs::path& path, bool write) {
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  const HANDLE file =
-      CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
-                  write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    throw std::runtime_error("cannot open " + Text(path) + " for a process");
-  return UniqueHandle(file);
+  UniqueFile file(CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                              write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  if (!file) throw std::runtime_error("cannot open " + Text(path) + " for a process");
+  return file;
 }
 
 // Starts `argv` with `env` added to the environment and the given standard handles, which it
@@ -205,12 +203,12 @@ void LetOthersRead(const fs::path& folder) {
 // The access list's entries that allow anything name the user or the system itself (which, like
 // root, can reach every file anyway); Wine shows a file's mode bits as such a list.
 bool IsPrivate(const std::string& path) {
-  HANDLE token = nullptr;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-  const UniqueHandle owned_token(token);
+  UniqueHandle token;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
   std::vector<unsigned char> user(256);
   DWORD size = 0;
-  if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size))
+  if (!GetTokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size()),
+                           &size))
     return false;
   const PSID user_sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   unsigned char system[SECURITY_MAX_SID_SIZE];
@@ -271,9 +269,9 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::string& in
   WriteFile(scratch / "in", input);
   RunResult result;
   {
-    const UniqueHandle in = OpenForChild(scratch / "in", false);
-    const UniqueHandle out = OpenForChild(scratch / "out", true);
-    const UniqueHandle err = OpenForChild(scratch / "err", true);
+    const UniqueFile in = OpenForChild(scratch / "in", false);
+    const UniqueFile out = OpenForChild(scratch / "out", true);
+    const UniqueFile err = OpenForChild(scratch / "err", true);
     const UniqueHandle process = Spawn(argv, env, in.get(), out.get(), err.get());
     WaitForSingleObject(process.get(), INFINITE);
     result.exit_code = ExitCode(process.get());
@@ -342,12 +340,12 @@ ConsoleRun RunAtConsole(const std::vector<std::string>& argv, const std::vector<
     if (tries == 200) throw std::runtime_error("cannot reach the console of " + line);
     Sleep(50);
   }
-  const UniqueHandle input(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       0, nullptr));
-  const UniqueHandle output(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+  const UniqueFile input(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+  const UniqueFile output(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
   while (WaitForSingleObject(process.get(), 50) == WAIT_TIMEOUT) {
     if (Screen(output.get()).find(prompt) == std::string::npos) continue;
     Type(input.get(), typed);
@@ -369,13 +367,12 @@ struct Child::Process {
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env)
     : scratch_(MakeTemporaryFolder()), process_(std::make_unique<Process>()) {
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &inherited, 0)) throw std::runtime_error("pipe failed");
-  const UniqueHandle input(read_end);
-  process_->input = UniqueHandle(write_end);
-  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-  const UniqueHandle out = OpenForChild(scratch_ / "out", true);
-  const UniqueHandle err = OpenForChild(scratch_ / "err", true);
+  UniqueHandle input;
+  if (!CreatePipe(input.put(), process_->input.put(), &inherited, 0))
+    throw std::runtime_error("pipe failed");
+  SetHandleInformation(process_->input.get(), HANDLE_FLAG_INHERIT, 0);
+  const UniqueFile out = OpenForChild(scratch_ / "out", true);
+  const UniqueFile err = OpenForChild(scratch_ / "err", true);
   process_->handle =
       Spawn(argv, env, input.get(), out.get(), err.get(), CREATE_NEW_CONSOLE, &process_->pid);
 }
@@ -428,9 +425,9 @@ long TestHome::AgentPid() const {
 // As gpg starts an agent on Windows: detached, where it runs in the foreground as a daemon.
 long TestHome::StartAgent() const {
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  const UniqueHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFile nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   Spawn({Text(GnupgTool("gpg-agent")), "--homedir", Text(path_), "--use-standard-socket",
          "--daemon"},
         {}, nul.get(), nul.get(), nul.get(), DETACHED_PROCESS);
@@ -444,7 +441,7 @@ void TestHome::StopAgent() const {
   if (pid == 0) return;
   const UniqueHandle agent(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
   AskAgent(path_, "KILLAGENT");
-  if (agent.get()) WaitForSingleObject(agent.get(), 10000);
+  if (agent) WaitForSingleObject(agent.get(), 10000);
 }
 
 }  // namespace pgp26_test

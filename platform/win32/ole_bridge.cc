@@ -1,5 +1,6 @@
 #include "platform/win32/ole_bridge.h"
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -40,8 +41,8 @@ const std::string& ProgramName() {
 // Hands a failure to a caller of Invoke, who then owns the strings.
 void Fill(EXCEPINFO* excep, const ole::ExcepInfo& info) {
   *excep = EXCEPINFO{};
-  excep->bstrSource = Bstr(info.source).detach();
-  excep->bstrDescription = Bstr(info.description).detach();
+  excep->bstrSource = Bstr(info.source).release();
+  excep->bstrDescription = Bstr(info.description).release();
   excep->scode = info.scode;
 }
 
@@ -80,18 +81,16 @@ HRESULT Guarded(EXCEPINFO* excep, Body body) noexcept {
   }
 }
 
-// The program's automation object as an IDispatch.
-class Exposed final : public IDispatch {
+// The IUnknown part of a COM object the bridge makes: interface I, which it answers for under
+// IUnknown and the identifiers `kOffered`, and its reference count. The object is born with one
+// reference, its creator's, and deletes itself when the last one is released.
+template <typename I, const IID&... kOffered>
+class ComObject : public I {
  public:
-  explicit Exposed(ole::Ref<ole::Dispatch> object) : object_(std::move(object)) {}
-
-  const ole::Ref<ole::Dispatch>& object() const { return object_; }
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, kExposedIid)) {
-      *out = static_cast<IDispatch*>(this);
+    if (IsEqualIID(iid, IID_IUnknown) || (IsEqualIID(iid, kOffered) || ...)) {
+      *out = static_cast<I*>(this);
       AddRef();
       return S_OK;
     }
@@ -104,6 +103,21 @@ class Exposed final : public IDispatch {
     if (left == 0) delete this;
     return left;
   }
+
+ protected:
+  ComObject() = default;
+  virtual ~ComObject() = default;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+// The program's automation object as an IDispatch.
+class Exposed final : public ComObject<IDispatch, IID_IDispatch, kExposedIid> {
+ public:
+  explicit Exposed(ole::Ref<ole::Dispatch> object) : object_(std::move(object)) {}
+
+  const ole::Ref<ole::Dispatch>& object() const { return object_; }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     return Guarded(nullptr, [&] {
@@ -140,7 +154,7 @@ class Exposed final : public IDispatch {
   }
 
  private:
-  ~Exposed() = default;
+  ~Exposed() override = default;
 
   // Invoke's work, in the program's values: the arguments taken, the object called, by-reference
   // arguments and the result handed back.
@@ -182,7 +196,7 @@ class Exposed final : public IDispatch {
       VARIANT& arg = params.rgvarg[i];
       if (arg.vt == (VT_BYREF | VT_BSTR)) {
         SysFreeString(*arg.pbstrVal);
-        *arg.pbstrVal = Bstr(strings[i]).detach();
+        *arg.pbstrVal = Bstr(strings[i]).release();
       } else if (arg.vt == (VT_BYREF | VT_I4)) {
         *arg.plVal = integers[i];
       }
@@ -197,7 +211,6 @@ class Exposed final : public IDispatch {
   }
 
   ole::Ref<ole::Dispatch> object_;
-  ULONG refs_ = 1;
 };
 
 // A COM object behind the program's dispatch interface. The identifiers of the names it was asked
@@ -207,7 +220,7 @@ class Exposed final : public IDispatch {
 // which a later object may get.
 class Client final : public ole::Dispatch {
  public:
-  explicit Client(IDispatch* object) : object_(object) { object->AddRef(); }
+  explicit Client(IDispatch* object) : object_(ComPtr<IDispatch>::Share(object)) {}
 
   ole::HResult GetIDsOfNames(const std::vector<std::string>& names,
                              std::vector<ole::DispId>* ids) override {
@@ -244,52 +257,51 @@ class Client final : public ole::Dispatch {
                       ole::Value* result, ole::ExcepInfo* excep,
                       std::uint32_t* arg_error) override {
     const std::size_t count = params.args.size();
-    std::vector<VARIANT> args(count);
-    std::vector<BSTR> strings(count, nullptr);
+    // The arguments' VARIANTs, and what the by-reference ones point to, are owned here from the
+    // moment they exist: an argument that fails to convert frees those made before it.
+    std::vector<Variant> args(count);
+    std::vector<Bstr> strings(count);
     std::vector<LONG> integers(count, 0);
     for (std::size_t i = 0; i < count; ++i) {
-      VariantInit(&args[i]);
       const ole::Value& arg = params.args[i];
+      VARIANT& variant = *args[i].get();
       if (arg.type() == ole::VarType::kStringRef) {
-        strings[i] = Bstr(*arg.AsStringRef()).detach();
-        args[i].vt = VT_BYREF | VT_BSTR;
-        args[i].pbstrVal = &strings[i];
+        // The callee may free the string and put another in its place.
+        BSTR* place = strings[i].Receive();
+        *place = Bstr(*arg.AsStringRef()).release();
+        variant.vt = VT_BYREF | VT_BSTR;
+        variant.pbstrVal = place;
       } else if (arg.type() == ole::VarType::kIntRef) {
         integers[i] = *arg.AsIntRef();
-        args[i].vt = VT_BYREF | VT_I4;
-        args[i].plVal = &integers[i];
+        variant.vt = VT_BYREF | VT_I4;
+        variant.plVal = &integers[i];
       } else {
-        ToVariant(arg, &args[i]);
+        ToVariant(arg, args[i].Receive());
       }
     }
     std::vector<DISPID> named(params.named.begin(), params.named.end());
-    DISPPARAMS dispatch_params{args.data(), named.data(), static_cast<UINT>(count),
-                               static_cast<UINT>(named.size())};
+    DISPPARAMS dispatch_params{args.empty() ? nullptr : args.front().get(), named.data(),
+                               static_cast<UINT>(count), static_cast<UINT>(named.size())};
     Variant answer;
     EXCEPINFO info{};
     UINT position = 0;
     const HRESULT hr = object_->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, flags, &dispatch_params,
-                                       result ? answer.get() : nullptr, &info, &position);
+                                       result ? answer.Receive() : nullptr, &info, &position);
+    if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+    // The failure's strings are the caller's to free.
+    const Bstr source = Bstr::Adopt(info.bstrSource);
+    const Bstr description = Bstr::Adopt(info.bstrDescription);
+    const Bstr help_file = Bstr::Adopt(info.bstrHelpFile);
     for (std::size_t i = 0; i < count; ++i) {
       const ole::Value& arg = params.args[i];
-      if (arg.type() == ole::VarType::kStringRef) {
-        *arg.AsStringRef() = FromBstr(strings[i]);
-        SysFreeString(strings[i]);
-      } else if (arg.type() == ole::VarType::kIntRef) {
+      if (arg.type() == ole::VarType::kStringRef)
+        *arg.AsStringRef() = FromBstr(strings[i].get());
+      else if (arg.type() == ole::VarType::kIntRef)
         *arg.AsIntRef() = integers[i];
-      } else {
-        VariantClear(&args[i]);
-      }
     }
-    if (hr == DISP_E_EXCEPTION) {
-      if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-      if (excep)
-        *excep = {FromBstr(info.bstrSource), FromBstr(info.bstrDescription),
-                  info.scode ? info.scode : E_FAIL};
-      SysFreeString(info.bstrSource);
-      SysFreeString(info.bstrDescription);
-      SysFreeString(info.bstrHelpFile);
-    }
+    if (hr == DISP_E_EXCEPTION && excep)
+      *excep = {FromBstr(source.get()), FromBstr(description.get()),
+                info.scode ? info.scode : E_FAIL};
     if (arg_error) *arg_error = position;
     if (SUCCEEDED(hr) && result) *result = FromVariant(*answer.get());
     return hr;
@@ -308,7 +320,7 @@ class Client final : public ole::Dispatch {
   }
   ole::HResult GetTypeInfo(std::uint32_t index) override {
     ComPtr<ITypeInfo> info;
-    return object_->GetTypeInfo(index, LOCALE_SYSTEM_DEFAULT, info.out());
+    return object_->GetTypeInfo(index, LOCALE_SYSTEM_DEFAULT, info.put());
   }
 
  private:
@@ -324,26 +336,9 @@ class Client final : public ole::Dispatch {
 };
 
 // The program's class factory as an IClassFactory.
-class ExposedFactory final : public IClassFactory {
+class ExposedFactory final : public ComObject<IClassFactory, IID_IClassFactory> {
  public:
   explicit ExposedFactory(ole::Ref<ole::ClassFactory> factory) : factory_(std::move(factory)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     return Guarded(nullptr, [&] {
@@ -363,10 +358,9 @@ class ExposedFactory final : public IClassFactory {
   }
 
  private:
-  ~ExposedFactory() = default;
+  ~ExposedFactory() override = default;
 
   ole::Ref<ole::ClassFactory> factory_;
-  ULONG refs_ = 1;
 };
 
 }  // namespace
@@ -402,7 +396,7 @@ void ToVariant(const ole::Value& value, VARIANT* out) {
       break;
     case ole::VarType::kString:
       out->vt = VT_BSTR;
-      out->bstrVal = Bstr(value.AsString()).detach();
+      out->bstrVal = Bstr(value.AsString()).release();
       break;
     case ole::VarType::kObject:
       out->vt = VT_DISPATCH;
@@ -437,7 +431,7 @@ ole::Value FromVariant(const VARIANT& in) {
     case VT_UNKNOWN: {
       ComPtr<IDispatch> dispatch;
       if (in.punkVal && SUCCEEDED(in.punkVal->QueryInterface(
-                            IID_IDispatch, reinterpret_cast<void**>(dispatch.out()))))
+                            IID_IDispatch, reinterpret_cast<void**>(dispatch.put()))))
         return ole::Value(Wrap(dispatch.get()));
       return ole::Value();
     }
@@ -462,7 +456,7 @@ IDispatch* Expose(const ole::Ref<ole::Dispatch>& object) {
 
 ole::Ref<ole::Dispatch> Wrap(IDispatch* object) {
   ComPtr<IDispatch> own;
-  if (SUCCEEDED(object->QueryInterface(kExposedIid, reinterpret_cast<void**>(own.out()))))
+  if (SUCCEEDED(object->QueryInterface(kExposedIid, reinterpret_cast<void**>(own.put()))))
     return static_cast<Exposed*>(own.get())->object();
   return ole::MakeRef<Client>(object);
 }

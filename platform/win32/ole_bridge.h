@@ -9,67 +9,73 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/automation.h"
 #include "platform/com.h"
 
 namespace quillet::win32 {
 
-// Owns one COM interface reference.
+// Owns one COM interface reference; Adopt and Share say whose reference a raw pointer is.
 template <typename I>
-class ComPtr {
- public:
-  ComPtr() = default;
-  explicit ComPtr(I* adopted) : p_(adopted) {}
-  ComPtr(const ComPtr& other) : p_(other.p_) {
-    if (p_) p_->AddRef();
-  }
-  ComPtr& operator=(ComPtr other) {
-    std::swap(p_, other.p_);
-    return *this;
-  }
-  ~ComPtr() {
-    if (p_) p_->Release();
-  }
-  I* get() const { return p_; }
-  I* operator->() const { return p_; }
-  I** out() {
-    *this = ComPtr();
-    return &p_;
-  }
-  I* detach() { return std::exchange(p_, nullptr); }
-
- private:
-  I* p_ = nullptr;
-};
+using ComPtr = ole::Ref<I>;
 
 // Owns a BSTR.
 class Bstr {
  public:
   Bstr() = default;
   explicit Bstr(const std::string& ansi);
+  // Takes over a BSTR the caller was given to free.
+  static Bstr Adopt(BSTR b) {
+    Bstr owner;
+    owner.b_ = b;
+    return owner;
+  }
+  Bstr(Bstr&& other) noexcept : b_(other.release()) {}
+  Bstr& operator=(Bstr&& other) noexcept {
+    SysFreeString(std::exchange(b_, other.release()));
+    return *this;
+  }
   ~Bstr() { SysFreeString(b_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
+
   BSTR get() const { return b_; }
-  BSTR detach() { return std::exchange(b_, nullptr); }
+  BSTR release() { return std::exchange(b_, nullptr); }
+  // For the functions that return a BSTR through a pointer: the one held is freed first.
+  BSTR* Receive() {
+    SysFreeString(release());
+    return &b_;
+  }
 
  private:
   BSTR b_ = nullptr;
 };
 
-// Owns a VARIANT.
+// Owns a VARIANT. An array of them is an array of VARIANTs, as DISPPARAMS takes it.
 class Variant {
  public:
   Variant() { VariantInit(&v_); }
+  Variant(Variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
+  Variant& operator=(Variant&& other) noexcept {
+    if (this != &other) {
+      VariantClear(&v_);
+      v_ = other.v_;
+      VariantInit(&other.v_);
+    }
+    return *this;
+  }
   ~Variant() { VariantClear(&v_); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
+
   VARIANT* get() { return &v_; }
+  // For the functions that fill a VARIANT: what it held is freed first.
+  VARIANT* Receive() {
+    VariantClear(&v_);
+    return &v_;
+  }
 
  private:
   VARIANT v_;
 };
+static_assert(sizeof(Variant) == sizeof(VARIANT));
 
 // ANSI text to and from the wide text of BSTRs, through the ANSI code page.
 std::string ToAnsi(const wchar_t* wide, int length = -1);

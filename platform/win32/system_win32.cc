@@ -1,6 +1,4 @@
 // System facts on Windows, and the system's message texts.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <cstdio>

@@ -3,8 +3,6 @@
 // dialog are the system's own, and the event loop is the thread's message loop. Posted tasks are
 // messages to a hidden message-only window; tasks for the idle loop wait in a queue that only
 // Run's own loop drains.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 // After windows.h, which leaves the common dialogs out when lean.
 #include <commdlg.h>
@@ -16,46 +14,21 @@
 #include <deque>
 #include <exception>
 #include <map>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "base/error.h"
 #include "platform/automation.h"
+#include "platform/win32/unique_handle.h"
 
 namespace quillet::win32 {
 
 namespace {
 
-struct WindowDeleter {
-  void operator()(HWND window) const { DestroyWindow(window); }
-};
-using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
-
-struct FontDeleter {
-  void operator()(HFONT font) const { DeleteObject(font); }
-};
-using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
-
-// The screen's device context, for its resolution and text metrics.
-class ScreenDc {
- public:
-  ScreenDc() : dc_(GetDC(nullptr)) {}
-  ~ScreenDc() {
-    if (dc_) ReleaseDC(nullptr, dc_);
-  }
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
 // Text measured on the screen in a font, as the controls draw it.
 class TextMetrics {
  public:
-  explicit TextMetrics(HFONT font) : old_(SelectObject(dc_.get(), font)) {}
+  explicit TextMetrics(HFONT font) : dc_(nullptr), old_(SelectObject(dc_.get(), font)) {}
   ~TextMetrics() { SelectObject(dc_.get(), old_); }
   TextMetrics(const TextMetrics&) = delete;
   TextMetrics& operator=(const TextMetrics&) = delete;
@@ -79,7 +52,7 @@ class TextMetrics {
     return {rect.right, rect.bottom};
   }
 
-  ScreenDc dc_;
+  UniqueDc dc_;  // the screen's
   HGDIOBJ old_;
 };
 
@@ -106,17 +79,6 @@ std::string WindowText(HWND window) {
   text.resize(
       static_cast<std::size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
   return text;
-}
-
-// Runs a handler of the program; what it throws is reported as the general error report does,
-// as no exception may cross the system's code that called the window procedure.
-template <typename F>
-void Guarded(gui::Gui& gui, F&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    gui.ReportError(e.what());
-  }
 }
 
 // Counts a level of nested message handling for as long as it lives.
@@ -167,7 +129,7 @@ class Win32Button : public Win32Control, public gui::Button {
     if (code == BN_CLICKED) Click();
   }
   void Click() {
-    if (on_click_) Guarded(gui_, on_click_);
+    if (on_click_) gui_.RunHandler(on_click_);
   }
 
  private:
@@ -248,7 +210,7 @@ class Win32ListBox : public Win32Control, public gui::ListBox {
   void SetOnClick(std::function<void()> handler) override { on_click_ = std::move(handler); }
 
   void Notify(int code) override {
-    if (code == LBN_SELCHANGE && on_click_) Guarded(gui_, on_click_);
+    if (code == LBN_SELCHANGE && on_click_) gui_.RunHandler(on_click_);
   }
 
  private:
@@ -341,7 +303,7 @@ class Win32RadioGroup : public Win32Control, public gui::RadioGroup {
     if (!group) return DefWindowProcA(box, message, wparam, lparam);
     if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED && lparam) {
       group->UpdateTabStop();
-      if (group->on_click_) Guarded(group->gui_, group->on_click_);
+      if (group->on_click_) group->gui_.RunHandler(group->on_click_);
       return 0;
     }
     return CallWindowProcA(group->box_procedure_, box, message, wparam, lparam);
@@ -515,7 +477,7 @@ void RegisterClasses() {
 // --- Win32Window ---
 
 Win32Window::Win32Window(Win32Gui& gui, const gui::FormSpec& spec)
-    : gui_(gui), spec_(spec), screen_dpi_(GetDeviceCaps(ScreenDc().get(), LOGPIXELSY)) {
+    : gui_(gui), spec_(spec), screen_dpi_(GetDeviceCaps(UniqueDc(nullptr).get(), LOGPIXELSY)) {
   RegisterClasses();
   if (screen_dpi_ <= 0) screen_dpi_ = 96;
   if (spec_.pixels_per_inch <= 0) spec_.pixels_per_inch = 96;
@@ -768,12 +730,12 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case WM_CLOSE:
-      Guarded(gui_, [this] { Close(); });
+      gui_.RunHandler([this] { Close(); });
       return 0;
     case WM_QUERYENDSESSION: {
       if (!gui_.IsMain(this) || !on_close_query_) return TRUE;
       bool may_end = true;
-      Guarded(gui_, [this, &may_end] { may_end = on_close_query_(); });
+      gui_.RunHandler([this, &may_end] { may_end = on_close_query_(); });
       return may_end;
     }
     case WM_ENDSESSION:
@@ -802,7 +764,7 @@ LRESULT CALLBACK Win32Gui::MessageProcedure(HWND hwnd, UINT message, WPARAM wpar
     if (!gui->posted_.empty()) {
       std::function<void()> task = std::move(gui->posted_.front());
       gui->posted_.pop_front();
-      Guarded(*gui, task);
+      gui->RunHandler(task);
     }
     return 0;
   }
@@ -836,7 +798,7 @@ void Win32Gui::Run() {
         !PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE)) {
       std::function<void()> task = std::move(idle_.front());
       idle_.pop_front();
-      Guarded(*this, task);
+      RunHandler(task);
       continue;
     }
     const BOOL got = GetMessageA(&message, nullptr, 0, 0);

@@ -1,6 +1,4 @@
 // Programs on Windows: CreateProcessA, MsgWaitForMultipleObjects and ShellExecuteA.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>

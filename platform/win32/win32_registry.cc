@@ -1,42 +1,16 @@
 // The registry on Windows: HKEY_CLASSES_ROOT itself.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <string>
-#include <utility>
 
 #include "platform/registry.h"
+#include "platform/win32/unique_handle.h"
 
 namespace quillet {
 
 namespace {
 
-// An open registry key, closed with its owner.
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  UniqueKey(const UniqueKey&) = delete;
-  UniqueKey& operator=(const UniqueKey&) = delete;
-  UniqueKey(UniqueKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-  UniqueKey& operator=(UniqueKey&& other) noexcept {
-    std::swap(key_, other.key_);
-    return *this;
-  }
-  ~UniqueKey() {
-    if (key_) RegCloseKey(key_);
-  }
-
-  HKEY get() const { return key_; }
-  // For the functions that open a key into an HKEY the caller provides.
-  HKEY* receive() {
-    *this = UniqueKey();
-    return &key_;
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
+using win32::UniqueKey;
 
 class Win32Registry : public Registry {
  public:
@@ -55,7 +29,7 @@ class Win32Registry : public Registry {
   // and its default value read with the Ex form, which tells the two apart.
   std::optional<std::string> QueryValue(const std::string& key) override {
     UniqueKey opened;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, opened.receive()) !=
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, opened.put()) !=
         ERROR_SUCCESS)
       return std::nullopt;
     std::string data;

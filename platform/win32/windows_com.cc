@@ -19,7 +19,7 @@ class WindowsCom : public ole::Com {
     CLSID id;
     win32::Bstr text(clsid);
     if (const HRESULT hr = CLSIDFromString(text.get(), &id); FAILED(hr)) return hr;
-    win32::ComPtr<IClassFactory> offered(win32::ExposeFactory(factory));
+    const auto offered = win32::ComPtr<IClassFactory>::Adopt(win32::ExposeFactory(factory));
     DWORD registration = 0;
     const HRESULT hr = CoRegisterClassObject(id, offered.get(), CLSCTX_LOCAL_SERVER,
                                              REGCLS_MULTIPLEUSE, &registration);
@@ -37,7 +37,7 @@ class WindowsCom : public ole::Com {
     if (const HRESULT hr = CLSIDFromProgID(text.get(), &id); FAILED(hr)) return hr;
     win32::ComPtr<IDispatch> created;
     const HRESULT hr = CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                        IID_IDispatch, reinterpret_cast<void**>(created.out()));
+                                        IID_IDispatch, reinterpret_cast<void**>(created.put()));
     if (FAILED(hr)) return hr;
     *object = win32::Wrap(created.get());
     return S_OK;

@@ -1,6 +1,4 @@
 // The shared port tests' platform facts on Windows.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include "base/cmdline.h"
