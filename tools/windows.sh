@@ -31,12 +31,12 @@ configure() {
 }
 # The 64-bit build whole, with the PGP program and the tests; of the 32-bit one, which cannot run
 # here, the product's quillet.exe.
-configure build-win64 x86_64 -DQUILLET_GPGME_PREFIX="$gpgme_x86_64"
+configure build-win64 x86_64 -DQUILLET_GPGME_PREFIX="$gpgme_x86_64" -DQUILLET_WERROR=ON
 if $bench_only; then
   cmake --build build-win64 --target win32_token_bench
 else
   cmake --build build-win64
-  configure build-win32 i686
+  configure build-win32 i686 -DQUILLET_WERROR=ON
   cmake --build build-win32 --target quillet
 fi
 
@@ -45,6 +45,9 @@ fi
 export WINELOADER=/usr/lib/wine/wine64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no offers to install Mono or Gecko
+# The test programs (GoogleTest) print their failures and a tally, not every test that passed; a
+# failure ends one with a code other than 0, which fails its group.
+export GTEST_BRIEF=1
 wine() { timeout "$1" "$WINELOADER" "${@:2}"; }
 wineserver() { timeout "$1" /usr/lib/wine/wineserver "${@:2}"; }
 

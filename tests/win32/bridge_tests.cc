@@ -1,14 +1,15 @@
 // The automation bridge under Windows (or Wine): the program's automation objects called through
 // a real IDispatch, a system COM object called through the program's dispatch interface, objects
 // that cross twice coming back as themselves, the names of another apartment's objects looked up
-// once per object, and calls COM callers get wrong, which fail without harming the server. Prints
-// "N passed, M failed" last.
+// once per object, and calls COM callers get wrong, which fail without harming the server.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
-#include <cstdio>
 #include <functional>
 #include <future>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,7 +17,6 @@
 #include "platform/autoobject.h"
 #include "platform/com.h"
 #include "platform/win32/ole_bridge.h"
-#include "tests/win32/check.h"
 
 namespace {
 
@@ -24,7 +24,6 @@ using namespace quillet;
 using win32::Bstr;
 using win32::ComPtr;
 using win32::Variant;
-using wintest::Show;
 
 // A small automation class of the program's kind.
 class Greeter : public ole::AutoObject {
@@ -101,19 +100,20 @@ DISPID IdOf(IDispatch* object, const wchar_t* name) {
   return id;
 }
 
-void ProgramObjectThroughIDispatch() {
-  ComPtr<IDispatch> object(win32::Expose(ole::MakeRef<Greeter>()));
-  CHECK(IdOf(object.get(), L"greet") == 1);
-  CHECK(IdOf(object.get(), L"Nothing") == DISPID_UNKNOWN);
+TEST(Bridge, ProgramObjectThroughIDispatch) {
+  auto object = ComPtr<IDispatch>::Adopt(win32::Expose(ole::MakeRef<Greeter>()));
+  EXPECT_EQ(IdOf(object.get(), L"greet"), 1);
+  EXPECT_EQ(IdOf(object.get(), L"Nothing"), DISPID_UNKNOWN);
 
   Variant name;
   name.get()->vt = VT_BSTR;
   name.get()->bstrVal = SysAllocString(L"Ann");
   DISPPARAMS one{name.get(), nullptr, 1, 0};
   Variant result;
-  CHECK(SUCCEEDED(
-      object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &one, result.get(), nullptr, nullptr)));
-  CHECK(result.get()->vt == VT_BSTR && std::wstring(result.get()->bstrVal) == L"Hello Ann");
+  EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &one, result.get(), nullptr, nullptr),
+            S_OK);
+  ASSERT_EQ(result.get()->vt, VT_BSTR);
+  EXPECT_EQ(win32::ToAnsi(result.get()->bstrVal), "Hello Ann");
 
   // By-reference arguments are written back; COM passes the last argument first.
   BSTR text = SysAllocString(L"me");
@@ -124,32 +124,34 @@ void ProgramObjectThroughIDispatch() {
   refs[1].vt = VT_BYREF | VT_BSTR;
   refs[1].pbstrVal = &text;
   DISPPARAMS two{refs, nullptr, 2, 0};
-  CHECK(
-      SUCCEEDED(object->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &two, nullptr, nullptr, nullptr)));
-  CHECK(std::wstring(text) == L"swapped me");
-  CHECK(number == 42);
+  EXPECT_EQ(object->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &two, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(win32::ToAnsi(text), "swapped me");
+  EXPECT_EQ(number, 42);
 
   // A by-reference integer where a string is declared: a type mismatch at its position.
   refs[1].vt = VT_BYREF | VT_I4;
   refs[1].plVal = &number;
   UINT position = 99;
-  CHECK(object->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &two, nullptr, nullptr, &position) ==
-        DISP_E_TYPEMISMATCH);
-  CHECK(position == 1);
+  EXPECT_EQ(object->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &two, nullptr, nullptr, &position),
+            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(position, 1u);
   SysFreeString(text);
 
   ExcepInfo excep;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  CHECK(object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &excep, nullptr) ==
-        DISP_E_EXCEPTION);
-  CHECK(excep.bstrSource && std::wstring(excep.bstrSource) == L"Greeter");
-  CHECK(excep.bstrDescription && std::wstring(excep.bstrDescription) == L"It went wrong");
-  CHECK(excep.scode == E_FAIL);
+  EXPECT_EQ(object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &excep, nullptr),
+            DISP_E_EXCEPTION);
+  ASSERT_NE(excep.bstrSource, nullptr);
+  ASSERT_NE(excep.bstrDescription, nullptr);
+  EXPECT_EQ(win32::ToAnsi(excep.bstrSource), "Greeter");
+  EXPECT_EQ(win32::ToAnsi(excep.bstrDescription), "It went wrong");
+  EXPECT_EQ(excep.scode, E_FAIL);
 
   UINT count = 7;
-  CHECK(SUCCEEDED(object->GetTypeInfoCount(&count)) && count == 0);
+  EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 0u);
   ITypeInfo* info = nullptr;
-  CHECK(object->GetTypeInfo(0, 0, &info) == E_NOTIMPL);
+  EXPECT_EQ(object->GetTypeInfo(0, 0, &info), E_NOTIMPL);
 }
 
 // Greet called with `arg`, into a result of its own.
@@ -180,7 +182,7 @@ bool Greets(IDispatch* object) {
 // Invoke fails what the bridge cannot take or give back: a caller that passed an EXCEPINFO gets
 // DISP_E_EXCEPTION with the program as source and the failure's code and message there, any other
 // caller the code itself and the argument's position; the object then answers as before.
-void InvokeFailsWhatTheBridgeCannotTake() {
+TEST(Bridge, InvokeFailsWhatTheBridgeCannotTake) {
   const struct {
     const char* what;
     std::function<HRESULT(IDispatch*, EXCEPINFO*, UINT*)> call;
@@ -246,25 +248,27 @@ void InvokeFailsWhatTheBridgeCannotTake() {
        },
        DISP_E_BADVARTYPE, std::nullopt},
   };
-  ComPtr<IDispatch> object(win32::Expose(ole::MakeRef<Greeter>()));
+  auto object = ComPtr<IDispatch>::Adopt(win32::Expose(ole::MakeRef<Greeter>()));
   for (const auto& c : cases) {
-    std::printf("  %s\n", c.what);
+    SCOPED_TRACE(c.what);
     ExcepInfo excep;
     UINT position = 99;
-    CHECK_EQ(c.call(object.get(), &excep, &position), DISP_E_EXCEPTION);
-    CHECK_EQ(excep.scode, c.code);
-    CHECK_EQ(win32::ToAnsi(excep.bstrSource), "win32_bridge_tests");
-    CHECK_EQ(win32::ToAnsi(excep.bstrDescription), ole::SystemMessage(c.code));
-    CHECK_EQ(c.call(object.get(), nullptr, &position), c.code);
-    if (c.argument) CHECK_EQ(position, *c.argument);
-    CHECK(Greets(object.get()));
+    EXPECT_EQ(c.call(object.get(), &excep, &position), DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, c.code);
+    EXPECT_EQ(win32::ToAnsi(excep.bstrSource), "win32_bridge_tests");
+    EXPECT_EQ(win32::ToAnsi(excep.bstrDescription), ole::SystemMessage(c.code));
+    EXPECT_EQ(c.call(object.get(), nullptr, &position), c.code);
+    if (c.argument) {
+      EXPECT_EQ(position, *c.argument);
+    }
+    EXPECT_TRUE(Greets(object.get()));
   }
   // A caller that wants no result need not give a place for one.
   Variant name;
   PutName(name);
   DISPPARAMS one{name.get(), nullptr, 1, 0};
-  CHECK_EQ(object->Invoke(kGreet, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
-           S_OK);
+  EXPECT_EQ(object->Invoke(kGreet, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
+            S_OK);
 }
 
 // One of the program's objects served by a thread of its own, in another apartment, so that calls
@@ -274,7 +278,7 @@ class ServedElsewhere {
   explicit ServedElsewhere(ole::Ref<ole::Dispatch> served = ole::MakeRef<Greeter>())
       : served_(std::move(served)), server_([this] { Serve(); }) {
     CoGetInterfaceAndReleaseStream(stream_.get_future().get(), IID_IDispatch,
-                                   reinterpret_cast<void**>(proxy_.out()));
+                                   reinterpret_cast<void**>(proxy_.put()));
   }
   ~ServedElsewhere() {
     proxy_ = ComPtr<IDispatch>();
@@ -287,7 +291,7 @@ class ServedElsewhere {
   void Serve() {
     OleInitialize(nullptr);
     {
-      ComPtr<IDispatch> object(win32::Expose(served_));
+      auto object = ComPtr<IDispatch>::Adopt(win32::Expose(served_));
       IStream* stream = nullptr;
       CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object.get(), &stream);
       MSG message;
@@ -309,29 +313,28 @@ class ServedElsewhere {
 
 // An array argument arriving through COM, as from another program, fails with its description
 // handed back, and the server goes on serving.
-void AnArrayThroughComFailsAndTheServerKeepsServing() {
+TEST(Bridge, AnArrayThroughComFailsAndTheServerKeepsServing) {
   ServedElsewhere served;
-  CHECK(served.object() != nullptr);
-  if (!served.object()) return;
+  ASSERT_NE(served.object(), nullptr);
   Variant array;
   array.get()->vt = VT_ARRAY | VT_I4;
   array.get()->parray = SafeArrayCreateVector(VT_I4, 0, 3);
   ExcepInfo excep;
-  CHECK_EQ(Greet(served.object(), array.get(), &excep, nullptr), DISP_E_EXCEPTION);
-  CHECK_EQ(excep.scode, DISP_E_TYPEMISMATCH);
-  CHECK_EQ(win32::ToAnsi(excep.bstrDescription), ole::SystemMessage(DISP_E_TYPEMISMATCH));
-  CHECK(Greets(served.object()));
+  EXPECT_EQ(Greet(served.object(), array.get(), &excep, nullptr), DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(win32::ToAnsi(excep.bstrDescription), ole::SystemMessage(DISP_E_TYPEMISMATCH));
+  EXPECT_TRUE(Greets(served.object()));
 }
 
 // Each name of an object in another apartment is looked up there once, in whatever letter case it
 // is called by, however often; a name the object does not know is asked for again at each call;
 // and two objects do not share the identifiers of their names.
-void NamesOfAnotherApartmentAreLookedUpOncePerObject() {
+TEST(Bridge, NamesOfAnotherApartmentAreLookedUpOncePerObject) {
   const auto greeter = ole::MakeRef<Counting<Greeter>>();
   const auto welcomer = ole::MakeRef<Counting<Welcomer>>();
   ServedElsewhere served_greeter(greeter), served_welcomer(welcomer);
-  CHECK(served_greeter.object() && served_welcomer.object());
-  if (!served_greeter.object() || !served_welcomer.object()) return;
+  ASSERT_NE(served_greeter.object(), nullptr);
+  ASSERT_NE(served_welcomer.object(), nullptr);
   const ole::Value greeter_there(win32::Wrap(served_greeter.object()));
   const ole::Value welcomer_there(win32::Wrap(served_welcomer.object()));
   const struct {
@@ -351,7 +354,8 @@ void NamesOfAnotherApartmentAreLookedUpOncePerObject() {
       {greeter_there, "greet", "Hello Ann", 3, 1},
   };
   for (const auto& c : calls) {
-    std::printf("  %s of the %s\n", c.name, &c.object == &greeter_there ? "greeter" : "welcomer");
+    SCOPED_TRACE(std::string(c.name) + " of the " +
+                 (&c.object == &greeter_there ? "greeter" : "welcomer"));
     std::optional<std::string> answer;
     ole::HResult code = S_OK;
     try {
@@ -359,15 +363,17 @@ void NamesOfAnotherApartmentAreLookedUpOncePerObject() {
     } catch (const ole::OleError& e) {
       code = e.code();
     }
-    CHECK_EQ(answer, c.answer);
-    if (!c.answer) CHECK_EQ(code, DISP_E_UNKNOWNNAME);
-    CHECK_EQ(greeter->lookups.load(), c.greeter_lookups);
-    CHECK_EQ(welcomer->lookups.load(), c.welcomer_lookups);
+    EXPECT_EQ(answer, c.answer);
+    if (!c.answer) {
+      EXPECT_EQ(code, DISP_E_UNKNOWNNAME);
+    }
+    EXPECT_EQ(greeter->lookups.load(), c.greeter_lookups);
+    EXPECT_EQ(welcomer->lookups.load(), c.welcomer_lookups);
   }
 }
 
 // The other entry points of an exposed object refuse a missing place for their answer.
-void TheOtherEntryPointsRefuseNullPointers() {
+TEST(Bridge, TheOtherEntryPointsRefuseNullPointers) {
   const struct {
     const char* what;
     std::function<HRESULT(IDispatch*)> call;
@@ -387,19 +393,19 @@ void TheOtherEntryPointsRefuseNullPointers() {
       {"QueryInterface",
        [](IDispatch* object) { return object->QueryInterface(IID_IDispatch, nullptr); }},
   };
-  ComPtr<IDispatch> object(win32::Expose(ole::MakeRef<Greeter>()));
+  auto object = ComPtr<IDispatch>::Adopt(win32::Expose(ole::MakeRef<Greeter>()));
   for (const auto& c : cases) {
-    std::printf("  %s\n", c.what);
-    CHECK_EQ(c.call(object.get()), E_POINTER);
-    CHECK(Greets(object.get()));
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.call(object.get()), E_POINTER);
+    EXPECT_TRUE(Greets(object.get()));
   }
 }
 
 // The class factory fails requests it cannot serve, an object that cannot be made among them, and
 // then makes objects as before.
-void TheClassFactoryFailsBadRequests() {
+TEST(Bridge, TheClassFactoryFailsBadRequests) {
   bool refuse = false;
-  ComPtr<IClassFactory> factory(win32::ExposeFactory(
+  auto factory = ComPtr<IClassFactory>::Adopt(win32::ExposeFactory(
       ole::MakeRef<ole::AutoObjectFactory>([&refuse]() -> ole::Ref<ole::Dispatch> {
         if (refuse) throw Error("No greeters today");
         return ole::MakeRef<Greeter>();
@@ -434,69 +440,160 @@ void TheClassFactoryFailsBadRequests() {
        E_FAIL},
   };
   for (const auto& c : cases) {
-    std::printf("  %s\n", c.what);
+    SCOPED_TRACE(c.what);
     void* out = &refuse;
-    CHECK_EQ(c.call(factory.get(), c.with_place ? &out : nullptr), c.code);
-    if (c.with_place) CHECK(out == nullptr);
+    EXPECT_EQ(c.call(factory.get(), c.with_place ? &out : nullptr), c.code);
+    if (c.with_place) {
+      EXPECT_EQ(out, nullptr);
+    }
     ComPtr<IDispatch> made;
-    CHECK_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(made.out())),
-             S_OK);
-    CHECK(made.get() && Greets(made.get()));
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(made.put())),
+              S_OK);
+    EXPECT_TRUE(made.get() && Greets(made.get()));
   }
 }
 
-void ObjectsComeBackAsThemselves() {
+TEST(Bridge, ObjectsComeBackAsThemselves) {
   ole::Ref<ole::Dispatch> ours = ole::MakeRef<Greeter>();
-  ComPtr<IDispatch> offered(win32::Expose(ours));
-  CHECK(win32::Wrap(offered.get()).get() == ours.get());
+  auto offered = ComPtr<IDispatch>::Adopt(win32::Expose(ours));
+  EXPECT_EQ(win32::Wrap(offered.get()).get(), ours.get());
 }
 
-void SystemObjectThroughTheDispatchInterface() {
+TEST(Bridge, SystemObjectThroughTheDispatchInterface) {
   ole::Ref<ole::Dispatch> created;
   const ole::HResult hr = ole::Com::Default().CreateObject("Scripting.Dictionary", &created);
-  CHECK(SUCCEEDED(hr));
-  if (FAILED(hr)) return;
+  ASSERT_TRUE(SUCCEEDED(hr)) << hr;
   ole::Value dictionary(created);
   ole::Call(dictionary, "Add", {"key", 7});
-  CHECK(ole::Get(dictionary, "Count") == ole::Value(1));
-  CHECK(ole::Get(dictionary, "Exists", {"key"}) == ole::Value(true));
-  CHECK(ole::Get(dictionary, "Exists", {"other"}) == ole::Value(false));
-  bool raised = false;
+  EXPECT_TRUE(ole::Get(dictionary, "Count") == ole::Value(1));
+  EXPECT_TRUE(ole::Get(dictionary, "Exists", {"key"}) == ole::Value(true));
+  EXPECT_TRUE(ole::Get(dictionary, "Exists", {"other"}) == ole::Value(false));
+  ole::HResult code = S_OK;
   try {
     ole::Call(dictionary, "NoSuchMember");
   } catch (const ole::OleError& e) {
-    raised = e.code() == DISP_E_UNKNOWNNAME;
+    code = e.code();
   }
-  CHECK(raised);
+  EXPECT_EQ(code, DISP_E_UNKNOWNNAME);
   // One of the program's objects handed to the system object comes back as itself.
   ole::Ref<ole::Dispatch> greeter = ole::MakeRef<Greeter>();
   ole::Call(dictionary, "Add", {"greeter", ole::Value(greeter)});
   std::vector<ole::DispId> ids;
-  CHECK(SUCCEEDED(created->GetIDsOfNames({"Item"}, &ids)));
+  ASSERT_TRUE(SUCCEEDED(created->GetIDsOfNames({"Item"}, &ids)));
   ole::DispParams key{{ole::Value("greeter")}, {}};
   ole::Value got;
-  CHECK(SUCCEEDED(created->Invoke(ids.at(0), ole::kPropertyGet, key, &got, nullptr, nullptr)));
-  CHECK(got.type() == ole::VarType::kObject && got.AsObject().get() == greeter.get());
+  EXPECT_TRUE(
+      SUCCEEDED(created->Invoke(ids.at(0), ole::kPropertyGet, key, &got, nullptr, nullptr)));
+  ASSERT_TRUE(got.type() == ole::VarType::kObject);
+  EXPECT_EQ(got.AsObject().get(), greeter.get());
 }
 
-const wintest::Test kTests[] = {
-    {"ProgramObjectThroughIDispatch", ProgramObjectThroughIDispatch},
-    {"InvokeFailsWhatTheBridgeCannotTake", InvokeFailsWhatTheBridgeCannotTake},
-    {"AnArrayThroughComFailsAndTheServerKeepsServing",
-     AnArrayThroughComFailsAndTheServerKeepsServing},
-    {"NamesOfAnotherApartmentAreLookedUpOncePerObject",
-     NamesOfAnotherApartmentAreLookedUpOncePerObject},
-    {"TheOtherEntryPointsRefuseNullPointers", TheOtherEntryPointsRefuseNullPointers},
-    {"TheClassFactoryFailsBadRequests", TheClassFactoryFailsBadRequests},
-    {"ObjectsComeBackAsThemselves", ObjectsComeBackAsThemselves},
-    {"SystemObjectThroughTheDispatchInterface", SystemObjectThroughTheDispatchInterface},
+// Bstr and Variant hand what they own on when moved, and leave the source empty; Receive empties
+// the owner for a function that fills it.
+TEST(Bridge, BstrAndVariantMoveWhatTheyOwn) {
+  Bstr text("moved");
+  Bstr moved = std::move(text);
+  EXPECT_EQ(text.get(), nullptr);
+  EXPECT_EQ(win32::ToAnsi(moved.get()), "moved");
+  text = std::move(moved);
+  EXPECT_EQ(moved.get(), nullptr);
+  EXPECT_EQ(win32::ToAnsi(text.get()), "moved");
+  EXPECT_EQ(*text.Receive(), nullptr);
+
+  Variant value;
+  win32::ToVariant(ole::Value("seven"), value.Receive());
+  Variant other = std::move(value);
+  EXPECT_EQ(value.get()->vt, VT_EMPTY);
+  EXPECT_TRUE(win32::FromVariant(*other.get()) == ole::Value("seven"));
+  value = std::move(other);
+  EXPECT_EQ(other.get()->vt, VT_EMPTY);
+  EXPECT_TRUE(win32::FromVariant(*value.get()) == ole::Value("seven"));
+  EXPECT_EQ(value.Receive()->vt, VT_EMPTY);
+}
+
+// While above zero, the number of allocations until one fails: the one that brings it to zero.
+std::atomic<int> allocations_until_failure{0};
+
+// An object of another program that takes every call and leaves its arguments alone.
+class Indifferent final : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ? this : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  // It lives on the test's stack.
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return S_OK;
+  }
+
+ private:
+  ULONG refs_ = 1;
 };
+
+// A call whose conversions run out of memory, at whichever allocation, leaves none of its
+// arguments behind: the objects passed are held by their owners alone again.
+TEST(Bridge, ACallThatRunsOutOfMemoryLeavesNoArgumentBehind) {
+  Indifferent other;
+  const ole::Ref<ole::Dispatch> callee = win32::Wrap(&other);
+  const auto first = ole::MakeRef<Greeter>(), second = ole::MakeRef<Greeter>();
+  std::string text = "a text too long to be kept in place";
+  std::int32_t number = 7;
+  int failed = 0;
+  bool called = false;
+  for (int failing = 1; !called; ++failing) {
+    SCOPED_TRACE("allocation " + std::to_string(failing));
+    {
+      // Converted in this order, as COM stores them: a string, an object, both by-reference
+      // kinds and a second object, which fails after the first's VARIANT was made.
+      ole::DispParams params{{"text", first, &text, &number, second}, {}};
+      ole::Value result;
+      allocations_until_failure = failing;
+      try {
+        callee->Invoke(kGreet, ole::kMethod, params, &result, nullptr, nullptr);
+        called = true;
+      } catch (const std::bad_alloc&) {
+        ++failed;
+      }
+      allocations_until_failure = 0;
+    }
+    EXPECT_EQ(first->RefCount(), 1u);
+    EXPECT_EQ(second->RefCount(), 1u);
+  }
+  EXPECT_GT(failed, 0);
+}
 
 }  // namespace
 
-int main() {
+// Every allocation of this program passes here, so that a test can make one of them fail.
+void* operator new(std::size_t size) {
+  if (allocations_until_failure > 0 && --allocations_until_failure == 0) throw std::bad_alloc();
+  if (void* p = HeapAlloc(GetProcessHeap(), 0, size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  if (p) HeapFree(GetProcessHeap(), 0, p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  operator delete(p);
+}
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
   ole::Com::Default().Initialize();
-  const int status = wintest::RunTests(kTests);
+  const int status = RUN_ALL_TESTS();
   ole::Com::Default().Uninitialize();
   return status;
 }

@@ -5,18 +5,18 @@
 // process plays the user in the server's windows; the main thread meanwhile serves the server's
 // calls into the client.
 //
-// Usage: win32_client_e2e.exe PATH-OF-quillet.exe
+// Usage: win32_client_e2e.exe [GOOGLETEST-FLAGS] PATH-OF-quillet.exe
 //   fakepgp.exe next to this program is installed as the PGP program, and the steps register
 //   and unregister the given quillet.exe.
-// Or:    win32_client_e2e.exe --installed FIXTURES-FOLDER
+// Or:    win32_client_e2e.exe [GOOGLETEST-FLAGS] --installed FIXTURES-FOLDER
 //   the product as its installer left it: the quillet.exe that the registry names, and the PGP
 //   program and GnuPG in the folder that quillet.ini names, with the test keys of FIXTURES-FOLDER
 //   (alice.asc, bob.asc, bob-public.asc); Alice and Bob share that key ring.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 // After windows.h, which it needs.
 #include <winternl.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
@@ -36,7 +36,6 @@
 #include "platform/win32/ole_bridge.h"
 #include "platform/win32/unique_handle.h"
 #include "tests/fakepgp/recorded_runs.h"
-#include "tests/win32/check.h"
 #include "tests/win32/user.h"
 #include "ui/encrypt.h"
 #include "ui/pgp2.h"
@@ -44,8 +43,8 @@
 namespace quillet {
 namespace mailsim {
 
-std::ostream& operator<<(std::ostream& out, const Attachment& a) {
-  return out << a.name << ": " << wintest::Show(a.bytes);
+void PrintTo(const Attachment& a, std::ostream* out) {
+  *out << a.name << ": " << testing::PrintToString(a.bytes);
 }
 
 }  // namespace mailsim
@@ -98,7 +97,7 @@ void AsUser(const std::function<void()>& act, double seconds = 20,
       done = true;
     });
     if (meanwhile) meanwhile();
-    CHECK(ServeUntil([&] { return done.load(); }, seconds));
+    EXPECT_TRUE(ServeUntil([&] { return done.load(); }, seconds));
   }
 }
 
@@ -180,8 +179,7 @@ struct Scene {
 
   mailsim::Execution Pick(const std::string& entry) {
     const mailsim::Execution result = host->Pick("&PGP", entry);
-    CHECK_EQ(result.result, ole::hr::kOk);
-    if (result.result != ole::hr::kOk) std::printf("  %s\n", result.excep.description.c_str());
+    EXPECT_EQ(result.result, ole::hr::kOk) << result.excep.description;
     return result;
   }
 
@@ -197,13 +195,13 @@ Scene* scene = nullptr;
 std::string quillet_exe;
 
 // How a run of quillet.exe ended, and how many visible windows it was seen with.
-struct Run {
+struct Outcome {
   DWORD exit_code = 0;
   int visible_windows = 0;
-  bool operator==(const Run&) const = default;
+  bool operator==(const Outcome&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& out, const Run& run) {
+std::ostream& operator<<(std::ostream& out, const Outcome& run) {
   return out << "exit code " << run.exit_code << ", " << run.visible_windows << " windows";
 }
 
@@ -220,7 +218,7 @@ BOOL CALLBACK CountVisibleWindow(HWND window, LPARAM watched) {
   return TRUE;
 }
 
-Run RunQuillet(const std::string& switch_) {
+Outcome RunQuillet(const std::string& switch_) {
   std::string command_line = "\"" + quillet_exe + "\" " + switch_;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -269,77 +267,80 @@ DWORD ServerProcessId() {
 
 // --- The steps ---
 
-void TestRegserverWritesTheFiveEntries() {
-  CHECK_EQ(RunQuillet("/regserver"), (Run{0, 0}));
+// Each set of steps runs whole, in the order written, each step on what the steps before it left
+// with the one client and server; the program's arguments choose the set.
+class ClientSteps : public testing::Test {};
+class InstalledSteps : public testing::Test {};
+
+TEST_F(ClientSteps, RegserverWritesTheFiveEntries) {
+  EXPECT_EQ(RunQuillet("/regserver"), (Outcome{0, 0}));
   Registry& registry = Registry::Default();
-  CHECK_EQ(registry.QueryValue("QUILLET.C3PO"), std::optional<std::string>("Quillet C3PO Object"));
-  CHECK_EQ(registry.QueryValue("QUILLET.C3PO\\Clsid"),
-           std::optional<std::string>("{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}"));
-  CHECK_EQ(registry.QueryValue(kClsidKey), std::optional<std::string>("Quillet C3PO Object"));
-  CHECK_EQ(registry.QueryValue(std::string(kClsidKey) + "\\ProgID"),
-           std::optional<std::string>("QUILLET.C3PO"));
+  EXPECT_EQ(registry.QueryValue("QUILLET.C3PO"), std::optional<std::string>("Quillet C3PO Object"));
+  EXPECT_EQ(registry.QueryValue("QUILLET.C3PO\\Clsid"),
+            std::optional<std::string>("{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}"));
+  EXPECT_EQ(registry.QueryValue(kClsidKey), std::optional<std::string>("Quillet C3PO Object"));
+  EXPECT_EQ(registry.QueryValue(std::string(kClsidKey) + "\\ProgID"),
+            std::optional<std::string>("QUILLET.C3PO"));
   const std::optional<std::string> server =
       registry.QueryValue(std::string(kClsidKey) + "\\LocalServer32");
   // The path stands in double quotes when it holds a blank, and only then.
   std::string path = server.value_or("");
   const bool quoted = path.size() > 1 && path.front() == '"' && path.back() == '"';
   if (quoted) path = path.substr(1, path.size() - 2);
-  CHECK_EQ(quoted, path.find(' ') != std::string::npos);
-  CHECK(server && fs::equivalent(path, quillet_exe));
+  EXPECT_EQ(quoted, path.find(' ') != std::string::npos);
+  EXPECT_TRUE(server && fs::equivalent(path, quillet_exe));
 }
 
-void TestComStartsTheRegisteredServer() {
-  CHECK(FindWindowA(win32::kFormClassName, "QUILLET") == nullptr);
+TEST_F(ClientSteps, ComStartsTheRegisteredServer) {
+  EXPECT_EQ(FindWindowA(win32::kFormClassName, "QUILLET"), nullptr);
   scene->host.emplace(scene->com);
   scene->host->Start();
   resident = FindWindowA(win32::kFormClassName, "QUILLET");
-  CHECK(resident != nullptr);
-  CHECK_EQ(scene->host->factory_init_answer(), 17);
+  EXPECT_NE(resident, nullptr);
+  EXPECT_EQ(scene->host->factory_init_answer(), 17);
   win32::UniqueHandle server(
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ServerProcessId()));
-  CHECK(server.get() != nullptr);
-  CHECK(ServerProcessId() != GetCurrentProcessId());
+  EXPECT_NE(server.get(), nullptr);
+  EXPECT_NE(ServerProcessId(), GetCurrentProcessId());
   char image[MAX_PATH] = {};
   DWORD size = sizeof image;
   if (server.get()) QueryFullProcessImageNameA(server.get(), 0, image, &size);
-  CHECK_EQ(fs::path(image).filename().string(), "quillet.exe");
+  EXPECT_EQ(fs::path(image).filename().string(), "quillet.exe");
   // COM, not this program, started it, with the switch that says so.
   const std::string command_line = CommandLineOf(server.get());
   const bool embedding =
       command_line.ends_with(" -Embedding") || command_line.ends_with(" /Embedding");
-  CHECK(embedding);
-  if (!embedding) std::printf("  command line: %s\n", command_line.c_str());
+  EXPECT_TRUE(embedding) << "command line: " << command_line;
 }
 
-void TestAMessageWindowGetsTheMenus() {
+TEST_F(ClientSteps, AMessageWindowGetsTheMenus) {
   scene->client.NewMail();
   const mailsim::HostWindow& window = scene->host->newest_window();
-  CHECK_EQ(window.context, "GW.MESSAGE.MAIL");
-  CHECK_EQ(window.menu_bar.size(), 1u);
-  if (window.menu_bar.empty()) return;
+  EXPECT_EQ(window.context, "GW.MESSAGE.MAIL");
+  ASSERT_EQ(window.menu_bar.size(), 1u);
   const mailsim::MenuEntry& pull_down = window.menu_bar.front();
-  CHECK_EQ(pull_down.caption, "&PGP");
-  CHECK_EQ(mailsim::C3POHost::LongPrompt(pull_down), "Access Quillet functions");
+  EXPECT_EQ(pull_down.caption, "&PGP");
+  EXPECT_EQ(mailsim::C3POHost::LongPrompt(pull_down), "Access Quillet functions");
   Texts entries, prompts;
   for (const mailsim::MenuEntry& entry : pull_down.sub_menu) {
     entries.push_back(entry.caption);
     prompts.push_back(mailsim::C3POHost::LongPrompt(entry));
   }
-  CHECK_EQ(entries, (Texts{"&Quillet", "&Encrypt", "&Decrypt this item", "&Mail PGP Key",
-                           "&Add PGP Key to Ring", "&New PGP Key"}));
-  CHECK_EQ(prompts, (Texts{"PGP Main Menu", "Encrypt the current mail", "Decrypt the current mail",
-                           "Mail your main PGP key to someone",
-                           "Add this PGP key to public keyring", "Make a new secret PGP key"}));
+  EXPECT_EQ(entries, (Texts{"&Quillet", "&Encrypt", "&Decrypt this item", "&Mail PGP Key",
+                            "&Add PGP Key to Ring", "&New PGP Key"}));
+  EXPECT_EQ(prompts, (Texts{"PGP Main Menu", "Encrypt the current mail", "Decrypt the current mail",
+                            "Mail your main PGP key to someone",
+                            "Add this PGP key to public keyring", "Make a new secret PGP key"}));
   Texts context;
   for (const mailsim::MenuEntry& entry : window.context_menu)
     context.push_back(entry.separator ? "-" : entry.caption);
-  CHECK_EQ(context, (Texts{"-", "&Quillet", "&Encrypt", "&Decrypt this item", "&Mail PGP Key",
-                           "&Add PGP Key to Ring", "&New PGP Key"}));
+  EXPECT_EQ(context, (Texts{"-", "&Quillet", "&Encrypt", "&Decrypt this item", "&Mail PGP Key",
+                            "&Add PGP Key to Ring", "&New PGP Key"}));
 }
 
 // Compose with attachments, encrypt in the real Encrypt dialog, send; the recipient decrypts the
 // delivered item from the item list's context menu into a note.
-void TestRoundTripFromComposerToRecipient() {
+TEST_F(ClientSteps, RoundTripFromComposerToRecipient) {
   mailsim::MailClient& client = scene->client;
   client.NewMail();
   client.TypeSubject("Plans");
@@ -353,110 +354,112 @@ void TestRoundTripFromComposerToRecipient() {
   std::string shown_recipients;
   AsUser([&] {
     const HWND dialog = Await(win32::kFormClassName, spec.caption);
-    CHECK(dialog != nullptr);
-    if (!dialog) return;
+    ASSERT_NE(dialog, nullptr);
     const HWND recipients = Control(dialog, IndexOf(spec, "RecipList"));
     ClickItem(recipients, 1);
-    CHECK(WaitFor([&] { return Send(recipients, LB_GETSEL, 1) > 0; }));
+    EXPECT_TRUE(WaitFor([&] { return Send(recipients, LB_GETSEL, 1) > 0; }));
     const HWND options = Control(dialog, IndexOf(spec, "EOption"));
     Press(GetDlgItem(options, win32::kFirstControlId + 1));
-    CHECK(WaitFor([&] {
+    EXPECT_TRUE(WaitFor([&] {
       return Send(GetDlgItem(options, win32::kFirstControlId + 1), BM_GETCHECK) == BST_CHECKED;
     }));
     Send(Control(dialog, IndexOf(spec, "Password")), WM_SETTEXT, 0,
          reinterpret_cast<LPARAM>("secret"));
     Press(Control(dialog, IndexOf(spec, "OKBtn")));
-    CHECK(AwaitGone(dialog));
+    EXPECT_TRUE(AwaitGone(dialog));
   });
-  CHECK(ServeUntil([&] { return client.NewItem().body.starts_with("-----BEGIN PGP MESSAGE"); }));
+  EXPECT_TRUE(
+      ServeUntil([&] { return client.NewItem().body.starts_with("-----BEGIN PGP MESSAGE"); }));
   const mailsim::Item encrypted = client.NewItem();
-  CHECK(encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----\r\nMode: seaw\r\n"));
-  CHECK_EQ(encrypted.attachments.size(), 2u);
-  if (encrypted.attachments.size() == 2) {
-    CHECK_EQ(encrypted.attachments[0].name, "doc0.asc");
-    CHECK_EQ(encrypted.attachments[1].name, "doc1.asc");
-  }
+  EXPECT_TRUE(encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----\r\nMode: seaw\r\n"));
+  Texts names;
+  for (const mailsim::Attachment& a : encrypted.attachments) names.push_back(a.name);
+  EXPECT_EQ(names, (Texts{"doc0.asc", "doc1.asc"}));
   const std::string sent = client.SendNewMail();
-  CHECK_EQ(client.FindItem(sent).body.find("noon"), std::string::npos);
+  EXPECT_EQ(client.FindItem(sent).body.find("noon"), std::string::npos);
 
   client.SwitchUser("bob@example.com");
   const std::string received = client.Mailbox("bob@example.com").back().id;
   client.ShowItemList({received});
-  CHECK(scene->host->newest_window().menu_bar.empty());
+  EXPECT_TRUE(scene->host->newest_window().menu_bar.empty());
   scene->host->OpenContextMenu("GW.MESSAGE.MAIL");
-  CHECK_EQ(scene->host->PickFromContextMenu("&Decrypt this item").result, ole::hr::kOk);
+  EXPECT_EQ(scene->host->PickFromContextMenu("&Decrypt this item").result, ole::hr::kOk);
   const mailsim::Item note = client.FindItem(client.view().item_id);
-  CHECK_EQ(note.sender, "PGP message from Me");
+  EXPECT_EQ(note.sender, "PGP message from Me");
   // The test PGP program, like a classic one, gives no verdict on the signature.
-  CHECK(note.body.starts_with("Signature: not reported by this PGP program.\r\nDecrypted PGP text"));
-  CHECK_EQ(note.attachments,
-           (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
-                                             {"doc0", "first floor"},
-                                             {"doc1", std::string("\x00\x01\x02", 3)}}));
+  EXPECT_TRUE(
+      note.body.starts_with("Signature: not reported by this PGP program.\r\nDecrypted PGP text"));
+  EXPECT_EQ(note.attachments,
+            (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
+                                              {"doc0", "first floor"},
+                                              {"doc1", std::string("\x00\x01\x02", 3)}}));
 
   // The PGP runs, as the program logged them and as PGP received them.
   const std::string pgp = scene->pgp_dir.string() + "\\pgp";
   const std::string dir = scene->pgp_dir.string() + "\\";
   const std::string encrypt = " +force -z \"********\" -seaw " + dir + "temppgp <bob@x>  -u <me@x>";
-  CHECK(ReadFile(System::Default().RunLogPath())
-            .starts_with("Command line\r\n" + pgp + encrypt + "\r\nparameters\r\n" + pgp + " " +
-                         encrypt + "\r\nExit Code\r\n0\r\n"));
-  CHECK_EQ(ReadFile(System::Default().RunLogPath()).find("secret"), std::string::npos);
+  EXPECT_TRUE(ReadFile(System::Default().RunLogPath())
+                  .starts_with("Command line\r\n" + pgp + encrypt + "\r\nparameters\r\n" + pgp +
+                               " " + encrypt + "\r\nExit Code\r\n0\r\n"));
+  EXPECT_EQ(ReadFile(System::Default().RunLogPath()).find("secret"), std::string::npos);
   const std::vector<Texts> runs = scene->PgpRuns();
-  CHECK_EQ(runs.size(), 6u);  // body and two attachments, each way
-  if (!runs.empty())
-    CHECK_EQ(runs.front(), (Texts{"+force", "-z", "secret", "-seaw", dir + "temppgp", "<bob@x>",
-                                  "-u", "<me@x>"}));
-  // The armoured attachments of the composer's run may stay; no plain text does.
-  for (const std::string& left : scene->LeftInPgpDirectory()) {
-    CHECK(left.ends_with(".asc"));
-    if (!left.ends_with(".asc")) std::printf("  left behind: %s\n", left.c_str());
+  EXPECT_EQ(runs.size(), 6u);  // body and two attachments, each way
+  if (!runs.empty()) {
+    EXPECT_EQ(runs.front(), (Texts{"+force", "-z", "secret", "-seaw", dir + "temppgp", "<bob@x>",
+                                   "-u", "<me@x>"}));
   }
+  // The armoured attachments of the composer's run may stay; no plain text does.
+  for (const std::string& left : scene->LeftInPgpDirectory())
+    EXPECT_TRUE(left.ends_with(".asc")) << "left behind: " << left;
 }
 
-void TestAnErrorReachesTheHostAsADispatchException() {
+TEST_F(ClientSteps, AnErrorReachesTheHostAsADispatchException) {
   scene->client.NewMail();
   scene->client.FailCommandsStartingWith("envcheckcurrentwindow", "The client is busy");
   const mailsim::Execution result = scene->host->Pick("&PGP", "&Decrypt this item");
-  CHECK_EQ(result.result, ole::hr::kException);
-  CHECK_EQ(result.excep.source, "Command");
-  CHECK_EQ(result.excep.description, "The client is busy");
+  EXPECT_EQ(result.result, ole::hr::kException);
+  EXPECT_EQ(result.excep.source, "Command");
+  EXPECT_EQ(result.excep.description, "The client is busy");
 }
 
 // Closing the resident window asks first; the user keeps the program.
-void TestClosingTheResidentWindowAsksFirst() {
+TEST_F(ClientSteps, ClosingTheResidentWindowAsksFirst) {
   SeenBox seen;
   AsUser([&] {
     PostMessageA(resident, WM_CLOSE, 0, 0);
     seen = AnswerBox("Confirm", IDCANCEL);
   });
-  CHECK_EQ(seen.text,
-           "Are you sure that you want to quit Quillet?  You will have to restart Groupwise to "
-           "access Quillet again.");
-  CHECK_EQ(seen.buttons, (std::vector<int>{IDOK, IDCANCEL}));
-  CHECK_EQ(seen.owner, resident);
-  CHECK(IsWindow(resident));
-  CHECK_EQ(scene->host->Pick("&PGP", "&Quillet").result, ole::hr::kOk);  // still serving
+  EXPECT_EQ(seen.text,
+            "Are you sure that you want to quit Quillet?  You will have to restart Groupwise to "
+            "access Quillet again.");
+  EXPECT_EQ(seen.buttons, (std::vector<int>{IDOK, IDCANCEL}));
+  EXPECT_EQ(seen.owner, resident);
+  EXPECT_TRUE(IsWindow(resident));
+  EXPECT_EQ(scene->host->Pick("&PGP", "&Quillet").result, ole::hr::kOk);  // still serving
 }
 
-void TestTheClosingEventEndsTheServer() {
+// The last step of either set: the client's closing event ends the server.
+void TheClosingEventEndsTheServer() {
   win32::UniqueHandle server(
       OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
-  CHECK(server.get() != nullptr);
-  if (!server.get()) return;
+  ASSERT_NE(server.get(), nullptr);
   scene->host->Close();
   scene->host.reset();
-  CHECK(ServeUntil([&] { return WaitForSingleObject(server.get(), 0) == WAIT_OBJECT_0; }));
+  EXPECT_TRUE(ServeUntil([&] { return WaitForSingleObject(server.get(), 0) == WAIT_OBJECT_0; }));
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(server.get(), &code);
-  CHECK_EQ(code, 0ul);
+  EXPECT_EQ(code, 0ul);
+}
+
+TEST_F(ClientSteps, TheClosingEventEndsTheServer) {
+  TheClosingEventEndsTheServer();
 }
 
 // After the client has gone, /unregserver takes the entries away again.
-void TestUnregserverDeletesTheEntries() {
-  CHECK_EQ(RunQuillet("/unregserver"), (Run{0, 0}));
+TEST_F(ClientSteps, UnregserverDeletesTheEntries) {
+  EXPECT_EQ(RunQuillet("/unregserver"), (Outcome{0, 0}));
   for (const std::string& key : {std::string("QUILLET.C3PO"), std::string(kClsidKey)})
-    CHECK_EQ(Registry::Default().QueryValue(key), std::optional<std::string>());
+    EXPECT_EQ(Registry::Default().QueryValue(key), std::optional<std::string>());
 }
 
 // --- The installed product, with the installed PGP program and GnuPG ---
@@ -471,9 +474,8 @@ struct Console {
 Console RunConsoleProgram(std::string command_line) {
   const fs::path output_file = scene->work / "console.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  win32::UniqueHandle output(CreateFileA(output_file.string().c_str(), GENERIC_WRITE,
-                                         FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::UniqueFile output(CreateFileA(output_file.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                       &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -485,7 +487,7 @@ Console RunConsoleProgram(std::string command_line) {
                       nullptr, nullptr, &startup, &info))
     return {GetLastError(), "cannot start " + command_line};
   win32::UniqueHandle process(info.hProcess), thread(info.hThread);
-  output = win32::UniqueHandle();  // the child holds the only copy now
+  output.reset();  // the child holds the only copy now
   WaitForSingleObject(process.get(), 120000);
   GetExitCodeProcess(process.get(), &result.exit_code);
   result.output = ReadFile(output_file);
@@ -497,8 +499,7 @@ void AddKeysWithPgp(const std::string& fixture) {
   const std::string pgp = (scene->pgp_dir / "pgp.exe").string();
   const Console run =
       RunConsoleProgram("\"" + pgp + "\" -ka \"" + (scene->fixtures / fixture).string() + "\"");
-  CHECK_EQ(run.exit_code, 0ul);
-  if (run.exit_code != 0) std::printf("  %s\n", run.output.c_str());
+  EXPECT_EQ(run.exit_code, 0ul) << run.output;
 }
 
 // The entries of a list box of another process, read as UTF-16: Wine hands the ANSI form of a
@@ -526,23 +527,22 @@ std::string RunLogAfter(std::size_t offset) {
 
 // COM starts the quillet.exe that the installer registered, from Program Files; Alice's keys are
 // on the ring, as after she imported her own key ring.
-void TestComStartsTheInstalledServer() {
+TEST_F(InstalledSteps, ComStartsTheInstalledServer) {
   AddKeysWithPgp("alice.asc");
   std::optional<std::string> server =
       Registry::Default().QueryValue(std::string(kClsidKey) + "\\LocalServer32");
-  CHECK(server.has_value());
-  if (!server) return;
+  ASSERT_TRUE(server.has_value());
   if (server->size() > 1 && server->front() == '"') *server = server->substr(1, server->size() - 2);
   scene->host.emplace(scene->com);
   scene->host->Start();
   resident = FindWindowA(win32::kFormClassName, "QUILLET");
-  CHECK(resident != nullptr);
+  EXPECT_NE(resident, nullptr);
   win32::UniqueHandle process(
       OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
   char image[MAX_PATH] = {};
   DWORD size = sizeof image;
   if (process.get()) QueryFullProcessImageNameA(process.get(), 0, image, &size);
-  CHECK(fs::exists(image) && fs::equivalent(image, *server));
+  EXPECT_TRUE(fs::exists(image) && fs::equivalent(image, *server));
 }
 
 // The write time of the secret-key listing, which the key-listing batch writes last.
@@ -552,17 +552,26 @@ std::optional<fs::file_time_type> SecretListingWritten() {
   return error ? std::nullopt : std::optional(written);
 }
 
+// True when no process holds the file open any longer, as the batch file's console does its
+// output file until the console has ended.
+bool Released(const fs::path& file) {
+  return static_cast<bool>(win32::UniqueFile(CreateFileA(
+      file.string().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+      nullptr)));
+}
+
 // Answers the `count` questions "Click OK after DOS program runs" as a user would: each once the
-// batch file's console has written both listings anew.
+// batch file's console has written both listings anew and has ended.
 void AnswerListingQuestions(int count, std::optional<fs::file_time_type> listed) {
   for (int i = 0; i < count; ++i) {
-    CHECK(Await(kBoxClass, "Confirm", 60) != nullptr);
-    CHECK(WaitFor(
+    EXPECT_NE(Await(kBoxClass, "Confirm", 60), nullptr);
+    EXPECT_TRUE(WaitFor(
         [&] {
           Sleep(200);
+          const fs::path secret = scene->pgp_dir / "quillet.sec";
           const std::optional<fs::file_time_type> written = SecretListingWritten();
           if (!written || written == listed ||
-              ReadFile(scene->pgp_dir / "quillet.sec").find("found.") == std::string::npos)
+              ReadFile(secret).find("found.") == std::string::npos || !Released(secret))
             return false;
           listed = written;
           return true;
@@ -575,7 +584,7 @@ void AnswerListingQuestions(int count, std::optional<fs::file_time_type> listed)
 // Bob mails his public key; Alice adds it to her ring from the opened mail. The main window that
 // does it finds no key listings, the first time, and has them made by the batch file in a console
 // of its own; after the key was added, they are made again.
-void TestAKeyFromAMailGoesOntoTheRing() {
+TEST_F(InstalledSteps, AKeyFromAMailGoesOntoTheRing) {
   mailsim::MailClient& client = scene->client;
   const std::string mail = client.Deliver(
       "alice@example.com",
@@ -583,21 +592,21 @@ void TestAKeyFromAMailGoesOntoTheRing() {
        .body = "Hi Alice, here is my key.\r\n\r\n" + ReadFile(scene->fixtures / "bob-public.asc")});
   client.OpenItem(mail);
   const std::size_t logged = ReadFile(System::Default().RunLogPath()).size();
-  CHECK(!SecretListingWritten());
+  EXPECT_TRUE(!SecretListingWritten());
   AsUser([] { AnswerListingQuestions(2, std::nullopt); }, 150,
          [] { scene->Pick("&Add PGP Key to Ring"); });
-  CHECK(RunLogAfter(logged).find(" -ka " + (scene->pgp_dir / "temppgp.asc").string() +
-                                 "\r\nExit Code\r\n0\r\n") != std::string::npos);
-  CHECK(!fs::exists(scene->pgp_dir / "temppgp.asc"));
+  EXPECT_TRUE(RunLogAfter(logged).find(" -ka " + (scene->pgp_dir / "temppgp.asc").string() +
+                                       "\r\nExit Code\r\n0\r\n") != std::string::npos);
+  EXPECT_TRUE(!fs::exists(scene->pgp_dir / "temppgp.asc"));
   const std::string keys = ReadFile(scene->pgp_dir / "quillet.key");
-  CHECK(keys.find("Bob Builder <bob@example.org>") != std::string::npos);
-  CHECK(keys.find("Alice Example <alice@example.com>") != std::string::npos);
+  EXPECT_NE(keys.find("Bob Builder <bob@example.org>"), std::string::npos) << keys;
+  EXPECT_NE(keys.find("Alice Example <alice@example.com>"), std::string::npos) << keys;
 }
 
 std::string sent_body;  // the encrypted mail as Alice sent it
 
 // Alice encrypts a mail with two attachments to Bob and signs it, in the real Encrypt dialog.
-void TestAMailIsEncryptedAndSigned() {
+TEST_F(InstalledSteps, AMailIsEncryptedAndSigned) {
   mailsim::MailClient& client = scene->client;
   client.NewMail();
   client.TypeSubject("Plans");
@@ -611,137 +620,128 @@ void TestAMailIsEncryptedAndSigned() {
   AsUser(
       [&] {
         const HWND dialog = Await(win32::kFormClassName, spec.caption);
-        CHECK(dialog != nullptr);
-        if (!dialog) return;
+        ASSERT_NE(dialog, nullptr);
         const HWND recipients = Control(dialog, IndexOf(spec, "RecipList"));
         const int bob = LineOf(ListItems(recipients), "bob@example.org");
-        CHECK(bob >= 0);
+        EXPECT_TRUE(bob >= 0);
         ClickItem(recipients, bob);
-        CHECK(WaitFor([&] { return Send(recipients, LB_GETSEL, bob) > 0; }));
+        EXPECT_TRUE(WaitFor([&] { return Send(recipients, LB_GETSEL, bob) > 0; }));
         const HWND options = Control(dialog, IndexOf(spec, "EOption"));
         Press(GetDlgItem(options, win32::kFirstControlId + 1));  // encrypt and sign
-        CHECK(WaitFor([&] {
-          return Send(GetDlgItem(options, win32::kFirstControlId + 1), BM_GETCHECK) ==
-                 BST_CHECKED;
+        EXPECT_TRUE(WaitFor([&] {
+          return Send(GetDlgItem(options, win32::kFirstControlId + 1), BM_GETCHECK) == BST_CHECKED;
         }));
         Send(Control(dialog, IndexOf(spec, "Password")), WM_SETTEXT, 0,
              reinterpret_cast<LPARAM>("alice pass"));
         Press(Control(dialog, IndexOf(spec, "OKBtn")));
         // The dialog goes once PGP has run for the body and both attachments.
-        CHECK(WaitFor([dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 120));
+        EXPECT_TRUE(
+            WaitFor([dialog] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 120));
       },
       150);
-  CHECK(ServeUntil(
-      [&] { return client.NewItem().attachments.size() == 2 &&
-                   client.NewItem().attachments[0].name == "doc0.asc"; },
+  EXPECT_TRUE(ServeUntil(
+      [&] {
+        return client.NewItem().attachments.size() == 2 &&
+               client.NewItem().attachments[0].name == "doc0.asc";
+      },
       120));
   const mailsim::Item encrypted = client.NewItem();
-  CHECK(encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----\r\n"));
-  CHECK_EQ(encrypted.body.find("noon"), std::string::npos);
+  EXPECT_TRUE(encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----\r\n"));
+  EXPECT_EQ(encrypted.body.find("noon"), std::string::npos);
   Texts names;
   for (const mailsim::Attachment& a : encrypted.attachments) {
     names.push_back(a.name);
-    CHECK(a.bytes.starts_with("-----BEGIN PGP MESSAGE-----"));
+    EXPECT_TRUE(a.bytes.starts_with("-----BEGIN PGP MESSAGE-----"));
   }
-  CHECK_EQ(names, (Texts{"doc0.asc", "doc1.asc"}));
+  EXPECT_EQ(names, (Texts{"doc0.asc", "doc1.asc"}));
   const std::string log = RunLogAfter(logged);
-  CHECK_EQ(log.find("alice pass"), std::string::npos);
-  CHECK_EQ(Count(log, "Exit Code\r\n0\r\n"), 3);
+  EXPECT_EQ(log.find("alice pass"), std::string::npos);
+  EXPECT_EQ(Count(log, "Exit Code\r\n0\r\n"), 3);
   sent_body = client.FindItem(client.SendNewMail()).body;
 }
 
 // Bob, with his secret key on the ring, opens Quillet from the mail's context menu, sees the keys
 // in the main window, types his pass phrase and decrypts the mail into a note; the signature is
 // Alice's, as the installed PGP program tells at its console.
-void TestTheRecipientDecryptsIntoANote() {
+TEST_F(InstalledSteps, TheRecipientDecryptsIntoANote) {
   mailsim::MailClient& client = scene->client;
   AddKeysWithPgp("bob.asc");
   client.SwitchUser("bob@example.org");
   const std::string received = client.Mailbox("bob@example.org").back().id;
   client.ShowItemList({received});
   scene->host->OpenContextMenu("GW.MESSAGE.MAIL");
-  CHECK_EQ(scene->host->PickFromContextMenu("&Quillet").result, ole::hr::kOk);
+  EXPECT_EQ(scene->host->PickFromContextMenu("&Quillet").result, ole::hr::kOk);
   const gui::FormSpec spec = ui::TForm1::Spec();
   Texts keys;
   AsUser(
       [&] {
         const HWND window = Await(win32::kFormClassName, spec.caption, 20);
-        CHECK(window != nullptr);
-        if (!window) return;
+        ASSERT_NE(window, nullptr);
         keys = ListItems(Control(window, IndexOf(spec, "RecipList")));
         Send(Control(window, IndexOf(spec, "Password")), WM_SETTEXT, 0,
              reinterpret_cast<LPARAM>("bob pass"));
         Press(Control(window, IndexOf(spec, "Decrypt")));
       },
       20);
-  CHECK(LineOf(keys, "Alice Example <alice@example.com>") >= 0);
-  CHECK(LineOf(keys, "Bob Builder <bob@example.org>") >= 0);
-  CHECK(ServeUntil([&] { return client.view().item_id != received &&
-                                client.view().kind == mailsim::ViewKind::kOpenedItem; },
-                   120));
+  EXPECT_TRUE(LineOf(keys, "Alice Example <alice@example.com>") >= 0);
+  EXPECT_TRUE(LineOf(keys, "Bob Builder <bob@example.org>") >= 0);
+  EXPECT_TRUE(ServeUntil(
+      [&] {
+        return client.view().item_id != received &&
+               client.view().kind == mailsim::ViewKind::kOpenedItem;
+      },
+      120));
   const mailsim::Item note = client.FindItem(client.view().item_id);
-  CHECK_EQ(note.sender, "PGP message from Alice");
-  CHECK_EQ(note.subject, "Plans");
+  EXPECT_EQ(note.sender, "PGP message from Alice");
+  EXPECT_EQ(note.subject, "Plans");
   // The note begins with the installed PGP program's verdict; both attachments share it.
   const std::string verdict = note.body.substr(0, note.body.find("\r\n"));
   std::printf("  the note's first line: %s\n", verdict.c_str());
-  CHECK(verdict.starts_with("Signature: good, from Alice Example <alice@example.com>, made "));
-  CHECK_EQ(Count(note.body, "Signature"), 1);
-  CHECK_EQ(note.attachments,
-           (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
-                                             {"doc0", "Room 4, first floor"},
-                                             {"doc1", std::string("\x00\x01\x02\xff", 4)}}));
+  EXPECT_TRUE(
+      verdict.starts_with("Signature: good, from Alice Example <alice@example.com>, made "));
+  EXPECT_EQ(Count(note.body, "Signature"), 1);
+  EXPECT_EQ(note.attachments,
+            (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
+                                              {"doc0", "Room 4, first floor"},
+                                              {"doc1", std::string("\x00\x01\x02\xff", 4)}}));
 
   // The mail as it was sent, checked again at the PGP program's console.
   const fs::path copy = scene->work / "sent.asc";
   WriteFile(copy, sent_body);
   const Console check = RunConsoleProgram("\"" + (scene->pgp_dir / "pgp.exe").string() +
                                           "\" +force -z \"bob pass\" \"" + copy.string() + "\"");
-  CHECK_EQ(check.exit_code, 0ul);
-  CHECK(check.output.find("Good signature from user \"Alice Example <alice@example.com>\"") !=
-        std::string::npos);
-  if (check.output.find("Good signature") == std::string::npos)
-    std::printf("  %s\n", check.output.c_str());
+  EXPECT_EQ(check.exit_code, 0ul);
+  EXPECT_NE(check.output.find("Good signature from user \"Alice Example <alice@example.com>\""),
+            std::string::npos)
+      << check.output;
 
   // The main window, closed, takes its plain text with it.
   AsUser([&] {
     const HWND window = FindWindowA(win32::kFormClassName, spec.caption.c_str());
     if (window) PostMessageA(window, WM_CLOSE, 0, 0);
-    CHECK(AwaitGone(window));
+    EXPECT_TRUE(AwaitGone(window));
   });
-  CHECK_EQ(scene->LeftInPgpDirectory(), Texts{});
+  EXPECT_EQ(scene->LeftInPgpDirectory(), Texts{});
 }
 
-const wintest::Test kInstalledSteps[] = {
-    {"ComStartsTheInstalledServer", TestComStartsTheInstalledServer},
-    {"AKeyFromAMailGoesOntoTheRing", TestAKeyFromAMailGoesOntoTheRing},
-    {"AMailIsEncryptedAndSigned", TestAMailIsEncryptedAndSigned},
-    {"TheRecipientDecryptsIntoANote", TestTheRecipientDecryptsIntoANote},
-    {"TheClosingEventEndsTheServer", TestTheClosingEventEndsTheServer},
-};
-
-const wintest::Test kSteps[] = {
-    {"RegserverWritesTheFiveEntries", TestRegserverWritesTheFiveEntries},
-    {"ComStartsTheRegisteredServer", TestComStartsTheRegisteredServer},
-    {"AMessageWindowGetsTheMenus", TestAMessageWindowGetsTheMenus},
-    {"RoundTripFromComposerToRecipient", TestRoundTripFromComposerToRecipient},
-    {"AnErrorReachesTheHostAsADispatchException", TestAnErrorReachesTheHostAsADispatchException},
-    {"ClosingTheResidentWindowAsksFirst", TestClosingTheResidentWindowAsksFirst},
-    {"TheClosingEventEndsTheServer", TestTheClosingEventEndsTheServer},
-    {"UnregserverDeletesTheEntries", TestUnregserverDeletesTheEntries},
-};
+TEST_F(InstalledSteps, TheClosingEventEndsTheServer) {
+  TheClosingEventEndsTheServer();
+}
 
 }  // namespace
 }  // namespace quillet
 
 int main(int argc, char** argv) {
   using namespace quillet;
+  testing::InitGoogleTest(&argc, argv);
   const bool installed = argc == 3 && std::string(argv[1]) == "--installed";
   if (argc != 2 && !installed) {
-    std::printf("usage: win32_client_e2e PATH-OF-quillet.exe\n"
-                "       win32_client_e2e --installed FIXTURES-FOLDER\n");
+    std::printf(
+        "usage: win32_client_e2e [GOOGLETEST-FLAGS] PATH-OF-quillet.exe\n"
+        "       win32_client_e2e [GOOGLETEST-FLAGS] --installed FIXTURES-FOLDER\n");
     return 2;
   }
+  GTEST_FLAG_SET(filter, installed ? "InstalledSteps.*" : "ClientSteps.*");
   ole::Com& com = ole::Com::Default();
   com.Initialize();
   int status = 1;
@@ -754,7 +754,7 @@ int main(int argc, char** argv) {
       world.emplace();
     }
     scene = &*world;
-    status = installed ? wintest::RunTests(kInstalledSteps) : wintest::RunTests(kSteps);
+    status = RUN_ALL_TESTS();
     scene = nullptr;
   } catch (const std::exception& e) {
     std::printf("the client could not start: %s\n", e.what());

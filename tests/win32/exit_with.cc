@@ -5,8 +5,6 @@
 //   exit_with startup              ends with (STARTUPINFO dwFlags << 16) | wShowWindow
 //   exit_with priority             ends with its priority class
 //   exit_with environment FILE     writes its environment to FILE, one entry per line; ends with 0
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <cstdio>

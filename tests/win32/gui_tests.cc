@@ -2,31 +2,29 @@
 // made into windows on the main thread, which runs the event loop; a second thread plays the user:
 // it finds the windows and boxes, reads them, and clicks, types and closes through messages.
 // Every wait is bounded, and a timer on the main thread ends any loop that runs too long.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <sstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "host/tempform.h"
 #include "platform/gui.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/win32_gui.h"
-#include "tests/win32/check.h"
 #include "tests/win32/user.h"
 #include "ui/encrypt.h"
 #include "ui/pgp2.h"
@@ -35,11 +33,6 @@ namespace quillet {
 namespace {
 
 using namespace wintest;
-using wintest::Show;
-
-std::string Show(gui::Answer answer) {
-  return "answer " + std::to_string(static_cast<int>(answer));
-}
 
 // --- The time limit ---
 
@@ -57,7 +50,7 @@ class TimeLimit {
   ~TimeLimit() {
     KillTimer(nullptr, timer_);
     limited_gui = nullptr;
-    if (time_ran_out) wintest::Fail(__FILE__, __LINE__, "the time limit ended the event loop");
+    if (time_ran_out) ADD_FAILURE() << "the time limit ended the event loop";
   }
 
  private:
@@ -77,10 +70,7 @@ class TimeLimit {
 };
 
 int ScreenDpi() {
-  const HDC dc = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(nullptr, dc);
-  return dpi;
+  return GetDeviceCaps(win32::UniqueDc(nullptr).get(), LOGPIXELSY);
 }
 
 RECT ClientRectOf(HWND child) {
@@ -106,51 +96,48 @@ bool Overlap(const RECT& a, const RECT& b) {
 // The size of `text` in the font of `control`: on one line (DT_SINGLELINE), or wrapped at
 // `width` (DT_WORDBREAK).
 SIZE TextSize(HWND control, const std::string& text, UINT format, int width = 0) {
-  const HDC dc = GetDC(control);
+  const win32::UniqueDc dc(control);
   const HGDIOBJ old =
-      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+      SelectObject(dc.get(), reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
   RECT rect = {0, 0, width, 0};
-  DrawTextA(dc, text.c_str(), -1, &rect, DT_CALCRECT | DT_LEFT | DT_EXPANDTABS | format);
-  SelectObject(dc, old);
-  ReleaseDC(control, dc);
+  DrawTextA(dc.get(), text.c_str(), -1, &rect, DT_CALCRECT | DT_LEFT | DT_EXPANDTABS | format);
+  SelectObject(dc.get(), old);
   return {rect.right, rect.bottom};
 }
 
 // The label made from spec.controls[index] shows its whole text in its font: on one line, or
-// wrapped at its width (always wrapped when the form design asks for it). It keeps its designed corner,
-// is no smaller than designed, lies inside the form, and overlaps no control but those that
+// wrapped at its width (always wrapped when the form design asks for it). It keeps its designed
+// corner, is no smaller than designed, lies inside the form, and overlaps no control but those that
 // share its designed place with it.
 void CheckLabelFits(HWND form, const gui::FormSpec& spec, int index) {
   const gui::ControlSpec& c = spec.controls[index];
   const HWND label = Control(form, index);
   const RECT designed = DesignedRect(spec, c), at = ClientRectOf(label);
   const LONG width = at.right - at.left, height = at.bottom - at.top;
-  auto expect = [&](bool holds, int line, const std::string& what) {
-    if (!holds) wintest::Fail(__FILE__, line, spec.name + "." + c.name + ": " + what);
-  };
-  expect(at.left == designed.left && at.top == designed.top, __LINE__, "moved");
-  expect(width >= designed.right - designed.left && height >= designed.bottom - designed.top,
-         __LINE__, "smaller than designed");
+  SCOPED_TRACE(spec.name + "." + c.name);
+  EXPECT_TRUE(at.left == designed.left && at.top == designed.top) << "moved";
+  EXPECT_TRUE(width >= designed.right - designed.left && height >= designed.bottom - designed.top)
+      << "smaller than designed";
   const LONG_PTR type = GetWindowLongPtrA(label, GWL_STYLE) & SS_TYPEMASK;
-  expect(type == SS_LEFT || (type == SS_LEFTNOWORDWRAP && !c.word_wrap), __LINE__,
-         "of style " + std::to_string(type));
+  EXPECT_TRUE(type == SS_LEFT || (type == SS_LEFTNOWORDWRAP && !c.word_wrap))
+      << "of style " << type;
   if (type == SS_LEFTNOWORDWRAP) {
     const SIZE line = TextSize(label, c.text, DT_SINGLELINE);
-    expect(line.cx <= width && line.cy <= height, __LINE__,
-           "its line is " + std::to_string(line.cx) + " x " + std::to_string(line.cy) +
-               ", the label " + std::to_string(width) + " x " + std::to_string(height));
+    EXPECT_TRUE(line.cx <= width && line.cy <= height)
+        << "its line is " << line.cx << " x " << line.cy << ", the label " << width << " x "
+        << height;
   } else {
     const LONG needed = TextSize(label, c.text, DT_WORDBREAK, width).cy;
-    expect(needed <= height, __LINE__,
-           "its text is " + std::to_string(needed) + " high, the label " + std::to_string(height));
+    EXPECT_LE(needed, height) << "its text is higher than the label";
   }
   RECT client = {};
   GetClientRect(form, &client);
-  expect(at.right <= client.right && at.bottom <= client.bottom, __LINE__, "outside the form");
+  EXPECT_TRUE(at.right <= client.right && at.bottom <= client.bottom) << "outside the form";
   for (std::size_t j = 0; j < spec.controls.size(); ++j) {
     const RECT other = ClientRectOf(Control(form, static_cast<int>(j)));
-    if (static_cast<int>(j) != index && !Overlap(other, designed))
-      expect(!Overlap(other, at), __LINE__, "overlaps " + spec.controls[j].name);
+    if (static_cast<int>(j) != index && !Overlap(other, designed)) {
+      EXPECT_FALSE(Overlap(other, at)) << "overlaps " << spec.controls[j].name;
+    }
   }
 }
 
@@ -159,44 +146,43 @@ void CheckLabelFits(HWND form, const gui::FormSpec& spec, int index) {
 // Checks the window made from `spec` against it: frame, size, every control's class, text,
 // place, font and style, and the order Tab goes through them.
 void CheckForm(const gui::FormSpec& spec) {
-  std::printf("  form %s\n", spec.name.c_str());
+  SCOPED_TRACE("form " + spec.name + " \"" + spec.caption + "\"");
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
   window->Show();
   gui->ProcessMessages();
-  CHECK(window->Visible());
+  EXPECT_TRUE(window->Visible());
   const HWND form = FindWindowA(win32::kFormClassName, spec.caption.c_str());
-  CHECK(form != nullptr);
-  if (!form) return;
-  CHECK_EQ(Text(form), spec.caption);
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(Text(form), spec.caption);
   const int dpi = ScreenDpi();
   auto scale = [&](int v) { return spec.scaled ? MulDiv(v, dpi, spec.pixels_per_inch) : v; };
   const LONG_PTR style = GetWindowLongPtrA(form, GWL_STYLE);
-  CHECK_EQ((style & WS_THICKFRAME) != 0, spec.border == gui::Border::kSizeable);
-  CHECK_EQ((style & WS_MAXIMIZEBOX) != 0, spec.border == gui::Border::kSizeable);
-  CHECK((style & WS_CAPTION) == WS_CAPTION);
+  EXPECT_EQ((style & WS_THICKFRAME) != 0, spec.border == gui::Border::kSizeable);
+  EXPECT_EQ((style & WS_MAXIMIZEBOX) != 0, spec.border == gui::Border::kSizeable);
+  EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
   RECT client = {}, outer = {};
   GetClientRect(form, &client);
   GetWindowRect(form, &outer);
   if (spec.client_size) {
-    CHECK_EQ(client.right, scale(spec.bounds.width));
-    CHECK_EQ(client.bottom, scale(spec.bounds.height));
+    EXPECT_EQ(client.right, scale(spec.bounds.width));
+    EXPECT_EQ(client.bottom, scale(spec.bounds.height));
   } else {
-    CHECK_EQ(outer.right - outer.left, scale(spec.bounds.width));
-    CHECK_EQ(outer.bottom - outer.top, scale(spec.bounds.height));
+    EXPECT_EQ(outer.right - outer.left, scale(spec.bounds.width));
+    EXPECT_EQ(outer.bottom - outer.top, scale(spec.bounds.height));
   }
   if (spec.placement == gui::Placement::kScreenCenter) {
-    CHECK(std::abs((outer.left + outer.right) / 2 - GetSystemMetrics(SM_CXSCREEN) / 2) <= 1);
-    CHECK(std::abs((outer.top + outer.bottom) / 2 - GetSystemMetrics(SM_CYSCREEN) / 2) <= 1);
+    EXPECT_LE(std::abs((outer.left + outer.right) / 2 - GetSystemMetrics(SM_CXSCREEN) / 2), 1);
+    EXPECT_LE(std::abs((outer.top + outer.bottom) / 2 - GetSystemMetrics(SM_CYSCREEN) / 2), 1);
   } else {
-    CHECK_EQ(outer.left, spec.bounds.left);
-    CHECK_EQ(outer.top, spec.bounds.top);
+    EXPECT_EQ(outer.left, spec.bounds.left);
+    EXPECT_EQ(outer.top, spec.bounds.top);
   }
 
   for (std::size_t i = 0; i < spec.controls.size(); ++i) {
     const gui::ControlSpec& c = spec.controls[i];
     const HWND h = Control(form, static_cast<int>(i));
-    CHECK(h != nullptr);
+    EXPECT_NE(h, nullptr);
     if (!h) continue;
     const LONG_PTR s = GetWindowLongPtrA(h, GWL_STYLE);
     const char* expected_class = "Static";
@@ -214,69 +200,75 @@ void CheckForm(const gui::FormSpec& spec) {
       default:
         break;
     }
-    CHECK_EQ(ClassOf(h), expected_class);
-    if (c.kind != gui::ControlKind::kListBox) CHECK_EQ(Text(h), c.text);
-    CHECK_EQ((s & WS_VISIBLE) != 0, c.visible);
-    CHECK_EQ((s & WS_TABSTOP) != 0, c.tab_order >= 0 && c.kind != gui::ControlKind::kRadioGroup);
+    EXPECT_EQ(ClassOf(h), expected_class);
+    if (c.kind != gui::ControlKind::kListBox) {
+      EXPECT_EQ(Text(h), c.text);
+    }
+    EXPECT_EQ((s & WS_VISIBLE) != 0, c.visible);
+    EXPECT_EQ((s & WS_TABSTOP) != 0, c.tab_order >= 0 && c.kind != gui::ControlKind::kRadioGroup);
     const RECT at = ClientRectOf(h);
     if (c.kind == gui::ControlKind::kLabel) {
       CheckLabelFits(form, spec, static_cast<int>(i));
     } else {
-      CHECK_EQ(at.left, scale(c.bounds.left));
-      CHECK_EQ(at.top, scale(c.bounds.top));
-      CHECK_EQ(at.right - at.left, scale(c.bounds.width));
-      CHECK_EQ(at.bottom - at.top, scale(c.bounds.height));
+      EXPECT_EQ(at.left, scale(c.bounds.left));
+      EXPECT_EQ(at.top, scale(c.bounds.top));
+      EXPECT_EQ(at.right - at.left, scale(c.bounds.width));
+      EXPECT_EQ(at.bottom - at.top, scale(c.bounds.height));
     }
     // A bevel shows no text and keeps no font.
     LOGFONTA font = {};
     const HFONT handle = reinterpret_cast<HFONT>(SendMessageA(h, WM_GETFONT, 0, 0));
-    CHECK(handle != nullptr || c.kind == gui::ControlKind::kBevel);
+    EXPECT_TRUE(handle != nullptr || c.kind == gui::ControlKind::kBevel);
     if (handle && GetObjectA(handle, sizeof font, &font)) {
       const gui::Font& f = c.font.value_or(spec.font);
-      CHECK_EQ(std::string(font.lfFaceName), f.name);
-      CHECK_EQ(font.lfHeight, scale(f.height));
-      CHECK_EQ(font.lfWeight, f.bold ? FW_BOLD : FW_NORMAL);
-      CHECK_EQ(font.lfItalic != 0, f.italic);
+      EXPECT_EQ(std::string(font.lfFaceName), f.name);
+      EXPECT_EQ(font.lfHeight, scale(f.height));
+      EXPECT_EQ(font.lfWeight, f.bold ? FW_BOLD : FW_NORMAL);
+      EXPECT_EQ(font.lfItalic != 0, f.italic);
     }
     switch (c.kind) {
       case gui::ControlKind::kLabel:
-        CHECK_EQ(window->label(c.name).Text(), c.text);
+        EXPECT_EQ(window->label(c.name).Text(), c.text);
         break;
       case gui::ControlKind::kButton:
-        CHECK_EQ(s & BS_TYPEMASK, c.is_default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+        EXPECT_EQ(s & BS_TYPEMASK, c.is_default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
         break;
       case gui::ControlKind::kEdit:
-        CHECK_EQ((s & ES_PASSWORD) != 0, c.password_char != 0);
-        if (c.password_char) CHECK_EQ(SendMessageA(h, EM_GETPASSWORDCHAR, 0, 0), c.password_char);
-        CHECK_EQ(window->edit(c.name).Text(), c.text);
+        EXPECT_EQ((s & ES_PASSWORD) != 0, c.password_char != 0);
+        if (c.password_char) {
+          EXPECT_EQ(SendMessageA(h, EM_GETPASSWORDCHAR, 0, 0), c.password_char);
+        }
+        EXPECT_EQ(window->edit(c.name).Text(), c.text);
         window->edit(c.name).SetText("typed text");
-        CHECK_EQ(Text(h), "typed text");
-        CHECK_EQ(window->edit(c.name).Text(), "typed text");
+        EXPECT_EQ(Text(h), "typed text");
+        EXPECT_EQ(window->edit(c.name).Text(), "typed text");
         break;
       case gui::ControlKind::kListBox:
-        CHECK_EQ((s & LBS_NOTIFY) != 0, true);
-        CHECK_EQ((s & LBS_EXTENDEDSEL) != 0, c.multi_select);
-        if (c.item_height) CHECK_EQ(SendMessageA(h, LB_GETITEMHEIGHT, 0, 0), scale(c.item_height));
-        CHECK_EQ(window->list_box(c.name).Count(), 0);
+        EXPECT_EQ((s & LBS_NOTIFY) != 0, true);
+        EXPECT_EQ((s & LBS_EXTENDEDSEL) != 0, c.multi_select);
+        if (c.item_height) {
+          EXPECT_EQ(SendMessageA(h, LB_GETITEMHEIGHT, 0, 0), scale(c.item_height));
+        }
+        EXPECT_EQ(window->list_box(c.name).Count(), 0);
         break;
       case gui::ControlKind::kRadioGroup: {
-        CHECK_EQ(s & BS_TYPEMASK, BS_GROUPBOX);
-        CHECK_EQ(window->radio_group(c.name).ItemIndex(), c.item_index);
+        EXPECT_EQ(s & BS_TYPEMASK, BS_GROUPBOX);
+        EXPECT_EQ(window->radio_group(c.name).ItemIndex(), c.item_index);
         std::vector<std::string> items;
         for (std::size_t j = 0; j < c.items.size(); ++j) {
           const HWND item = GetDlgItem(h, win32::kFirstControlId + static_cast<int>(j));
-          CHECK(item != nullptr);
+          EXPECT_NE(item, nullptr);
           if (!item) continue;
           items.push_back(Text(item));
-          CHECK_EQ(GetWindowLongPtrA(item, GWL_STYLE) & BS_TYPEMASK, BS_AUTORADIOBUTTON);
-          CHECK_EQ(SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED,
-                   static_cast<int>(j) == c.item_index);
+          EXPECT_EQ(GetWindowLongPtrA(item, GWL_STYLE) & BS_TYPEMASK, BS_AUTORADIOBUTTON);
+          EXPECT_EQ(SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED,
+                    static_cast<int>(j) == c.item_index);
         }
-        CHECK_EQ(items, c.items);
+        EXPECT_EQ(items, c.items);
         break;
       }
       case gui::ControlKind::kBevel:
-        CHECK_EQ(s & SS_TYPEMASK, SS_ETCHEDFRAME);
+        EXPECT_EQ(s & SS_TYPEMASK, SS_ETCHEDFRAME);
         break;
     }
   }
@@ -284,16 +276,17 @@ void CheckForm(const gui::FormSpec& spec) {
   // Inside a group box or a frame, between its lines and what it holds, the form's background
   // shows.
   UpdateWindow(form);
-  const HDC dc = GetDC(form);
-  for (const gui::ControlSpec& c : spec.controls) {
-    if (!c.visible ||
-        (c.kind != gui::ControlKind::kRadioGroup && c.kind != gui::ControlKind::kBevel))
-      continue;
-    const RECT frame = DesignedRect(spec, c);
-    CHECK_EQ(GetPixel(dc, frame.left + 3, (frame.top + frame.bottom) / 2),
-             GetSysColor(COLOR_BTNFACE));
+  {
+    const win32::UniqueDc dc(form);
+    for (const gui::ControlSpec& c : spec.controls) {
+      if (!c.visible ||
+          (c.kind != gui::ControlKind::kRadioGroup && c.kind != gui::ControlKind::kBevel))
+        continue;
+      const RECT frame = DesignedRect(spec, c);
+      EXPECT_EQ(GetPixel(dc.get(), frame.left + 3, (frame.top + frame.bottom) / 2),
+                GetSysColor(COLOR_BTNFACE));
+    }
   }
-  ReleaseDC(form, dc);
 
   // Tab goes through the visible controls that take the focus, in tab order; a radio group is
   // entered at its checked button.
@@ -314,10 +307,11 @@ void CheckForm(const gui::FormSpec& spec) {
     at = GetNextDlgTabItem(form, at, FALSE);
     visited.push_back(at);
   }
-  CHECK(visited == expected);
-  if (visited != expected)
-    for (HWND h : visited)
-      std::printf("    tab stop: %s %s\n", ClassOf(h).c_str(), Text(h).c_str());
+  EXPECT_EQ(visited, expected) << [&] {
+    std::string stops;
+    for (HWND h : visited) stops += "\ntab stop: " + ClassOf(h) + " " + Text(h);
+    return stops;
+  }();
 
   bool threw = false;
   try {
@@ -325,12 +319,12 @@ void CheckForm(const gui::FormSpec& spec) {
   } catch (const Error&) {
     threw = true;
   }
-  CHECK(threw);
+  EXPECT_TRUE(threw);
   window.reset();
-  CHECK(!IsWindow(form));
+  EXPECT_TRUE(!IsWindow(form));
 }
 
-void TestFormsAsWindows() {
+TEST(Gui, FormsAsWindows) {
   CheckForm(host::TForm2::Spec());
   CheckForm(ui::TForm1::Spec());
   CheckForm(ui::TEncryptForm::Spec());
@@ -338,7 +332,7 @@ void TestFormsAsWindows() {
 
 // A form designed at half the screen's resolution comes out twice its designed size, fonts too;
 // unscaled, it keeps its sizes.
-void TestScaling() {
+TEST(Gui, Scaling) {
   gui::FormSpec spec = ui::TEncryptForm::Spec();
   spec.pixels_per_inch = ScreenDpi() / 2;
   spec.caption = "Scaled";
@@ -378,9 +372,9 @@ const FitCase kFitCases[] = {
     {"in place of a control", kPlace, kWordWrap | kHidden, {kPlace, kBelow}, kWraps | kWider},
 };
 
-void TestLabelsFit() {
+TEST(Gui, LabelsFit) {
   for (const FitCase& fit : kFitCases) {
-    std::printf("  %s\n", fit.name);
+    SCOPED_TRACE(fit.name);
     gui::FormSpec spec;
     spec.name = "Fit";
     spec.caption = std::string("Fit: ") + fit.name;
@@ -410,16 +404,16 @@ void TestLabelsFit() {
     CheckLabelFits(form, spec, index);
     const HWND made = Control(form, index);
     const RECT at = ClientRectOf(made);
-    CHECK_EQ((GetWindowLongPtrA(made, GWL_STYLE) & SS_TYPEMASK) == SS_LEFT,
-             (fit.made & kWraps) != 0);
-    CHECK_EQ(at.right - at.left > fit.label.width, (fit.made & kWider) != 0);
-    CHECK_EQ(at.bottom - at.top > fit.label.height, (fit.made & kTaller) != 0);
+    EXPECT_EQ((GetWindowLongPtrA(made, GWL_STYLE) & SS_TYPEMASK) == SS_LEFT,
+              (fit.made & kWraps) != 0);
+    EXPECT_EQ(at.right - at.left > fit.label.width, (fit.made & kWider) != 0);
+    EXPECT_EQ(at.bottom - at.top > fit.label.height, (fit.made & kTaller) != 0);
   }
 }
 
 // --- Clicks ---
 
-void TestClicks() {
+TEST(Gui, Clicks) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   const gui::FormSpec spec = ui::TEncryptForm::Spec();
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
@@ -442,46 +436,45 @@ void TestClicks() {
   });
   // The program's own choice raises no click.
   window->radio_group("EOption").SetItemIndex(2);
-  CHECK_EQ(window->radio_group("EOption").ItemIndex(), 2);
+  EXPECT_EQ(window->radio_group("EOption").ItemIndex(), 2);
   window->Show();
   gui->ProcessMessages();
-  CHECK_EQ(options.load(), 0);
+  EXPECT_EQ(options.load(), 0);
 
   const DWORD ui_thread = GetCurrentThreadId();
   User user([&] {
     const HWND form = Await(win32::kFormClassName, "Encrypt");
-    CHECK(form != nullptr);
-    if (!form) return;
+    ASSERT_NE(form, nullptr);
     // The focus starts at the first control in tab order; Tab and Shift+Tab move it.
     const HWND ok_button = Control(form, IndexOf(spec, "OKBtn"));
     const HWND cancel_button = Control(form, IndexOf(spec, "CancelBtn"));
-    CHECK_EQ(Focus(ui_thread), ok_button);
+    EXPECT_EQ(Focus(ui_thread), ok_button);
     PostMessageA(ok_button, WM_KEYDOWN, VK_TAB, 0x000F0001);
-    CHECK(WaitFor([&] { return Focus(ui_thread) == cancel_button; }));
+    EXPECT_TRUE(WaitFor([&] { return Focus(ui_thread) == cancel_button; }));
     Press(ok_button);
-    CHECK(WaitFor([&] { return ok == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return ok == 1; }));
     // Enter in the password edit presses the default button, Esc the cancel button.
     const HWND password = Control(form, IndexOf(spec, "Password"));
     PostMessageA(password, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    CHECK(WaitFor([&] { return ok == 2; }));
+    EXPECT_TRUE(WaitFor([&] { return ok == 2; }));
     PostMessageA(password, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    CHECK(WaitFor([&] { return cancel == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return cancel == 1; }));
     const HWND group = Control(form, IndexOf(spec, "EOption"));
     Press(GetDlgItem(group, win32::kFirstControlId + 3));
-    CHECK(WaitFor([&] { return options == 1; }));
-    CHECK_EQ(Send(GetDlgItem(group, win32::kFirstControlId + 2), BM_GETCHECK), BST_UNCHECKED);
-    CHECK_EQ(ok.load(), 2);
+    EXPECT_TRUE(WaitFor([&] { return options == 1; }));
+    EXPECT_EQ(Send(GetDlgItem(group, win32::kFirstControlId + 2), BM_GETCHECK), BST_UNCHECKED);
+    EXPECT_EQ(ok.load(), 2);
     PostMessageA(form, WM_CLOSE, 0, 0);
   });
   {
     TimeLimit limit(*gui, 8000);
     gui->Run();
   }
-  CHECK_EQ(handler_thread, GetCurrentThreadId());
-  CHECK_EQ(chosen, 3);
-  CHECK_EQ(window->radio_group("EOption").ItemIndex(), 3);
-  CHECK(closed);
-  CHECK(!window->Visible());
+  EXPECT_EQ(handler_thread, GetCurrentThreadId());
+  EXPECT_EQ(chosen, 3);
+  EXPECT_EQ(window->radio_group("EOption").ItemIndex(), 3);
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(!window->Visible());
 }
 
 // --- List boxes ---
@@ -514,7 +507,7 @@ std::string ThrownBy(const std::function<void()>& f) {
   return "(nothing thrown)";
 }
 
-void TestListBoxes() {
+TEST(Gui, ListBoxes) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   const gui::FormSpec spec = ui::TForm1::Spec();
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
@@ -527,15 +520,15 @@ void TestListBoxes() {
   const std::vector<std::string> keys = {"alice", "bob", "carol", "dave", "erin"};
   recipients.SetItems(keys);
   senders.SetItems({"alice", "bob"});
-  CHECK_EQ(recipients.Items(), keys);
-  CHECK_EQ(recipients.Count(), 5);
-  CHECK_EQ(recipients.Item(2), "carol");
-  CHECK_EQ(ThrownBy([&] { recipients.Item(5); }), "List index out of bounds (5)");
-  CHECK_EQ(ThrownBy([&] { recipients.Selected(-1); }), "List index out of bounds (-1)");
-  CHECK_EQ(ThrownBy([&] { senders.SetSelected(2, true); }), "List index out of bounds (2)");
+  EXPECT_EQ(recipients.Items(), keys);
+  EXPECT_EQ(recipients.Count(), 5);
+  EXPECT_EQ(recipients.Item(2), "carol");
+  EXPECT_EQ(ThrownBy([&] { recipients.Item(5); }), "List index out of bounds (5)");
+  EXPECT_EQ(ThrownBy([&] { recipients.Selected(-1); }), "List index out of bounds (-1)");
+  EXPECT_EQ(ThrownBy([&] { senders.SetSelected(2, true); }), "List index out of bounds (2)");
   // The caret of a multi-select list is at the first item; a single-select list has none.
-  CHECK_EQ(recipients.ItemIndex(), 0);
-  CHECK_EQ(senders.ItemIndex(), -1);
+  EXPECT_EQ(recipients.ItemIndex(), 0);
+  EXPECT_EQ(senders.ItemIndex(), -1);
 
   // The program's selections raise no click, and leave the caret where it was.
   recipients.SetSelected(1, true);
@@ -543,26 +536,25 @@ void TestListBoxes() {
   recipients.SetSelected(2, false);
   senders.SetSelected(1, true);
   gui->ProcessMessages();
-  CHECK(clicks.empty());
-  CHECK_EQ(StateOf("RecipList", recipients), (ListState{"RecipList", 0, {0, 1, 0, 0, 0}}));
-  CHECK_EQ(StateOf("SendList", senders), (ListState{"SendList", 1, {0, 1}}));
+  EXPECT_TRUE(clicks.empty());
+  EXPECT_EQ(StateOf("RecipList", recipients), (ListState{"RecipList", 0, {0, 1, 0, 0, 0}}));
+  EXPECT_EQ(StateOf("SendList", senders), (ListState{"SendList", 1, {0, 1}}));
   recipients.SetItemIndex(3);
-  CHECK_EQ(recipients.ItemIndex(), 3);
+  EXPECT_EQ(recipients.ItemIndex(), 3);
   recipients.SetItemIndex(-1);
-  CHECK_EQ(recipients.ItemIndex(), 0);
+  EXPECT_EQ(recipients.ItemIndex(), 0);
   senders.SetSelected(1, false);
-  CHECK_EQ(senders.ItemIndex(), -1);
+  EXPECT_EQ(senders.ItemIndex(), -1);
   senders.SetItemIndex(0);
-  CHECK_EQ(StateOf("SendList", senders), (ListState{"SendList", 0, {1, 0}}));
+  EXPECT_EQ(StateOf("SendList", senders), (ListState{"SendList", 0, {1, 0}}));
   gui->ProcessMessages();
-  CHECK(clicks.empty());
+  EXPECT_TRUE(clicks.empty());
   window->Show();
 
   std::atomic<bool> done{false};
   User user([&] {
     const HWND form = Await(win32::kFormClassName, "QUILLET");
-    CHECK(form != nullptr);
-    if (!form) return;
+    ASSERT_NE(form, nullptr);
     const HWND recip = Control(form, IndexOf(spec, "RecipList"));
     const HWND send = Control(form, IndexOf(spec, "SendList"));
     ClickItem(recip, 3);
@@ -577,19 +569,17 @@ void TestListBoxes() {
     TimeLimit limit(*gui, 8000);
     gui->Run();
   }
-  CHECK(done);
+  EXPECT_TRUE(done);
   const std::vector<ListState> expected = {
       {"RecipList", 3, {0, 0, 0, 1, 0}},
       {"RecipList", 0, {1, 0, 0, 1, 0}},
       {"SendList", 1, {0, 1}},
       {"SendList", 1, {0, 1}},
   };
-  CHECK_EQ(clicks.size(), expected.size());
-  for (std::size_t i = 0; i < clicks.size() && i < expected.size(); ++i)
-    CHECK_EQ(clicks[i], expected[i]);
+  EXPECT_EQ(clicks, expected);
   // Replacing the items clears the selection.
   recipients.SetItems({"frank"});
-  CHECK_EQ(StateOf("RecipList", recipients), (ListState{"RecipList", 0, {0}}));
+  EXPECT_EQ(StateOf("RecipList", recipients), (ListState{"RecipList", 0, {0}}));
 }
 
 bool HorizontalBarShown(HWND list) {
@@ -601,7 +591,7 @@ bool HorizontalBarShown(HWND list) {
 
 // Every list of user IDs scrolls as far as its widest item reaches, wherever that item stands,
 // and shows no horizontal scroll bar when every item fits.
-void TestListsScrollToTheWidestItem() {
+TEST(Gui, ListsScrollToTheWidestItem) {
   const std::string widest =
       " Carolina Castellane-Whitmore (work key, signing and encryption) "
       "<carolina.castellane-whitmore@engineering.example.com>";
@@ -611,16 +601,16 @@ void TestListsScrollToTheWidestItem() {
       {ui::TEncryptForm::Spec(), "RecipList"},
   };
   for (const auto& [spec, name] : lists) {
-    std::printf("  %s.%s\n", spec.name.c_str(), name);
+    SCOPED_TRACE(spec.name + "." + name);
     std::unique_ptr<gui::Gui> gui = win32::NewGui();
     std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
     gui::ListBox& list = window->list_box(name);
     const HWND h = Control(win32::WindowHandle(*window), IndexOf(spec, name));
     list.SetItems({" Alice <alice@x>", widest, " Bob <bob@x>", ""});
-    CHECK(Send(h, LB_GETHORIZONTALEXTENT) >= TextSize(h, widest, DT_SINGLELINE).cx);
-    CHECK(HorizontalBarShown(h));
+    EXPECT_TRUE(Send(h, LB_GETHORIZONTALEXTENT) >= TextSize(h, widest, DT_SINGLELINE).cx);
+    EXPECT_TRUE(HorizontalBarShown(h));
     list.SetItems({" Alice <alice@x>", " Bob <bob@x>"});
-    CHECK(!HorizontalBarShown(h));
+    EXPECT_TRUE(!HorizontalBarShown(h));
   }
 }
 
@@ -630,19 +620,20 @@ HICON SystemIcon(LPCSTR name) {
   return LoadIconA(nullptr, name);
 }
 
-void TestMessageBoxes() {
+TEST(Gui, MessageBoxes) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   gui::FormSpec spec = host::TForm2::Spec();
   spec.caption = "Owner of the boxes";
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
-  CHECK(win32::MainWindowOf(*gui) == nullptr);
+  EXPECT_EQ(win32::MainWindowOf(*gui), nullptr);
   gui->SetMainWindow(window.get());
   window->Show();
   gui->SetTitleFromPath("C:\\Program Files\\Quillet\\QUILLET.EXE");
-  CHECK_EQ(gui->Title(), "Quillet");
+  EXPECT_EQ(gui->Title(), "Quillet");
   const HWND form = FindWindowA(win32::kFormClassName, spec.caption.c_str());
   // The owner the program names when it hands a file to the shell.
-  CHECK(form != nullptr && win32::MainWindowOf(*gui) == form);
+  EXPECT_NE(form, nullptr);
+  EXPECT_EQ(win32::MainWindowOf(*gui), form);
 
   std::vector<SeenBox> seen;
   {
@@ -654,35 +645,34 @@ void TestMessageBoxes() {
       seen.push_back(AnswerBox("Plain", IDYES));
     });
     TimeLimit limit(*gui, 15000);
-    CHECK_EQ(gui->ShowMessage({"Keep the draft?", "Three buttons", gui::Icon::kWarning,
-                               gui::Buttons::kYesNoCancel}),
-             gui::Answer::kNo);
-    CHECK_EQ(gui->Confirm("Remove the key?", gui::Buttons::kOkCancel), gui::Answer::kCancel);
-    CHECK_EQ(gui->Confirm("Remove the key?", gui::Buttons::kOkCancel), gui::Answer::kOk);
+    EXPECT_EQ(gui->ShowMessage({"Keep the draft?", "Three buttons", gui::Icon::kWarning,
+                                gui::Buttons::kYesNoCancel}),
+              gui::Answer::kNo);
+    EXPECT_EQ(gui->Confirm("Remove the key?", gui::Buttons::kOkCancel), gui::Answer::kCancel);
+    EXPECT_EQ(gui->Confirm("Remove the key?", gui::Buttons::kOkCancel), gui::Answer::kOk);
     gui->ReportError("Cannot write c:\\pgp\\temppgp");
     window->Hide();  // with no active window, the main window owns the box
-    CHECK_EQ(gui->ShowMessage({"Go on?", "Plain", gui::Icon::kNone, gui::Buttons::kYesNo}),
-             gui::Answer::kYes);
+    EXPECT_EQ(gui->ShowMessage({"Go on?", "Plain", gui::Icon::kNone, gui::Buttons::kYesNo}),
+              gui::Answer::kYes);
   }
-  CHECK_EQ(seen.size(), 5u);
-  if (seen.size() != 5) return;
-  CHECK_EQ(seen[0].text, "Keep the draft?");
-  CHECK_EQ(seen[0].buttons, (std::vector<int>{IDCANCEL, IDYES, IDNO}));
-  CHECK(seen[0].icon == SystemIcon(IDI_WARNING));
-  CHECK_EQ(seen[1].text, "Remove the key?");
-  CHECK_EQ(seen[1].buttons, (std::vector<int>{IDOK, IDCANCEL}));
-  CHECK(seen[1].icon == SystemIcon(IDI_QUESTION));
-  CHECK_EQ(seen[3].text, "Cannot write c:\\pgp\\temppgp.");
-  CHECK_EQ(seen[3].buttons, (std::vector<int>{IDOK}));
-  CHECK(seen[3].icon == SystemIcon(IDI_ERROR));
-  CHECK_EQ(seen[4].buttons, (std::vector<int>{IDYES, IDNO}));
-  CHECK(seen[4].icon == nullptr);
-  for (const SeenBox& box : seen) CHECK(box.owner == form);
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[0].text, "Keep the draft?");
+  EXPECT_EQ(seen[0].buttons, (std::vector<int>{IDCANCEL, IDYES, IDNO}));
+  EXPECT_EQ(seen[0].icon, SystemIcon(IDI_WARNING));
+  EXPECT_EQ(seen[1].text, "Remove the key?");
+  EXPECT_EQ(seen[1].buttons, (std::vector<int>{IDOK, IDCANCEL}));
+  EXPECT_EQ(seen[1].icon, SystemIcon(IDI_QUESTION));
+  EXPECT_EQ(seen[3].text, "Cannot write c:\\pgp\\temppgp.");
+  EXPECT_EQ(seen[3].buttons, (std::vector<int>{IDOK}));
+  EXPECT_EQ(seen[3].icon, SystemIcon(IDI_ERROR));
+  EXPECT_EQ(seen[4].buttons, (std::vector<int>{IDYES, IDNO}));
+  EXPECT_EQ(seen[4].icon, nullptr);
+  for (const SeenBox& box : seen) EXPECT_EQ(box.owner, form);
 }
 
 // --- Closing ---
 
-void TestCloseBox() {
+TEST(Gui, CloseBox) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   const gui::FormSpec spec = host::TForm2::Spec();
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
@@ -699,15 +689,14 @@ void TestCloseBox() {
   window->Show();
   User user([&] {
     const HWND form = Await(win32::kFormClassName, spec.caption);
-    CHECK(form != nullptr);
-    if (!form) return;
+    ASSERT_NE(form, nullptr);
     // The close box, refused.
     PostMessageA(form, WM_CLOSE, 0, 0);
-    CHECK_EQ(AnswerBox("Confirm", IDCANCEL).text, "Quit?");
-    CHECK(WaitFor([&] { return queries == 1; }));
+    EXPECT_EQ(AnswerBox("Confirm", IDCANCEL).text, "Quit?");
+    EXPECT_TRUE(WaitFor([&] { return queries == 1; }));
     Sleep(50);
-    CHECK(IsWindowVisible(form));
-    CHECK_EQ(closes.load(), 0);
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_EQ(closes.load(), 0);
     // The end of the session asks the main window, refused and then allowed; the window stays.
     for (const int answer : {IDCANCEL, IDOK}) {
       LRESULT may_end = -1;
@@ -718,30 +707,30 @@ void TestCloseBox() {
       });
       AnswerBox("Confirm", answer);
       session.join();
-      CHECK_EQ(may_end, answer == IDOK ? TRUE : FALSE);
+      EXPECT_EQ(may_end, answer == IDOK ? TRUE : FALSE);
     }
-    CHECK(IsWindowVisible(form));
-    CHECK_EQ(closes.load(), 0);
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_EQ(closes.load(), 0);
     // The close box, allowed: the close handler runs and the window is hidden, not destroyed.
     PostMessageA(form, WM_CLOSE, 0, 0);
     AnswerBox("Confirm", IDOK);
-    CHECK(WaitFor([&] { return closes == 1; }));
-    CHECK(AwaitGone(form));
-    CHECK(IsWindow(form));
+    EXPECT_TRUE(WaitFor([&] { return closes == 1; }));
+    EXPECT_TRUE(AwaitGone(form));
+    EXPECT_TRUE(IsWindow(form));
   });
   {
     TimeLimit limit(*gui, 15000);
     gui->Run();
   }
-  CHECK_EQ(queries.load(), 4);
-  CHECK_EQ(closes.load(), 1);
-  CHECK(!window->Visible());
-  CHECK(gui->Terminated());
+  EXPECT_EQ(queries.load(), 4);
+  EXPECT_EQ(closes.load(), 1);
+  EXPECT_TRUE(!window->Visible());
+  EXPECT_TRUE(gui->Terminated());
 }
 
 // --- The event loop ---
 
-void TestPostOrder() {
+TEST(Gui, PostOrder) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   gui::FormSpec spec = host::TForm2::Spec();
   spec.caption = "Posting";
@@ -758,16 +747,16 @@ void TestPostOrder() {
     });
   });
   gui->Post([&] { ran.push_back("d"); });
-  CHECK(ran.empty());
+  EXPECT_TRUE(ran.empty());
   {
     TimeLimit limit(*gui, 5000);
     gui->Run();
   }
-  CHECK_EQ(ran, (std::vector<std::string>{"a", "close", "b", "d", "c"}));
-  CHECK(gui->Terminated());
+  EXPECT_EQ(ran, (std::vector<std::string>{"a", "close", "b", "d", "c"}));
+  EXPECT_TRUE(gui->Terminated());
 }
 
-void TestIdleTasks() {
+TEST(Gui, IdleTasks) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   gui::FormSpec spec = host::TForm2::Spec();
   spec.caption = "Idle";
@@ -778,7 +767,7 @@ void TestIdleTasks() {
   gui->ProcessMessages();
   gui->Post([&] { ran.push_back("posted"); });
   gui->ProcessMessages();
-  CHECK_EQ(ran, (std::vector<std::string>{"posted"}));
+  EXPECT_EQ(ran, (std::vector<std::string>{"posted"}));
   // Neither a modal box nor ProcessMessages inside a task runs them.
   gui->Post([&] {
     ran.push_back("task");
@@ -800,12 +789,12 @@ void TestIdleTasks() {
     TimeLimit limit(*gui, 8000);
     gui->Run();
   }
-  CHECK_EQ(ran, (std::vector<std::string>{"posted", "task", "task done", "idle 1", "idle 2"}));
+  EXPECT_EQ(ran, (std::vector<std::string>{"posted", "task", "task done", "idle 1", "idle 2"}));
 }
 
 // A task left for the idle loop by a message sent from another thread, while Run waits for
 // messages, still runs at once.
-void TestIdleTaskWakesRun() {
+TEST(Gui, IdleTaskWakesRun) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   gui::FormSpec spec = ui::TEncryptForm::Spec();
   spec.caption = "Wake";
@@ -823,19 +812,19 @@ void TestIdleTaskWakesRun() {
     TimeLimit limit(*gui, 5000);
     gui->Run();
   }
-  CHECK(SecondsSince(start) < 2);
+  EXPECT_TRUE(SecondsSince(start) < 2);
 }
 
-void TestTerminate() {
+TEST(Gui, Terminate) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
-  CHECK(!gui->Terminated());
+  EXPECT_TRUE(!gui->Terminated());
   bool ran = false;
   gui->Post([&] { gui->Terminate(); });
   {
     TimeLimit limit(*gui, 5000);
     gui->Run();
   }
-  CHECK(gui->Terminated());
+  EXPECT_TRUE(gui->Terminated());
   // Once terminated, Run returns at once and stays terminated.
   gui->Post([&] { ran = true; });
   const Clock::time_point start = Clock::now();
@@ -843,43 +832,37 @@ void TestTerminate() {
     TimeLimit limit(*gui, 5000);
     gui->Run();
   }
-  CHECK(SecondsSince(start) < 1);
-  CHECK(!ran);
-  CHECK(gui->Terminated());
+  EXPECT_TRUE(SecondsSince(start) < 1);
+  EXPECT_TRUE(!ran);
+  EXPECT_TRUE(gui->Terminated());
   gui->ProcessMessages();
-  CHECK(ran);
+  EXPECT_TRUE(ran);
 }
 
-void TestMinimize() {
+TEST(Gui, Minimize) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   gui::FormSpec spec = host::TForm2::Spec();
   spec.caption = "Minimized";
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
   const HWND form = FindWindowA(win32::kFormClassName, "Minimized");
   gui->Minimize();  // no main window: nothing happens
-  CHECK(!IsIconic(form));
+  EXPECT_TRUE(!IsIconic(form));
   gui->SetMainWindow(window.get());
   window->Show();
   gui->Minimize();
   gui->ProcessMessages();
-  CHECK(IsIconic(form));
+  EXPECT_TRUE(IsIconic(form));
   window->BringToForeground();
   gui->ProcessMessages();
-  CHECK(!IsIconic(form));
-  CHECK(window->Visible());
+  EXPECT_TRUE(!IsIconic(form));
+  EXPECT_TRUE(window->Visible());
   window->ShowMaximized();
-  CHECK(IsZoomed(form));
+  EXPECT_TRUE(IsZoomed(form));
   window.reset();
   gui->Minimize();  // the main window is gone with its object
 }
 
 // --- The process's show command ---
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 std::string ThisProgram() {
   char path[MAX_PATH] = {};
@@ -907,10 +890,17 @@ int ShowCommandOfChild(std::optional<WORD> show) {
   return static_cast<int>(code);
 }
 
-void TestShowCommand() {
-  CHECK_EQ(ShowCommandOfChild(SW_SHOWMINNOACTIVE), gui::kShowMinNoActive);
-  CHECK_EQ(ShowCommandOfChild(SW_SHOWMAXIMIZED), gui::kShowMaximized);
-  CHECK_EQ(ShowCommandOfChild(std::nullopt), gui::kShowNormal);
+TEST(Gui, ShowCommand) {
+  const struct {
+    std::optional<WORD> given;
+    int reported;
+  } cases[] = {
+      {SW_SHOWMINNOACTIVE, gui::kShowMinNoActive},
+      {SW_SHOWMAXIMIZED, gui::kShowMaximized},
+      {std::nullopt, gui::kShowNormal},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ShowCommandOfChild(c.given), c.reported) << "started with " << c.given.value_or(-1);
 }
 
 // --- The open-file dialog ---
@@ -919,7 +909,7 @@ void TestShowCommand() {
 // entry of its file-type list.
 std::string AnswerFileDialog(const std::string& title, const std::string& path, int press) {
   const HWND dialog = Await(kBoxClass, title, 10);
-  CHECK(dialog != nullptr);
+  EXPECT_NE(dialog, nullptr) << "no dialog \"" << title << "\"";
   if (!dialog) return "(no dialog)";
   std::string first_type;
   if (const HWND types = GetDlgItem(dialog, 0x470)) {  // cmb1
@@ -928,14 +918,14 @@ std::string AnswerFileDialog(const std::string& title, const std::string& path, 
   }
   HWND name = GetDlgItem(dialog, 0x47c);        // cmb13
   if (!name) name = GetDlgItem(dialog, 0x480);  // edt1
-  CHECK(name != nullptr);
+  EXPECT_NE(name, nullptr);
   if (name) Send(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
   Press(GetDlgItem(dialog, press));
-  CHECK(AwaitGone(dialog));
+  EXPECT_TRUE(AwaitGone(dialog));
   return first_type;
 }
 
-void TestOpenFileDialog() {
+TEST(Gui, OpenFileDialog) {
   std::unique_ptr<gui::Gui> gui = win32::NewGui();
   const std::string program = ThisProgram();
   const std::string dir = program.substr(0, program.find_last_of('\\') + 1);
@@ -952,29 +942,13 @@ void TestOpenFileDialog() {
     chosen = gui->OpenFileDialog(settings);
     cancelled = gui->OpenFileDialog(settings);
   }
-  CHECK(chosen.has_value());
-  if (chosen) CHECK_EQ(Lower(*chosen), Lower(program));
-  CHECK_EQ(cancelled, std::optional<std::string>());
-  CHECK_EQ(first_type, "Executables");
+  EXPECT_TRUE(chosen.has_value());
+  if (chosen) {
+    EXPECT_EQ(AsciiLower(*chosen), AsciiLower(program));
+  }
+  EXPECT_EQ(cancelled, std::optional<std::string>());
+  EXPECT_EQ(first_type, "Executables");
 }
-
-const wintest::Test kTests[] = {
-    {"FormsAsWindows", TestFormsAsWindows},
-    {"Scaling", TestScaling},
-    {"LabelsFit", TestLabelsFit},
-    {"ListsScrollToTheWidestItem", TestListsScrollToTheWidestItem},
-    {"Clicks", TestClicks},
-    {"ListBoxes", TestListBoxes},
-    {"MessageBoxes", TestMessageBoxes},
-    {"CloseBox", TestCloseBox},
-    {"PostOrder", TestPostOrder},
-    {"IdleTasks", TestIdleTasks},
-    {"IdleTaskWakesRun", TestIdleTaskWakesRun},
-    {"Terminate", TestTerminate},
-    {"Minimize", TestMinimize},
-    {"ShowCommand", TestShowCommand},
-    {"OpenFileDialog", TestOpenFileDialog},
-};
 
 }  // namespace
 }  // namespace quillet
@@ -983,5 +957,6 @@ int main(int argc, char** argv) {
   using namespace quillet;
   if (argc == 2 && std::strcmp(argv[1], "--show-command") == 0)
     return win32::NewGui()->ShowCommand();
-  return wintest::RunTests(kTests, argc == 2 ? argv[1] : nullptr);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }

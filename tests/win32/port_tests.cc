@@ -1,8 +1,6 @@
 // What only the Windows ports promise, against the real system (or Wine): the system's own
 // registry and message texts, 32-bit exit codes, and how programs are started. The ports'
 // shared promises are tested in tests/contract/, built into the same program.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <cstdint>

@@ -2,12 +2,13 @@
 // (the file's properties), the icon in every size Explorer asks for, and the manifest. Works on
 // the executables of either processor.
 //
-// Usage: win32_resource_tests.exe PATH-OF-quillet.exe...
-// Prints "N passed, M failed" last for each file.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
+// Usage: win32_resource_tests.exe [GOOGLETEST-FLAGS] PATH-OF-quillet.exe...
+// Each test runs once for each file.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <optional>
@@ -15,16 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/win32/check.h"
+#include "platform/win32/unique_handle.h"
 
 namespace {
 
-using quillet::wintest::Show;
-
-const char* exe = nullptr;
+// The executables named on the command line.
+std::vector<std::string> executables;
 
 // The file's version resource, as the file's properties read it.
-std::vector<char> VersionInfo() {
+std::vector<char> VersionInfo(const char* exe) {
   DWORD ignored = 0;
   std::vector<char> info(GetFileVersionInfoSizeA(exe, &ignored));
   if (info.empty() || !GetFileVersionInfoA(exe, 0, static_cast<DWORD>(info.size()), info.data()))
@@ -54,59 +54,63 @@ std::optional<std::string> VersionText(const std::vector<char>& info, const char
 // The executable's resources, loaded as data whatever its processor.
 class Resources {
  public:
-  Resources()
+  explicit Resources(const char* exe)
       : module_(LoadLibraryExA(exe, nullptr,
                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-  ~Resources() {
-    if (module_) FreeLibrary(module_);
-  }
-  Resources(const Resources&) = delete;
-  Resources& operator=(const Resources&) = delete;
-
   std::optional<std::string> Find(LPCSTR type, LPCSTR name) const {
     if (!module_) return std::nullopt;
-    HRSRC found = FindResourceA(module_, name, type);
-    HGLOBAL loaded = found ? LoadResource(module_, found) : nullptr;
+    HRSRC found = FindResourceA(module_.get(), name, type);
+    HGLOBAL loaded = found ? LoadResource(module_.get(), found) : nullptr;
     if (!loaded) return std::nullopt;
     return std::string(static_cast<const char*>(LockResource(loaded)),
-                       SizeofResource(module_, found));
+                       SizeofResource(module_.get(), found));
   }
 
  private:
-  HMODULE module_;
+  quillet::win32::UniqueModule module_;
 };
 
-void TheVersionInformationNamesTheProductAndItsVersion() {
-  const std::vector<char> info = VersionInfo();
-  CHECK(!info.empty());
-  if (info.empty()) return;
+// The tests of one executable.
+class ExecutableTest : public testing::TestWithParam<std::string> {
+ protected:
+  const char* exe() const { return GetParam().c_str(); }
+};
+
+TEST_P(ExecutableTest, TheVersionInformationNamesTheProductAndItsVersion) {
+  const std::vector<char> info = VersionInfo(exe());
+  ASSERT_FALSE(info.empty());
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT size = 0;
-  CHECK(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
-  if (!fixed) return;
-  CHECK_EQ(fixed->dwSignature, 0xFEEF04BDul);
-  CHECK_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDul);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
   unsigned major = 0, minor = 0, patch = 0;
   std::sscanf(QUILLET_VERSION, "%u.%u.%u", &major, &minor, &patch);
   for (const auto& [ms, ls] : {std::pair(fixed->dwFileVersionMS, fixed->dwFileVersionLS),
                                std::pair(fixed->dwProductVersionMS, fixed->dwProductVersionLS)}) {
-    CHECK_EQ(ms, static_cast<DWORD>(MAKELONG(minor, major)));
-    CHECK_EQ(ls, static_cast<DWORD>(MAKELONG(0, patch)));
+    EXPECT_EQ(ms, static_cast<DWORD>(MAKELONG(minor, major)));
+    EXPECT_EQ(ls, static_cast<DWORD>(MAKELONG(0, patch)));
   }
-  CHECK_EQ(VersionText(info, "ProductName"), std::optional<std::string>("Quillet"));
-  CHECK_EQ(VersionText(info, "ProductVersion"), std::optional<std::string>(QUILLET_VERSION));
-  CHECK_EQ(VersionText(info, "FileVersion"), std::optional<std::string>(QUILLET_VERSION));
-  CHECK_EQ(VersionText(info, "OriginalFilename"), std::optional<std::string>("quillet.exe"));
-  CHECK(VersionText(info, "FileDescription").value_or("").starts_with("Quillet"));
-  CHECK_EQ(VersionText(info, "CompanyName"), std::optional<std::string>());
+  const struct {
+    const char* name;
+    std::optional<std::string> text;
+  } texts[] = {
+      {"ProductName", "Quillet"},       {"ProductVersion", QUILLET_VERSION},
+      {"FileVersion", QUILLET_VERSION}, {"OriginalFilename", "quillet.exe"},
+      {"CompanyName", std::nullopt},
+  };
+  for (const auto& t : texts) EXPECT_EQ(VersionText(info, t.name), t.text) << t.name;
+  EXPECT_TRUE(VersionText(info, "FileDescription").value_or("").starts_with("Quillet"));
 }
 
 // Explorer shows the first icon group; each of its entries is one size of the picture.
-void TheIconComesInTheSizesExplorerShows() {
-  CHECK_EQ(ExtractIconExA(exe, -1, nullptr, nullptr, 0), 1u);
-  const std::optional<std::string> group = Resources().Find(RT_GROUP_ICON, MAKEINTRESOURCEA(1));
-  CHECK(group.has_value());
-  if (!group || group->size() < 6) return;
+TEST_P(ExecutableTest, TheIconComesInTheSizesExplorerShows) {
+  EXPECT_EQ(ExtractIconExA(exe(), -1, nullptr, nullptr, 0), 1u);
+  const std::optional<std::string> group =
+      Resources(exe()).Find(RT_GROUP_ICON, MAKEINTRESOURCEA(1));
+  ASSERT_TRUE(group.has_value());
+  ASSERT_GE(group->size(), 6u);
   // GRPICONDIR: reserved, type, count, then 14-byte entries that start with width and height (0
   // for 256).
   const auto byte = [&](std::size_t at) { return static_cast<unsigned char>((*group)[at]); };
@@ -115,52 +119,43 @@ void TheIconComesInTheSizesExplorerShows() {
   for (unsigned i = 0; i < count && 6 + 14 * (i + 1) <= group->size(); ++i) {
     const int width = byte(6 + 14 * i) ? byte(6 + 14 * i) : 256;
     const int height = byte(7 + 14 * i) ? byte(7 + 14 * i) : 256;
-    CHECK_EQ(width, height);
+    EXPECT_EQ(width, height);
     sizes.insert(width);
   }
-  CHECK(sizes == (std::set<int>{16, 32, 48, 256}));
+  EXPECT_EQ(sizes, (std::set<int>{16, 32, 48, 256}));
 }
 
 // Visual styles, system DPI awareness and the Windows versions tested; no execution level, so
 // that Windows treats the program as it always has.
-void TheManifestAsksForStylesAndDpiAwarenessButNoExecutionLevel() {
+TEST_P(ExecutableTest, TheManifestAsksForStylesAndDpiAwarenessButNoExecutionLevel) {
   const std::optional<std::string> manifest =
-      Resources().Find(RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID);
-  CHECK(manifest.has_value());
-  const std::string text = manifest.value_or("");
+      Resources(exe()).Find(RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID);
+  ASSERT_TRUE(manifest.has_value());
   for (const char* part :
        {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
         "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
         "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
-        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
-    if (text.find(part) == std::string::npos)
-      quillet::wintest::Fail(__FILE__, __LINE__, std::string("the manifest lacks ") + part);
-  }
-  CHECK(text.find("requestedExecutionLevel") == std::string::npos);
-  CHECK(text.find("trustInfo") == std::string::npos);
+        "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    EXPECT_NE(manifest->find(part), std::string::npos) << "the manifest lacks " << part;
+  for (const char* absent : {"requestedExecutionLevel", "trustInfo"})
+    EXPECT_EQ(manifest->find(absent), std::string::npos) << "the manifest has " << absent;
 }
 
-const quillet::wintest::Test kTests[] = {
-    {"TheVersionInformationNamesTheProductAndItsVersion",
-     TheVersionInformationNamesTheProductAndItsVersion},
-    {"TheIconComesInTheSizesExplorerShows", TheIconComesInTheSizesExplorerShows},
-    {"TheManifestAsksForStylesAndDpiAwarenessButNoExecutionLevel",
-     TheManifestAsksForStylesAndDpiAwarenessButNoExecutionLevel},
-};
+// Each test is named with the file's place among the arguments; a failure names the file.
+INSTANTIATE_TEST_SUITE_P(Executables, ExecutableTest, testing::ValuesIn(executables));
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::printf("usage: win32_resource_tests PATH-OF-quillet.exe...\n");
+  // The files are known before GoogleTest takes its flags out of argv: it makes the tests of
+  // each file as it does so.
+  for (int i = 1; i < argc; ++i)
+    if (!std::string(argv[i]).starts_with("--gtest_")) executables.push_back(argv[i]);
+  if (executables.empty()) {
+    std::printf("usage: win32_resource_tests [GOOGLETEST-FLAGS] PATH-OF-quillet.exe...\n");
     return 2;
   }
-  int status = 0;
-  for (int i = 1; i < argc; ++i) {
-    exe = argv[i];
-    std::printf("%s\n", exe);
-    if (quillet::wintest::RunTests(kTests) != 0) status = 1;
-  }
-  return status;
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }

@@ -6,8 +6,6 @@
 // For each picture a second thread prints "shot NAME LEFT TOP WIDTH HEIGHT" (the window's place
 // on the screen) on standard output and goes on when a line arrives on standard input; the main
 // thread runs the event loop meanwhile. The program ends with code 0 after the last picture.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <cstdio>

@@ -3,13 +3,10 @@
 // thread other than the one that owns the windows. Every wait is bounded.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -19,7 +16,6 @@
 
 #include "platform/gui.h"
 #include "platform/win32/win32_gui.h"
-#include "tests/win32/check.h"
 
 namespace quillet::wintest {
 
@@ -127,13 +123,31 @@ inline HWND Focus(DWORD thread) {
   return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
-// Runs the user's part on a thread of its own for as long as the object lives.
+// Runs the user's part on a thread of its own for as long as the object lives. The checks that
+// fail on that thread are kept there and reported when it has ended, on the thread that made the
+// object: GoogleTest adds a failure to the current test without a lock, so two threads must not
+// report at once.
 class User {
  public:
-  explicit User(std::function<void()> act) : thread_(std::move(act)) {}
-  ~User() { thread_.join(); }
+  explicit User(std::function<void()> act)
+      : thread_([this, act = std::move(act)] {
+          const testing::ScopedFakeTestPartResultReporter keep(
+              testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures_);
+          act();
+        }) {}
+  ~User() {
+    thread_.join();
+    for (int i = 0; i < failures_.size(); ++i) {
+      const testing::TestPartResult& failure = failures_.GetTestPartResult(i);
+      ADD_FAILURE_AT(failure.file_name(), failure.line_number())
+          << "(the user's thread) " << failure.message();
+    }
+  }
+  User(const User&) = delete;
+  User& operator=(const User&) = delete;
 
  private:
+  testing::TestPartResultArray failures_;
   std::thread thread_;
 };
 
@@ -149,7 +163,7 @@ struct SeenBox {
 inline SeenBox AnswerBox(const std::string& caption, int press) {
   SeenBox seen;
   const HWND box = AwaitBox(caption);
-  CHECK(box != nullptr);
+  EXPECT_NE(box, nullptr) << "no box \"" << caption << "\"";
   if (!box) return seen;
   seen.owner = GetWindow(box, GW_OWNER);
   for (const int id : {IDOK, IDCANCEL, IDYES, IDNO})
@@ -162,7 +176,7 @@ inline SeenBox AnswerBox(const std::string& caption, int press) {
       seen.text = text;
   }
   Press(GetDlgItem(box, press));
-  CHECK(AwaitGone(box));
+  EXPECT_TRUE(AwaitGone(box)) << "the box \"" << caption << "\" stayed";
   return seen;
 }
 
