@@ -1,6 +1,8 @@
 #include "platform/linux/file_registry.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +51,45 @@ TEST_F(FileRegistryTest, ValuesPersistAcrossInstancesOnTheSameFile) {
   EXPECT_EQ(other.QueryValue("Quillet.Signer\\Clsid"), "{1}");
   ASSERT_EQ(other.SetValue("Quillet.Signer\\Clsid", "{2}"), 0);
   EXPECT_EQ(registry_.QueryValue("Quillet.Signer\\Clsid"), "{2}");
+}
+
+// Two processes that change the file at the same time, each reading and rewriting it for every one
+// of their keys, lose none of each other's changes.
+TEST_F(FileRegistryTest, ChangesMadeAtOnceByTwoProcessesAreAllKept) {
+  constexpr int kKeys = 200;
+  const auto set_keys = [&](const std::string& owner) {
+    FileRegistry registry(Path());
+    int refused = 0;
+    for (int i = 0; i < kKeys; ++i)
+      refused += registry.SetValue(owner + "\\Key" + std::to_string(i), std::to_string(i)) != 0;
+    return refused;
+  };
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Begins when the parent does.
+    close(start[1]);
+    char go = 0;
+    _exit(read(start[0], &go, 1) == 1 && set_keys("Child") == 0 ? 0 : 1);
+  }
+  close(start[0]);
+  EXPECT_EQ(write(start[1], "x", 1), 1);
+  close(start[1]);
+  EXPECT_EQ(set_keys("Parent"), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+
+  std::vector<std::string> lost;
+  for (const std::string owner : {"Child", "Parent"}) {
+    for (int i = 0; i < kKeys; ++i) {
+      const std::string key = owner + "\\Key" + std::to_string(i);
+      if (registry_.QueryValue(key) != std::to_string(i)) lost.push_back(key);
+    }
+  }
+  EXPECT_EQ(lost, std::vector<std::string>());
 }
 
 TEST_F(FileRegistryTest, KeyNamesKeepTheSpellingOfTheirCreation) {

@@ -1,5 +1,10 @@
 #include "platform/linux/file_registry.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/linux/root.h"
 
 namespace quillet {
@@ -27,13 +33,13 @@ std::vector<std::string> Parts(const std::string& key) {
   std::string part;
   for (char c : key) {
     if (c == '\\') {
-      if (!part.empty()) parts.push_back(part);
+      if (!part.empty()) parts.push_back(AsciiLower(part));
       part.clear();
     } else {
-      part += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+      part += c;
     }
   }
-  if (!part.empty()) parts.push_back(part);
+  if (!part.empty()) parts.push_back(AsciiLower(part));
   return parts;
 }
 
@@ -96,8 +102,7 @@ Keys Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string line, current;
   const std::string section = std::string("[") + kRoot + "\\";
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (GetLine(in, line)) {
     if (line.starts_with(section) && line.ends_with("]")) {
       current = line.substr(section.size(), line.size() - section.size() - 1);
       keys[current];
@@ -145,6 +150,31 @@ std::int32_t Save(const std::string& path, const Keys& keys) {
   return error ? kErrorAccessDenied : 0;
 }
 
+// Held by a change from reading the file to replacing it, so that changes made at once by several
+// processes take turns and none is lost. Readers need none: the file is replaced whole by a rename.
+// The lock is on a file of its own beside the registry's, which the rename does not replace.
+class ChangeLock {
+ public:
+  explicit ChangeLock(const std::string& path)
+      : fd_(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    int result = -1;
+    while (fd_ >= 0 && (result = flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    held_ = result == 0;
+  }
+  ~ChangeLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ChangeLock(const ChangeLock&) = delete;
+  ChangeLock& operator=(const ChangeLock&) = delete;
+
+  bool held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
 }  // namespace
 
 std::int32_t FileRegistry::SetValue(const std::string& key, const std::string& value) {
@@ -152,6 +182,8 @@ std::int32_t FileRegistry::SetValue(const std::string& key, const std::string& v
   if (parts.empty()) return kErrorAccessDenied;
   // A key's name stands on a line of its own, where nothing can be escaped.
   if (key.find_first_of("\r\n") != std::string::npos) return kErrorBadKey;
+  const ChangeLock lock(path_);
+  if (!lock.held()) return kErrorAccessDenied;
   Keys keys = Load(path_);
   // Parents come into being with their child, keeping the spelling they are given here unless
   // they already exist.
@@ -176,6 +208,8 @@ std::int32_t FileRegistry::SetValue(const std::string& key, const std::string& v
 }
 
 std::int32_t FileRegistry::DeleteKey(const std::string& key) {
+  const ChangeLock lock(path_);
+  if (!lock.held()) return kErrorAccessDenied;
   Keys keys = Load(path_);
   auto found = keys.find(key);
   if (found == keys.end()) return kErrorFileNotFound;

@@ -1,7 +1,8 @@
 // The registry on Linux: HKEY_CLASSES_ROOT kept in one file in the registry editor's export
-// format, read and rewritten whole by every call so that several processes share it. A file
-// without write permission refuses every change (access denied), as the registry does a standard
-// user.
+// format, read and rewritten whole by every call so that several processes share it; a change
+// holds a lock (on the file's name with ".lock" added) from reading to rewriting, so that changes
+// made at once by several processes are all kept. A file without write permission refuses every
+// change (access denied), as the registry does a standard user.
 #pragma once
 
 #include <string>
