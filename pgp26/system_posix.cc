@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/unique_any.h"
 #include "pgp26/failure.h"
 #include "pgp26/system.h"
 
@@ -32,22 +33,12 @@ std::error_code LastError() {
   return {errno, std::generic_category()};
 }
 
-// Closes a file descriptor with its owner.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now, so that an error of the close can be seen.
-  bool Close() { return close(std::exchange(fd_, -1)) == 0; }
+using Descriptor = quillet::UniqueAny<int, &::close, -1>;
 
- private:
-  int fd_;
-};
+// Closes the file now, so that an error of the close can be seen.
+bool Close(Descriptor& file) {
+  return close(file.release()) == 0;
+}
 
 bool WriteAll(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
@@ -155,7 +146,7 @@ ProcessWatch::ProcessWatch(long pid)
 ProcessWatch::~ProcessWatch() = default;
 
 void ProcessWatch::WaitForEnd(int milliseconds) {
-  if (handle_->ended.get() >= 0) {
+  if (handle_->ended) {
     pollfd ended{handle_->ended.get(), POLLIN, 0};
     while (poll(&ended, 1, milliseconds) < 0 && errno == EINTR) {
     }
@@ -196,7 +187,7 @@ std::error_code WriteAnonymous(const std::string& path, std::string_view bytes) 
   const std::string folder = fs::path(path).parent_path().string();
   Descriptor file(
       open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kPrivate));
-  if (file.get() < 0) {
+  if (!file) {
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
       return std::make_error_code(std::errc::operation_not_supported);
     return LastError();
@@ -215,9 +206,9 @@ std::error_code WriteAnonymous(const std::string& path, std::string_view bytes) 
 std::error_code WriteAndRename(const std::string& partial, const std::string& path,
                                std::string_view bytes) {
   Descriptor file(open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate));
-  if (file.get() < 0) return LastError();
+  if (!file) return LastError();
   const bool written = WriteAll(file.get(), bytes.data(), bytes.size()) && fsync(file.get()) == 0;
-  if (!file.Close() || !written || std::rename(partial.c_str(), path.c_str()) != 0)
+  if (!Close(file) || !written || std::rename(partial.c_str(), path.c_str()) != 0)
     return LastError();
   return {};
 }
@@ -225,7 +216,7 @@ std::error_code WriteAndRename(const std::string& partial, const std::string& pa
 bool OverwriteWithZeros(const std::string& path) {
   Descriptor file(open(path.c_str(), O_WRONLY | O_CLOEXEC));
   struct stat info {};
-  if (file.get() < 0 || fstat(file.get(), &info) != 0) return false;
+  if (!file || fstat(file.get(), &info) != 0) return false;
   const std::vector<char> zeros(std::size_t{64} * 1024, 0);
   for (off_t left = info.st_size; left > 0;) {
     const std::size_t chunk =
@@ -233,7 +224,7 @@ bool OverwriteWithZeros(const std::string& path) {
     if (!WriteAll(file.get(), zeros.data(), chunk)) return false;
     left -= static_cast<off_t>(chunk);
   }
-  return fsync(file.get()) == 0 && file.Close();
+  return fsync(file.get()) == 0 && Close(file);
 }
 
 GnupgHome GnupgHomeName(const fs::path& home) {

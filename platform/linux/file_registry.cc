@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -14,6 +13,7 @@
 
 #include "base/text.h"
 #include "platform/linux/root.h"
+#include "platform/linux/unique_fd.h"
 
 namespace quillet {
 
@@ -150,30 +150,17 @@ std::int32_t Save(const std::string& path, const Keys& keys) {
   return error ? kErrorAccessDenied : 0;
 }
 
-// Held by a change from reading the file to replacing it, so that changes made at once by several
-// processes take turns and none is lost. Readers need none: the file is replaced whole by a rename.
-// The lock is on a file of its own beside the registry's, which the rename does not replace.
-class ChangeLock {
- public:
-  explicit ChangeLock(const std::string& path)
-      : fd_(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
-    int result = -1;
-    while (fd_ >= 0 && (result = flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    held_ = result == 0;
+// The lock a change holds from reading the file to replacing it, so that changes made at once by
+// several processes take turns and none is lost; nothing when it cannot be had. Readers need
+// none: the file is replaced whole by a rename. The lock is on a file of its own beside the
+// registry's, which the rename does not replace.
+UniqueFd LockForChange(const std::string& path) {
+  UniqueFd lock(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  int result = -1;
+  while (lock && (result = flock(lock.get(), LOCK_EX)) != 0 && errno == EINTR) {
   }
-  ~ChangeLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ChangeLock(const ChangeLock&) = delete;
-  ChangeLock& operator=(const ChangeLock&) = delete;
-
-  bool held() const { return held_; }
-
- private:
-  int fd_;
-  bool held_ = false;
-};
+  return result == 0 ? std::move(lock) : UniqueFd();
+}
 
 }  // namespace
 
@@ -182,8 +169,8 @@ std::int32_t FileRegistry::SetValue(const std::string& key, const std::string& v
   if (parts.empty()) return kErrorAccessDenied;
   // A key's name stands on a line of its own, where nothing can be escaped.
   if (key.find_first_of("\r\n") != std::string::npos) return kErrorBadKey;
-  const ChangeLock lock(path_);
-  if (!lock.held()) return kErrorAccessDenied;
+  const UniqueFd lock = LockForChange(path_);
+  if (!lock) return kErrorAccessDenied;
   Keys keys = Load(path_);
   // Parents come into being with their child, keeping the spelling they are given here unless
   // they already exist.
@@ -208,8 +195,8 @@ std::int32_t FileRegistry::SetValue(const std::string& key, const std::string& v
 }
 
 std::int32_t FileRegistry::DeleteKey(const std::string& key) {
-  const ChangeLock lock(path_);
-  if (!lock.held()) return kErrorAccessDenied;
+  const UniqueFd lock = LockForChange(path_);
+  if (!lock) return kErrorAccessDenied;
   Keys keys = Load(path_);
   auto found = keys.find(key);
   if (found == keys.end()) return kErrorFileNotFound;

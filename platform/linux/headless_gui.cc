@@ -259,13 +259,11 @@ void HeadlessWindow::UserClose() {
 // --- The application ---
 
 HeadlessGui::HeadlessGui() : input_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-HeadlessGui::~HeadlessGui() {
-  close(input_fd_);
-}
+HeadlessGui::~HeadlessGui() = default;
 
 void HeadlessGui::SignalInput() {
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(input_fd_, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = write(input_fd_.get(), &one, sizeof one);
 }
 
 void HeadlessGui::Post(std::function<void()> task) {
@@ -383,7 +381,7 @@ void HeadlessGui::Run() {
 
 void HeadlessGui::ProcessMessages() {
   std::uint64_t count;
-  while (read(input_fd_, &count, sizeof count) > 0) {
+  while (read(input_fd_.get(), &count, sizeof count) > 0) {
   }
   while (RunPosted() || TakeStep(true)) {
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/gui.h"
+#include "platform/linux/unique_fd.h"
 
 namespace quillet::linux_platform {
 
@@ -186,7 +187,7 @@ class HeadlessGui : public gui::Gui {
 
   // Readable while posted tasks or steps taken while busy are waiting, so that a wait for a
   // program can wake up for them.
-  int input_fd() const { return input_fd_; }
+  int input_fd() const { return input_fd_.get(); }
 
   // --- The scripted user ---
   // The answer to the next message box.
@@ -266,7 +267,7 @@ class HeadlessGui : public gui::Gui {
   bool terminated_ = false;
   bool minimized_ = false;
   int show_command_ = gui::kShowNormal;
-  int input_fd_;
+  UniqueFd input_fd_;
 };
 
 // The user interface the program runs with on Linux.

@@ -16,6 +16,7 @@
 #include "base/cmdline.h"
 #include "base/text.h"
 #include "platform/linux/headless_gui.h"
+#include "platform/linux/unique_fd.h"
 
 extern char** environ;
 
@@ -43,9 +44,6 @@ std::int32_t WindowsError(int error) {
 class LinuxProcess : public Process {
  public:
   LinuxProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
-  ~LinuxProcess() override {
-    if (pidfd_ >= 0) close(pidfd_);
-  }
 
   bool Exited(std::int32_t* exit_code) override {
     if (!exited_) {
@@ -58,11 +56,11 @@ class LinuxProcess : public Process {
     return true;
   }
 
-  int pidfd() const { return pidfd_; }
+  int pidfd() const { return pidfd_.get(); }
 
  private:
   pid_t pid_;
-  int pidfd_;
+  UniqueFd pidfd_;
   bool exited_ = false;
   std::int32_t code_ = 0;
 };
