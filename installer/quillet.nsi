@@ -56,12 +56,14 @@ UninstPage instfiles
 !macroend
 
 ; What Quillet itself writes into the PGP folder, other than the attachments' files (see
-; un.RemoveAttachmentFiles): the key listings, the batch file that writes them, and the files
-; of the mail body on its way through PGP, with the partial files a PGP run killed while writing
-; would leave.
+; un.RemoveAttachmentFiles): the key listings with the keys of their lines, the batch file that
+; writes them, and the files of the mail body on its way through PGP, with the partial files a PGP
+; run killed while writing would leave.
 !macro QuilletPgpFolderFiles _do
   !insertmacro ${_do} "quillet.key"
   !insertmacro ${_do} "quillet.sec"
+  !insertmacro ${_do} "quillet.key.ids"
+  !insertmacro ${_do} "quillet.sec.ids"
   !insertmacro ${_do} "pgpkey.bat"
   !insertmacro ${_do} "temppgp"
   !insertmacro ${_do} "temppgp.asc"
@@ -113,8 +115,8 @@ Function WriteKeyListBatch
   ${EndIf}
   ClearErrors
   FileOpen $2 "${PGP_FOLDER}\pgpkey.bat" w
-  FileWrite $2 "$0 -kv > quillet.key$\r$\n"
-  FileWrite $2 "$0 -kv secring.pgp > quillet.sec$\r$\n"
+  FileWrite $2 "$0 -kvc > quillet.key$\r$\n"
+  FileWrite $2 "$0 -kvc secring.pgp > quillet.sec$\r$\n"
   FileClose $2
   ${If} ${Errors}
     !insertmacro Fail "Could not write ${PGP_FOLDER}\pgpkey.bat."

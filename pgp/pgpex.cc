@@ -1,5 +1,6 @@
 #include "pgp/pgpex.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -57,6 +58,95 @@ std::string ListIndexError(int index) {
   return "List index out of bounds (" + std::to_string(index) + ")";
 }
 
+bool IsHex(std::string_view text) {
+  return !text.empty() && std::ranges::all_of(text, [](char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+std::string AsciiUpper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The short key ID of a listing's key line ("pub  1024/B14E7015 1996/08/20 ..."); nothing for
+// any other line.
+std::optional<std::string> ListedKeyId(const std::string& line) {
+  if (!line.starts_with("pub") && !line.starts_with("sec")) return std::nullopt;
+  const std::size_t slash = line.find('/');
+  const std::size_t end = line.find(' ', slash);
+  if (slash == std::string::npos || slash > 12 || end == std::string::npos) return std::nullopt;
+  const std::string id = line.substr(slash + 1, end - slash - 1);
+  if (id.size() != 8 || !IsHex(id)) return std::nullopt;
+  return AsciiUpper(id);
+}
+
+// The hex digits of a fingerprint line ("          Key fingerprint = 1A2B ..."); nothing for
+// any other line.
+std::optional<std::string> ListedFingerprint(const std::string& line) {
+  constexpr std::string_view kLabel = "Key fingerprint =";
+  const std::size_t start = line.find_first_not_of(' ');
+  if (start == std::string::npos || line.compare(start, kLabel.size(), kLabel) != 0)
+    return std::nullopt;
+  std::string digits;
+  for (const char c : line.substr(start + kLabel.size()))
+    if (c != ' ') digits += c;
+  if (!IsHex(digits)) return std::nullopt;
+  return AsciiUpper(digits);
+}
+
+// A listing cut down to its user-ID column, and the key each of its lines belongs to.
+struct TrimmedListing {
+  std::string text;
+  std::string keys;
+};
+
+// A key's lines are its key line and the indented lines below it. It is named by its whole
+// fingerprint where the listing gives a current one (40 or 64 digits; an old key's 32-digit
+// fingerprint names nothing to PGP), and by its key ID otherwise; an ID that more than one key of
+// the listing has names none of them.
+TrimmedListing Trim(const std::vector<std::string>& listing) {
+  std::vector<std::string> names;                  // of each key, in listing order
+  std::vector<std::optional<std::size_t>> owners;  // the key of each line kept
+  std::string text;
+  for (const std::string& line : listing) {
+    if (const std::optional<std::string> id = ListedKeyId(line)) {
+      names.push_back("0x" + *id);
+    } else if (const std::optional<std::string> fingerprint = ListedFingerprint(line)) {
+      if (!names.empty() && (fingerprint->size() == 40 || fingerprint->size() == 64))
+        names.back() = "0x" + *fingerprint;
+      continue;
+    } else if (!line.starts_with(' ') || !NamesKey(line)) {
+      names.emplace_back();  // lines of no key follow
+    }
+    owners.push_back(names.empty() ? std::nullopt : std::optional(names.size() - 1));
+    const std::string kept = line.substr(0, 255);
+    text += (kept.size() > 29 ? kept.substr(29) : std::string()) + "\r\n";
+  }
+  TrimmedListing trimmed{std::move(text), {}};
+  for (const std::optional<std::size_t>& owner : owners) {
+    const std::string name = owner ? names[*owner] : std::string();
+    const bool shared = !name.empty() && std::ranges::count(names, name) > 1;
+    trimmed.keys += (shared ? std::string(kAmbiguousKey) : name) + "\r\n";
+  }
+  return trimmed;
+}
+
+// A key as a key list names it, checked: anything else it may have been given is unknown.
+std::string ListedKey(const std::string& key) {
+  if (key.empty() || key == kAmbiguousKey) return key;
+  if (key.starts_with("0x") && IsHex(key.substr(2))) return key;
+  return kUnknownKey;
+}
+
+// A key or user ID as PGP must receive it; a key list's line that names no single key stops
+// the operation.
+std::string KeyArg(const std::string& key) {
+  if (key == kAmbiguousKey) throw Error(kAmbiguousKeyMessage);
+  if (key == kUnknownKey) throw Error(kUnknownKeyMessage);
+  return Arg(key);
+}
+
 bool IsChecksumLine(const std::string& line) {
   if (line.size() != 5 || line[0] != '=') return false;
   for (const char c : line.substr(1))
@@ -99,6 +189,10 @@ std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std:
 
 bool NamesKey(const std::string& user_id) {
   return user_id.find_first_not_of(" \t") != std::string::npos;
+}
+
+std::string ListingKeysPath(const std::string& listing) {
+  return listing + ".ids";
 }
 
 void AppendToRunLog(System& system, const std::vector<std::string>& lines) {
@@ -146,7 +240,7 @@ std::optional<std::int32_t> TPGP::GenerateKey() {
 }
 
 std::optional<std::int32_t> TPGP::RemoveKey(const std::string& user_id) {
-  return RunPGP("-kr " + Arg(user_id));
+  return RunPGP("-kr " + KeyArg(user_id));
 }
 
 std::optional<std::int32_t> TPGP::AddKey(const std::string& key_file) {
@@ -155,7 +249,7 @@ std::optional<std::int32_t> TPGP::AddKey(const std::string& key_file) {
 
 std::optional<std::int32_t> TPGP::ExtractKey(const std::string& user_id,
                                              const std::string& key_file) {
-  return RunPGP("-kxa " + Arg(user_id) + " " + Arg(key_file));
+  return RunPGP("-kxa " + KeyArg(user_id) + " " + Arg(key_file));
 }
 
 DecryptResult TPGP::DecryptFile(const std::string& file, const std::string& pass_phrase) {
@@ -198,27 +292,31 @@ std::optional<std::int32_t> TPGP::EncryptFile(const std::string& file,
   parameters += Arg(file) + " ";
   if (mode == 0 || mode == 1) {
     for (const std::string& recipient : recipients)
-      if (NamesKey(recipient)) parameters += Arg(recipient) + " ";
+      if (NamesKey(recipient)) parameters += KeyArg(recipient) + " ";
     // Without a signer PGP signs with its default key.
-    if (!signers.empty() && NamesKey(signers.front())) parameters += " -u " + Arg(signers.front());
+    if (!signers.empty() && NamesKey(signers.front()))
+      parameters += " -u " + KeyArg(signers.front());
   }
   return RunPGP(parameters);
 }
 
 void TPGP::WriteKeyListBatch() {
   const std::string program = QuoteProgram(PGPPath + PGPProg);
-  WriteWholeFile(PGPPath + "pgpkey.bat",
-                 program + " -kv > quillet.key\r\n" + program + " -kv secring.pgp > quillet.sec\r\n");
+  WriteWholeFile(PGPPath + "pgpkey.bat", program + " -kvc > quillet.key\r\n" + program +
+                                             " -kvc secring.pgp > quillet.sec\r\n");
 }
 
 void TPGP::RefreshKeyListings() {
   const std::string keys = PGPPath + "quillet.key";
   const std::string secret_keys = PGPPath + "quillet.sec";
   if (Forcecheck == forcetype::NoForce && std::filesystem::exists(keys)) return;
-  // A listing the batch does not rewrite must not be trimmed a second time.
+  // A listing the batch does not rewrite must not be trimmed a second time, nor keep the keys of
+  // an earlier one.
   std::error_code ignored;
-  std::filesystem::remove(keys, ignored);
-  std::filesystem::remove(secret_keys, ignored);
+  for (const std::string& listing : {keys, secret_keys}) {
+    std::filesystem::remove(listing, ignored);
+    std::filesystem::remove(ListingKeysPath(listing), ignored);
+  }
   if (!ShellRunConfirmed(platform_, PGPPath + "pgpkey.bat", "", PGPPath, kShowConsole)) return;
   TrimKeyListing(keys);
   TrimKeyListing(secret_keys);
@@ -229,12 +327,10 @@ void TPGP::TrimKeyListing(const std::string& path) {
   std::vector<std::string> lines = ReadLines(path);
   if (lines.size() < 3) throw Error(ListIndexError(0));
   lines.erase(lines.begin(), lines.begin() + 3);
-  std::string text;
-  for (const std::string& line : lines) {
-    const std::string kept = line.substr(0, 255);
-    text += (kept.size() > 29 ? kept.substr(29) : std::string()) + "\r\n";
-  }
-  WriteWholeFile(path, text);
+  const TrimmedListing trimmed = Trim(lines);
+  // The keys first: a listing left untrimmed by a failure never has as many lines as they have.
+  WriteWholeFile(ListingKeysPath(path), trimmed.keys);
+  WriteWholeFile(path, trimmed.text);
 }
 
 // --- TPGPList ---
@@ -246,14 +342,23 @@ TPGPList::TPGPList(gui::ListBox& box) : box_(box) {
 void TPGPList::LoadKeys() {
   if (Filename.empty()) throw ENoFile("Key Filename Property Not Set");
   if (!std::filesystem::exists(Filename)) throw ENoFile("Key File Does Not Exist");
-  box_.SetItems(ReadLines(Filename));
+  const std::vector<std::string> items = ReadLines(Filename);
+  std::vector<std::string> keys = ReadLines(ListingKeysPath(Filename));
+  if (keys.size() == items.size()) {
+    for (std::string& key : keys) key = ListedKey(key);
+  } else {
+    keys.clear();
+    for (const std::string& item : items) keys.push_back(NamesKey(item) ? kUnknownKey : "");
+  }
+  box_.SetItems(items);
+  keys_ = std::move(keys);
 }
 
 std::string TPGPList::UserIDAt(int index) const {
   if (box_.Count() == 0) return {};
-  const std::string item = box_.Item(index);
-  const std::size_t bracket = item.find('<');
-  return bracket == std::string::npos ? item : item.substr(bracket);
+  if (index < 0 || static_cast<std::size_t>(index) >= keys_.size())
+    throw Error(ListIndexError(index));
+  return keys_[static_cast<std::size_t>(index)];
 }
 
 void TPGPList::UpdateSelection() {

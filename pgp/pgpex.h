@@ -60,6 +60,23 @@ std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std:
 // never be given one.
 bool NamesKey(const std::string& user_id);
 
+// What a key-list line names for PGP, besides "0x" and a key's ID and "" for a line of no key:
+// a key whose ID other keys of the listing share (a short key ID can be forged), and a line of
+// a listing whose keys are not known (one trimmed before they were kept, or never trimmed). PGP
+// is never given either: TPGP refuses them with the messages below.
+inline constexpr char kAmbiguousKey[] = "?ambiguous";
+inline constexpr char kUnknownKey[] = "?unknown";
+inline constexpr char kAmbiguousKeyMessage[] =
+    "More than one key matches the selected line; remove the key you do not want (Key Remove) "
+    "or compare fingerprints.";
+inline constexpr char kUnknownKeyMessage[] =
+    "The key lists are out of date; press Load Keys in Quillet's main window and select the "
+    "keys again.";
+
+// The file beside a trimmed listing that names, line by line, the key each of its lines belongs
+// to.
+std::string ListingKeysPath(const std::string& listing);
+
 enum class forcetype : std::uint8_t { Force = 0, NoForce = 1 };
 
 // How a decryption ended: PGP's exit code (nothing when no PGP program is chosen), and the
@@ -80,7 +97,8 @@ class TPGP {
   forcetype Forcecheck = forcetype::NoForce;
 
   // Each operation returns PGP's exit code, or nothing when no PGP program is chosen (the user
-  // has then been told).
+  // has then been told). A key is named by a user ID, or as a key list names it (TPGPList); a
+  // list's kAmbiguousKey or kUnknownKey raises Error with its message before anything runs.
   std::optional<std::int32_t> GenerateKey();
   std::optional<std::int32_t> RemoveKey(const std::string& user_id);
   std::optional<std::int32_t> AddKey(const std::string& key_file);
@@ -99,11 +117,13 @@ class TPGP {
   std::optional<std::int32_t> RunPGP(const std::string& parameters,
                                      const EnvironmentAddition& environment = {});
 
-  // The batch file that lists both key rings into quillet.key and quillet.sec.
+  // The batch file that lists both key rings, with the keys' fingerprints, into quillet.key and
+  // quillet.sec.
   void WriteKeyListBatch();
   // Regenerates and trims both listings when forced or when the public listing is missing.
   void RefreshKeyListings();
-  // Cuts a PGP key listing down to its user-ID column, in place.
+  // Cuts a PGP key listing down to its user-ID column, in place, without its fingerprint lines,
+  // and writes beside it the key each remaining line belongs to (ListingKeysPath).
   static void TrimKeyListing(const std::string& path);
 
  private:
@@ -111,17 +131,22 @@ class TPGP {
   gui::Window* owner_;
 };
 
-// A list box showing key-listing lines, with the user IDs of its selected items.
+// A list box showing the lines of a trimmed key listing, with the keys of its selected items.
+// A line stands for the key it was listed under, never for its text: two keys may carry the
+// same user ID.
 class TPGPList {
  public:
   explicit TPGPList(gui::ListBox& box);
 
   std::string Filename;
-  // The user IDs of the selected items in item order, as of the user's last selection change.
+  // The keys of the selected items in item order, as of the user's last selection change.
   std::vector<std::string> SelectedIDs;
 
+  // Loads the listing and the keys kept beside it; without them, or when they do not fit the
+  // listing, every line that shows text names kUnknownKey.
   void LoadKeys();
-  // From the item's first "<" to its end; the whole item when it has none; "" for an empty list.
+  // The key the item belongs to, as PGP is to be given it: "0x" and its fingerprint or key ID,
+  // kAmbiguousKey or kUnknownKey; "" for a line of no key and for an empty list.
   std::string UserIDAt(int index) const;
   void UpdateSelection();
   // The user changed the selection.
@@ -132,6 +157,7 @@ class TPGPList {
 
  private:
   gui::ListBox& box_;
+  std::vector<std::string> keys_;  // one for each item
   std::function<void()> on_click_;
 };
 

@@ -52,7 +52,7 @@ TEST_F(EndToEnd, MailPgpKeyInAReceivedItemPutsTheKeyIntoANewMail) {
   client_.OpenItem(client_.Deliver("me@example.com", {.sender = "Ann", .subject = "Hi"}));
   Pick("&Mail PGP Key");
   EXPECT_EQ(client_.NewItem().body,
-            "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: <me@x>\r\n=FAKE\r\n"
+            "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: Me <me@x>\r\n=FAKE\r\n"
             "-----END PGP PUBLIC KEY BLOCK-----\r\n");
   tp_.gui.Settle();
   EXPECT_EQ(WindowsOf("Form1"), 0);  // the hidden main window is released

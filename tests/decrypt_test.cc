@@ -206,9 +206,9 @@ TEST_F(KeyExchangeTest, MailKeyInsertsOnlyTheKeyAtTheCurrentIndex) {
   Open();
   Window().UserSelect("RecipList", {2, 1});  // the focus ends on Bob
   Window().UserClick("MailKey");
-  EXPECT_EQ(PgpRuns(), (std::vector<Texts>{{"-kxa", "<bob@x>", PgpPath() + "temppgp"}}));
+  EXPECT_EQ(PgpRuns(), (std::vector<Texts>{{"-kxa", "0x11111111", PgpPath() + "temppgp"}}));
   EXPECT_EQ(client_.NewItem().body,
-            "My key:\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: <bob@x>\r\n=FAKE\r\n"
+            "My key:\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: Bob <bob@x>\r\n=FAKE\r\n"
             "-----END PGP PUBLIC KEY BLOCK-----\r\n");
   EXPECT_TRUE(LeftInPgpDirectory().empty());
 }

@@ -26,7 +26,7 @@ TEST_F(EncryptDialogTest, SignerIsTheFirstSecretKeyAndOptionsRunWithoutRecipient
   client_.NewMail();
   client_.TypeBody("hello");
   TEncryptForm& form = Open();
-  EXPECT_EQ(form.sendlist.SelectedIDs, Texts{"<me@x>"});
+  EXPECT_EQ(form.sendlist.SelectedIDs, Texts{"0x22222222"});
   EXPECT_EQ(form.RecipList.box().Count(), 4);
   Dialog().UserChoose("EOption", 2);
   Dialog().UserType("Password", "pw");
@@ -51,8 +51,8 @@ TEST_F(EncryptDialogTest, EncryptAndSignWithRecipients) {
   Dialog().UserClick("OKBtn");
   const auto runs = PgpRuns();
   ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[0], (Texts{"+force", "-z", "pw", "-seaw", PgpPath() + "temppgp", "<alice@x>",
-                            "<bob@x>", "-u", "<me@x>"}));
+  EXPECT_EQ(runs[0], (Texts{"+force", "-z", "pw", "-seaw", PgpPath() + "temppgp", "0x0A1B2C3D",
+                            "0x11111111", "-u", "0x22222222"}));
   EXPECT_EQ(runs[1][4], PgpPath() + "doc0");
   EXPECT_EQ(client_.NewItem().attachments.at(0).name, "doc0.asc");
 }
@@ -112,7 +112,7 @@ TEST_F(EncryptDialogTest, TheEmptyListingLineIsNoRecipient) {
   Dialog().UserType("Password", "pw");
   Dialog().UserClick("OKBtn");
   EXPECT_EQ(PgpRuns(), (std::vector<Texts>{{"+force", "-z", "pw", "-eaw", PgpPath() + "temppgp",
-                                            "<bob@x>", "-u", "<me@x>"}}));
+                                            "0x11111111", "-u", "0x22222222"}}));
 }
 
 TEST_F(EncryptDialogTest, CancelAndCloseSendNothing) {
@@ -150,7 +150,7 @@ TEST_F(EncryptDialogTest, AnEmptySecretListingSignsWithPgpsDefaultKey) {
   Dialog().UserSelect("RecipList", {0});
   Dialog().UserClick("OKBtn");
   EXPECT_EQ(PgpRuns().at(0),
-            (Texts{"+force", "-z", "", "-eaw", PgpPath() + "temppgp", "<alice@x>"}));
+            (Texts{"+force", "-z", "", "-eaw", PgpPath() + "temppgp", "0x0A1B2C3D"}));
 }
 
 }  // namespace

@@ -164,7 +164,9 @@ TEST_F(FakePgp, ListsEachRingInTheClassicLayout) {
 }
 
 TEST_F(FakePgp, ExtractedKeyIsAddedOnceFromAMailAndRemovedByUserId) {
-  ASSERT_EQ(Run("", "-kxa 'Carol <carol@example.com>' carol").exit_code, 0);
+  ASSERT_EQ(
+      Run("FAKEPGP_KEYS=hers.txt FAKEPGP_NEWKEY='Carol <carol@example.com>'", "-kg").exit_code, 0);
+  ASSERT_EQ(Run("FAKEPGP_KEYS=hers.txt", "-kxa carol@ carol").exit_code, 0);
   const std::string block = Read("carol.asc");
   EXPECT_EQ(CrLfLines(block), (std::vector<std::string>{"-----BEGIN PGP PUBLIC KEY BLOCK-----",
                                                         "User: Carol <carol@example.com>", "=FAKE",

@@ -100,7 +100,7 @@ TEST_F(MainWindowTest, KeyRemoveTakesTheEntryAtTheCurrentIndexAndReloads) {
   tp_.gui.QueueAnswer(Answer::kOk);          // the listings are regenerated
   Window().UserClick("KeyRemove");
   // The removal, then the batch listing both rings again.
-  EXPECT_EQ(PgpRuns(), (Runs{{"-kr", "<bob@x>"}, {"-kv"}, {"-kv", "secring.pgp"}}));
+  EXPECT_EQ(PgpRuns(), (Runs{{"-kr", "0x11111111"}, {"-kvc"}, {"-kvc", "secring.pgp"}}));
   EXPECT_EQ(form.RecipList.box().Items(), (Texts{" Alice <alice@x>", " Me <me@x>", ""}));
 
   Window().UserSelect("RecipList", {});  // focus stays, nothing selected
@@ -119,7 +119,7 @@ TEST_F(MainWindowTest, NewKeyRegeneratesBothListings) {
   tp_.gui.QueueAnswer(Answer::kOk);
   Window().UserClick("NewKey");
   unsetenv("FAKEPGP_NEWKEY");
-  EXPECT_EQ(PgpRuns(), (Runs{{"-kg"}, {"-kv"}, {"-kv", "secring.pgp"}}));
+  EXPECT_EQ(PgpRuns(), (Runs{{"-kg"}, {"-kvc"}, {"-kvc", "secring.pgp"}}));
   EXPECT_EQ(form.SendList.box().Items(),
             (Texts{" Me <me@x>", " Old <old@x>", " Fresh <fresh@x>", ""}));
   EXPECT_EQ(form.RecipList.box().Count(), 5);
@@ -205,7 +205,7 @@ TEST_F(EncryptTest, BodyAndAttachmentsAreReplacedInOrder) {
   const Runs runs = PgpRuns();
   ASSERT_EQ(runs.size(), 4u);
   EXPECT_EQ(runs[0], (std::vector<std::string>{"+force", "-z", "pw", "-eaw", p + "temppgp",
-                                               "<alice@x>", "<bob@x>", "-u", "<me@x>"}));
+                                               "0x0A1B2C3D", "0x11111111", "-u", "0x22222222"}));
   EXPECT_EQ(runs[3][4], p + "doc2");
   EXPECT_EQ(LeftInPgpDirectory(), (Texts{"doc0.asc", "doc1.asc", "doc2.asc"}));
   EXPECT_TRUE(tp_.gui.messages().empty());
@@ -285,9 +285,70 @@ TEST_F(EncryptTest, TheEmptyListingLineNamesNoKey) {
       EXPECT_EQ(Messages().back(), c.message);
     }
   }
-  EXPECT_EQ(
-      PgpRuns(),
-      (Runs{{"+force", "-z", "pw", "-eaw", PgpPath() + "temppgp", "<bob@x>", "-u", "<me@x>"}}));
+  EXPECT_EQ(PgpRuns(), (Runs{{"+force", "-z", "pw", "-eaw", PgpPath() + "temppgp", "0x11111111",
+                              "-u", "0x22222222"}}));
+}
+
+// Lines that look alike name different keys: a key's second user ID, a look-alike key with the
+// same user ID, a second secret key of the same name. Each selected line reaches PGP as the
+// fingerprint of the key it was listed under.
+TEST_F(EncryptTest, EverySelectedLineNamesTheKeyItWasListedUnder) {
+  std::ofstream(tp_.dir.path() / "keys") << "pub|1024|0A1B2C3D|2026/01/01|Alice <alice@x>\n"
+                                            "pub|1024|0A1B2C3D|2026/01/01|Alice Work <a@work>\n"
+                                            "pub|1024|44444444|2026/01/01|Alice <alice@x>\n"
+                                            "sec|1024|22222222|2026/01/01|Me <me@x>\n"
+                                            "sec|1024|55555555|2026/01/01|Me <me@x>\n";
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("LoadKeys");
+  ASSERT_EQ(form_->RecipList.box().Items(),
+            (Texts{" Alice <alice@x>", " Alice Work <a@work>", " Alice <alice@x>", ""}));
+  const auto key = [](const std::string& id) { return "0x" + id + id + id + id + id; };
+  client_.NewMail();
+  client_.TypeBody("x");
+  Window().UserSelect("RecipList", {1, 2});
+  Window().UserSelect("SendList", {1});
+  Window().UserType("Password", "pw");
+  Window().UserClick("Encrypt");
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("KeyRemove");  // the focus is on the look-alike key
+  EXPECT_EQ(PgpRuns(), (Runs{{"-kvc"},
+                             {"-kvc", "secring.pgp"},
+                             {"+force", "-z", "pw", "-eaw", PgpPath() + "temppgp", key("0A1B2C3D"),
+                              key("44444444"), "-u", key("55555555")},
+                             {"-kr", key("44444444")},
+                             {"-kvc"},
+                             {"-kvc", "secring.pgp"}}));
+}
+
+// A line that names no single key stops the operation before PGP runs, and says why.
+TEST_F(EncryptTest, ALineOfNoSingleKeyStopsBeforePgpRuns) {
+  struct Case {
+    const char* what;
+    const char* keys;  // beside the public listing; none when null
+    const char* message;
+  };
+  const Case cases[] = {
+      {"a key ID that two keys share", "?ambiguous\r\n0x11111111\r\n0x22222222\r\n\r\n",
+       pgp::kAmbiguousKeyMessage},
+      {"a listing whose keys are not known", nullptr, pgp::kUnknownKeyMessage},
+  };
+  client_.NewMail();
+  client_.TypeBody("secret");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(pgp_dir_ / "quillet.key.ids");
+    if (c.keys) std::ofstream(pgp_dir_ / "quillet.key.ids", std::ios::binary) << c.keys;
+    form_->RecipList.LoadKeys();
+    for (const char* button : {"Encrypt", "KeyRemove", "MailKey"}) {
+      SelectAndType();
+      Window().UserSelect("RecipList", {1, 0});  // the focus ends on Alice's line
+      tp_.gui.QueueAnswer(Answer::kOk);
+      Window().UserClick(button);
+      EXPECT_EQ(Messages().back(), c.message) << button;
+    }
+  }
+  EXPECT_TRUE(PgpRuns().empty());
+  EXPECT_EQ(client_.NewItem().body, "secret");
 }
 
 TEST_F(EncryptTest, OneOperationAtATime) {

@@ -248,8 +248,8 @@ class KeyListingsTest : public TPGPTest {
 
 TEST_F(KeyListingsTest, TheBatchListsBothRings) {
   EXPECT_EQ(testing::ReadFile(pgp_.PGPPath + "pgpkey.bat"),
-            pgp_.PGPPath + "pgp -kv > quillet.key\r\n" + pgp_.PGPPath +
-                "pgp -kv secring.pgp > quillet.sec\r\n");
+            pgp_.PGPPath + "pgp -kvc > quillet.key\r\n" + pgp_.PGPPath +
+                "pgp -kvc secring.pgp > quillet.sec\r\n");
   pgp_.Forcecheck = forcetype::Force;
   tp_.gui.QueueAnswer(gui::Answer::kOk);
   pgp_.RefreshKeyListings();
@@ -258,6 +258,12 @@ TEST_F(KeyListingsTest, TheBatchListsBothRings) {
   EXPECT_EQ(tp_.gui.messages()[0].spec.buttons, gui::Buttons::kOkCancel);
   EXPECT_EQ(Listing("quillet.key"), " Alice <a@x>\r\n Bob <b@x>\r\n\r\n");
   EXPECT_EQ(Listing("quillet.sec"), " Alice <a@x>\r\n\r\n");
+  // Each key is named by the fingerprint its listing line came with (the test program's is its
+  // key ID five times).
+  const std::string alice = "0x0A1B2C3D0A1B2C3D0A1B2C3D0A1B2C3D0A1B2C3D";
+  EXPECT_EQ(Listing("quillet.key.ids"),
+            alice + "\r\n0x1122334411223344112233441122334411223344\r\n\r\n");
+  EXPECT_EQ(Listing("quillet.sec.ids"), alice + "\r\n\r\n");
 
   // With the public listing present and no force, nothing runs and nothing is asked.
   pgp_.Forcecheck = forcetype::NoForce;

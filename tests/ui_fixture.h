@@ -39,11 +39,15 @@ class UiTest : public ::testing::Test {
                                            << PgpPath() << "pgp\r\nnotice\r\nDo not delete.\r\n";
     std::ofstream(pgp_dir_ / "quillet.key", std::ios::binary)
         << " Alice <alice@x>\r\n Bob <bob@x>\r\n Me <me@x>\r\n\r\n";
+    std::ofstream(pgp_dir_ / "quillet.key.ids", std::ios::binary)
+        << "0x0A1B2C3D\r\n0x11111111\r\n0x22222222\r\n\r\n";
     std::ofstream(pgp_dir_ / "quillet.sec", std::ios::binary)
         << " Me <me@x>\r\n Old <old@x>\r\n\r\n";
+    std::ofstream(pgp_dir_ / "quillet.sec.ids", std::ios::binary)
+        << "0x22222222\r\n0x33333333\r\n\r\n";
     std::ofstream(pgp_dir_ / "pgpkey.bat", std::ios::binary)
-        << PgpPath() << "pgp -kv > quillet.key\r\n"
-        << PgpPath() << "pgp -kv secring.pgp > quillet.sec\r\n";
+        << PgpPath() << "pgp -kvc > quillet.key\r\n"
+        << PgpPath() << "pgp -kvc secring.pgp > quillet.sec\r\n";
   }
 
   std::string Ini() { return tp_.system.WindowsDirectory() + "/quillet.ini"; }
@@ -59,7 +63,8 @@ class UiTest : public ::testing::Test {
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(pgp_dir_)) {
       const std::string name = entry.path().filename().string();
-      if (name != "pgp" && name != "quillet.key" && name != "quillet.sec" && name != "pgpkey.bat")
+      if (name != "pgp" && !name.starts_with("quillet.key") && !name.starts_with("quillet.sec") &&
+          name != "pgpkey.bat")
         left.push_back(name);
     }
     std::sort(left.begin(), left.end());

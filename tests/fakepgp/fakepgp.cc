@@ -1,8 +1,10 @@
 // fakepgp: a stand-in PGP command-line program with the classic 2.6 switch syntax, for tests
 // only. It does no cryptography: an "encrypted" file is the plain bytes in hex between armour
 // lines, with a checksum line of its own, and the key rings are one text file of
-// `pub|BITS|KEYID|DATE|User ID` and `sec|...` lines. Environment variables let a test log the
-// arguments, choose the exit code, delay the run, demand a pass phrase or inject a fault:
+// `pub|BITS|KEYID|DATE|User ID` and `sec|...` lines; consecutive lines of one type and key ID
+// are one key's user IDs, and a key's fingerprint is its key ID five times. Environment
+// variables let a test log the arguments, choose the exit code, delay the run, demand a pass
+// phrase or inject a fault:
 //   FAKEPGP_FAIL=KIND          every run fails that way
 //   FAKEPGP_FAIL=KIND@SUFFIX   only runs with an argument that ends in SUFFIX do
 // KIND: nooutput (exits 1, writes nothing), exit (writes its output, exits 3), empty (an empty
@@ -45,7 +47,7 @@ const std::string kChecksum = "=FAKE";
 int Usage() {
   std::fputs(
       "usage: fakepgp [+force] [-z pass] {-eaw|-seaw|-saw|-caw} file [userid...] | file"
-      " | -kxa userid file | -ka file | -kr userid | -kg | -kv [userid] [ring]\n",
+      " | -kxa userid file | -ka file | -kr userid | -kg | -kv[c] [userid] [ring]\n",
       stderr);
   return 1;
 }
@@ -136,6 +138,19 @@ std::string KeyId(const std::string& uid) {
   return id;
 }
 
+std::string Fingerprint(const Key& key) {
+  std::string fingerprint;
+  for (int i = 0; i < 5; ++i) fingerprint += key.id;
+  return fingerprint;
+}
+
+// As PGP looks keys up: "0x" and the end of the fingerprint, or a part of a user ID, in any case.
+bool Answers(const Key& key, const std::string& pattern) {
+  const std::string wanted = AsciiLower(pattern);
+  if (wanted.starts_with("0x")) return AsciiLower(Fingerprint(key)).ends_with(wanted.substr(2));
+  return AsciiLower(key.uid).find(wanted) != std::string::npos;
+}
+
 std::string KeyLine(const std::string& type, const std::string& uid) {
   return type + "|1024|" + KeyId(uid) + "|2026/01/01|" + uid;
 }
@@ -153,11 +168,20 @@ int WriteRing(const Strings& lines) {
   return WriteFile(kRing, text);
 }
 
+// The block carries every user ID of the first public key that answers.
 int ExtractKey(const Strings& operands) {
   if (operands.size() != 2) return Usage();
-  const std::string out =
-      kKeyBegin + "\r\nUser: " + operands[0] + "\r\n" + kChecksum + "\r\n" + kKeyEnd + "\r\n";
-  return WriteFile(operands[1] + ".asc", out);
+  std::string users, id;
+  for (const std::string& line : ReadRing()) {
+    const std::optional<Key> key = ParseKey(line);
+    if (!key || key->type != "pub") continue;
+    if (id.empty() && Answers(*key, operands[0])) id = key->id;
+    if (!id.empty() && key->id != id) break;
+    if (!id.empty()) users += "User: " + key->uid + "\r\n";
+  }
+  if (users.empty()) return Fail("key '" + operands[0] + "' not found in key ring");
+  return WriteFile(operands[1] + ".asc",
+                   kKeyBegin + "\r\n" + users + kChecksum + "\r\n" + kKeyEnd + "\r\n");
 }
 
 int AddKeys(const Strings& operands) {
@@ -196,7 +220,7 @@ int RemoveKeys(const std::string& uid) {
   Strings kept;
   for (const std::string& line : ring) {
     const std::optional<Key> key = ParseKey(line);
-    if (!key || AsciiLower(key->uid).find(AsciiLower(uid)) == std::string::npos) kept.push_back(line);
+    if (!key || !Answers(*key, uid)) kept.push_back(line);
   }
   if (kept.size() == ring.size()) return Fail("key '" + uid + "' not found in key ring");
   return WriteRing(kept);
@@ -211,8 +235,9 @@ int GenerateKey() {
   return WriteRing(ring);
 }
 
-// An operand ending in ".pgp" names the ring, anything else selects user IDs (as PGP does).
-int ViewKeys(const Strings& operands) {
+// An operand ending in ".pgp" names the ring, anything else selects user IDs (as PGP does);
+// `fingerprints` adds a key's fingerprint line below its first line.
+int ViewKeys(const Strings& operands, bool fingerprints) {
   std::string ring_name = "pubring.pgp", filter;
   for (const std::string& operand : operands)
     (AsciiLower(operand).ends_with(".pgp") ? ring_name : filter) = operand;
@@ -220,12 +245,18 @@ int ViewKeys(const Strings& operands) {
   const std::string type = base.starts_with("sec") ? "sec" : "pub";
   std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring_name.c_str());
   int found = 0;
+  std::string shown;  // the key ID of the key last shown
   for (const std::string& line : ReadRing()) {
     const std::optional<Key> key = ParseKey(line);
-    if (!key || key->type != type || AsciiLower(key->uid).find(AsciiLower(filter)) == std::string::npos)
+    if (!key || key->type != type || !Answers(*key, filter)) continue;
+    if (key->id == shown) {
+      std::printf("%30s%s\n", "", key->uid.c_str());
       continue;
+    }
     std::printf("%s  %4d/%s %s %s\n", type.c_str(), std::atoi(key->bits.c_str()), key->id.c_str(),
                 key->date.c_str(), key->uid.c_str());
+    if (fingerprints) std::printf("%10sKey fingerprint = %s\n", "", Fingerprint(*key).c_str());
+    shown = key->id;
     ++found;
   }
   std::printf("%d matching key%s found.\n", found, found == 1 ? "" : "s");
@@ -237,7 +268,7 @@ int Run(const std::string& command, const Strings& operands) {
     return Encrypt(command.substr(1), operands);
   if (command.empty() || command[0] != '-') return operands.empty() ? Decrypt(command) : Usage();
   if (command == "-kxa") return ExtractKey(operands);
-  if (command == "-kv") return ViewKeys(operands);
+  if (command == "-kv" || command == "-kvc") return ViewKeys(operands, command == "-kvc");
   if (command != "-ka" && command != "-kr" && command != "-kg") return Usage();
   if (!kRing) return Fail("no key ring: FAKEPGP_KEYS is not set");
   if (command == "-ka") return AddKeys(operands);

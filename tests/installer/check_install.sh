@@ -29,8 +29,8 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet'
 pgp_programs=(pgp.exe gpg.exe gpg-agent.exe gpgconf.exe gpgme-w32spawn.exe)
 user_files=(pubring.kbx trustdb.gpg gpg-agent.conf 'private-keys-v1.d\0123456789ABCDEF.key'
   doc-notes.txt)
-leftovers=(quillet.key quillet.sec pgpkey.bat temppgp temppgp.asc doc0 doc0.asc doc1 doc1.asc
-  doc2.asc.partial)
+leftovers=(quillet.key quillet.sec quillet.key.ids quillet.sec.ids pgpkey.bat temppgp temppgp.asc
+  doc0 doc0.asc doc1 doc1.asc doc2.asc.partial)
 
 status=0
 fail() {
@@ -140,7 +140,7 @@ check_installed() {
   done
   # The batch file the program's setup would have written: the PGP program lists both rings.
   expect_content "$pgp_dir\\pgpkey.bat" \
-    "$pgp_dir\\pgp.exe -kv > quillet.key"$'\r\n'"$pgp_dir\\pgp.exe -kv secring.pgp > quillet.sec"$'\r\n'
+    "$pgp_dir\\pgp.exe -kvc > quillet.key"$'\r\n'"$pgp_dir\\pgp.exe -kvc secring.pgp > quillet.sec"$'\r\n'
   expect_file 'C:\quillet.log'
 
   load_registry

@@ -115,9 +115,11 @@ struct Scene {
     WriteFile(System::Default().WindowsDirectory() + "\\quillet.ini",
               "C:\\quillet\\quillet.exe\r\n" + pgp + "\r\nnotice\r\nDo not delete.\r\n");
     WriteFile(pgp_dir / "quillet.key", " Alice <alice@x>\r\n Bob <bob@x>\r\n Me <me@x>\r\n\r\n");
+    WriteFile(pgp_dir / "quillet.key.ids", "0x0A1B2C3D\r\n0x11111111\r\n0x22222222\r\n\r\n");
     WriteFile(pgp_dir / "quillet.sec", " Me <me@x>\r\n Old <old@x>\r\n\r\n");
+    WriteFile(pgp_dir / "quillet.sec.ids", "0x22222222\r\n0x33333333\r\n\r\n");
     WriteFile(pgp_dir / "pgpkey.bat",
-              pgp + " -kv > quillet.key\r\n" + pgp + " -kv secring.pgp > quillet.sec\r\n");
+              pgp + " -kvc > quillet.key\r\n" + pgp + " -kvc secring.pgp > quillet.sec\r\n");
     WriteFile(work / "keys",
               "pub|1024|11111111|2026/01/01|Bob <bob@x>\nsec|1024|22222222|2026/01/01|Me <me@x>\n");
     // The server inherits these from the client that makes COM start it, and the PGP program
@@ -164,7 +166,8 @@ struct Scene {
   Texts LeftInPgpDirectory() const {
     static const std::set<std::string> kKept = {
         "pgp.exe",  "gpg.exe",        "gpg-agent.exe",     "gpgconf.exe",  "gpgme-w32spawn.exe",
-        "quillet.key", "quillet.sec", "pgpkey.bat",        "pubring.kbx",  "pubring.kbx~",
+        "quillet.key", "quillet.sec", "quillet.key.ids", "quillet.sec.ids", "pgpkey.bat",
+        "pubring.kbx", "pubring.kbx~",
         "trustdb.gpg", "gpg-agent.conf", "private-keys-v1.d", "random_seed", "openpgp-revocs.d",
         "S.gpg-agent", "S.gpg-agent.browser", "S.gpg-agent.extra", "S.gpg-agent.ssh",
         // GnuPG's locks, which stay as files on Windows, and its backup of the key ring.
@@ -397,7 +400,7 @@ TEST_F(ClientSteps, RoundTripFromComposerToRecipient) {
   // The PGP runs, as the program logged them and as PGP received them.
   const std::string pgp = scene->pgp_dir.string() + "\\pgp";
   const std::string dir = scene->pgp_dir.string() + "\\";
-  const std::string encrypt = " +force -z \"********\" -seaw " + dir + "temppgp <bob@x>  -u <me@x>";
+  const std::string encrypt = " +force -z \"********\" -seaw " + dir + "temppgp 0x11111111  -u 0x22222222";
   EXPECT_TRUE(ReadFile(System::Default().RunLogPath())
                   .starts_with("Command line\r\n" + pgp + encrypt + "\r\nparameters\r\n" + pgp +
                                " " + encrypt + "\r\nExit Code\r\n0\r\n"));
@@ -405,8 +408,8 @@ TEST_F(ClientSteps, RoundTripFromComposerToRecipient) {
   const std::vector<Texts> runs = scene->PgpRuns();
   EXPECT_EQ(runs.size(), 6u);  // body and two attachments, each way
   if (!runs.empty()) {
-    EXPECT_EQ(runs.front(), (Texts{"+force", "-z", "secret", "-seaw", dir + "temppgp", "<bob@x>",
-                                   "-u", "<me@x>"}));
+    EXPECT_EQ(runs.front(), (Texts{"+force", "-z", "secret", "-seaw", dir + "temppgp",
+                                   "0x11111111", "-u", "0x22222222"}));
   }
   // The armoured attachments of the composer's run may stay; no plain text does.
   for (const std::string& left : scene->LeftInPgpDirectory())
