@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/real_pgp_home.h"
 #include "tests/ui_fixture.h"
 #include "ui/encrypt.h"
 #include "ui/pgp2.h"
@@ -15,6 +16,7 @@ namespace quillet::ui {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Gpg;
 using Texts = std::vector<std::string>;
 
 // The lines of the listings, as GnuPG keeps the keys: the fixtures' Alice (two user IDs) and Bob,
@@ -30,13 +32,7 @@ class RealPgpKeysTest : public testing::UiTest {
     for (const char* listing : {"quillet.key", "quillet.key.ids", "quillet.sec", "quillet.sec.ids"})
       fs::remove(pgp_dir_ / listing);
     fs::copy_file(PGP_EXE, pgp_dir_ / "pgp", fs::copy_options::overwrite_existing);
-    for (const fs::path& home : {pgp_dir_, stranger_}) {
-      fs::create_directories(home);
-      fs::permissions(home, fs::perms::owner_all);
-      std::ofstream(home / "gpg.conf") << "s2k-count 65536\n";
-      std::ofstream(home / "gpg-agent.conf")
-          << "default-cache-ttl 0\nmax-cache-ttl 0\nallow-loopback-pinentry\n";
-    }
+    for (const fs::path& home : {pgp_dir_, stranger_}) testing::PrepareGnupgHome(home);
     for (const char* keys : {"alice.asc", "bob.asc"})
       ASSERT_EQ(Gpg(pgp_dir_, std::string("--import ") + PGP26_FIXTURES "/" + keys).exit_code, 0);
     const std::string make = " --passphrase 'alice pass' --quick-gen-key ";
@@ -57,11 +53,6 @@ class RealPgpKeysTest : public testing::UiTest {
       testing::RunShell("gpgconf --homedir '" + home.string() + "' --kill gpg-agent");
   }
 
-  testing::Outcome Gpg(const fs::path& home, const std::string& arguments) {
-    return testing::RunShell("gpg --homedir '" + home.string() +
-                             "' --batch --yes --pinentry-mode loopback --trust-model always " +
-                             arguments + " 2>/dev/null");
-  }
   // Each key of Bob's ring by its fingerprint, in the ring's order, with its subkeys' IDs.
   std::vector<std::pair<std::string, std::set<std::string>>> Keys() {
     std::vector<std::pair<std::string, std::set<std::string>>> keys;

@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/real_pgp_home.h"
 #include "tests/ui_fixture.h"
 #include "ui/pgp2.h"
 
@@ -15,6 +16,7 @@ namespace {
 using mailsim::Attachment;
 using mailsim::Item;
 namespace fs = std::filesystem;
+using testing::Gpg;
 
 constexpr char kDecryptedText[] =
     "Decrypted PGP text is attached to this note.  Select view attachments to see attachment.\r\n";
@@ -28,14 +30,7 @@ class RealPgpSignatureTest : public testing::UiTest {
   void SetUp() override {
     Configure();
     fs::copy_file(PGP_EXE, pgp_dir_ / "pgp", fs::copy_options::overwrite_existing);
-    for (const fs::path& home : {pgp_dir_, stranger_}) {
-      fs::create_directories(home);
-      fs::permissions(home, fs::perms::owner_all);
-      // Small s2k counts keep pass-phrase checks fast; nothing is cached between runs.
-      std::ofstream(home / "gpg.conf") << "s2k-count 65536\n";
-      std::ofstream(home / "gpg-agent.conf")
-          << "default-cache-ttl 0\nmax-cache-ttl 0\nallow-loopback-pinentry\n";
-    }
+    for (const fs::path& home : {pgp_dir_, stranger_}) testing::PrepareGnupgHome(home);
     // Bob's ring, which also holds Alice's keys so that she can write to him from it.
     Import(pgp_dir_, "alice.asc");
     Import(pgp_dir_, "bob.asc");
@@ -53,11 +48,6 @@ class RealPgpSignatureTest : public testing::UiTest {
 
   void Import(const fs::path& home, const char* keys) {
     ASSERT_EQ(Gpg(home, std::string("--import ") + PGP26_FIXTURES "/" + keys).exit_code, 0) << keys;
-  }
-  testing::Outcome Gpg(const fs::path& home, const std::string& arguments) {
-    return testing::RunShell("gpg --homedir '" + home.string() +
-                             "' --batch --yes --pinentry-mode loopback --trust-model always " +
-                             arguments + " 2>/dev/null");
   }
 
   // `text` made into a message with gpg `arguments` in `home`: the armoured result.
