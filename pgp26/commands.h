@@ -11,8 +11,9 @@
 
 namespace pgp26 {
 
-// -kv [userid] [ring]: lists the public ring, or the secret one when a ring argument names it.
-int ViewKeys(Session& session, const std::vector<std::string>& operands);
+// -kv[c] [userid] [ring]: lists the public ring, or the secret one when a ring argument names it;
+// -kvc shows each key's fingerprint too.
+int ViewKeys(Session& session, const std::vector<std::string>& operands, bool fingerprints);
 
 // -ka FILE: adds every key block found in the file.
 int AddKeys(Session& session, const std::string& file);

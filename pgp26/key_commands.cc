@@ -21,9 +21,6 @@ using quillet::AsciiLower;
 constexpr char kPublicRing[] = "pubring.pgp";
 constexpr char kSecretRing[] = "secring.pgp";
 
-// Listing lines put the user ID in this column so that it can be cut out by position.
-constexpr int kUserIdColumn = 30;
-
 std::string Trim(const std::string& text) {
   const std::size_t start = text.find_first_not_of(" \t\r\n");
   if (start == std::string::npos) return "";
@@ -32,24 +29,6 @@ std::string Trim(const std::string& text) {
 
 std::string Plural(int count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
-void PrintKey(gpgme_key_t key, bool secret) {
-  const gpgme_subkey_t primary = key->subkeys;
-  const char* flag = key->disabled ? "- " : key->invalid ? "? " : "  ";
-  std::printf("%s%s%4d/%s %s ", secret ? "sec" : "pub", flag,
-              primary ? static_cast<int>(primary->length) : 0,
-              ShortKeyId(primary ? primary->keyid : nullptr).c_str(),
-              UtcDate(primary ? primary->timestamp : 0).c_str());
-  gpgme_user_id_t uid = key->uids;
-  if (key->revoked) {
-    std::printf("*** KEY REVOKED ***\n");
-  } else {
-    std::printf("%s\n", ShownUserId(uid ? uid->uid : nullptr).c_str());
-    if (uid) uid = uid->next;
-  }
-  for (; uid; uid = uid->next)
-    std::printf("%*s%s\n", kUserIdColumn, "", ShownUserId(uid->uid).c_str());
 }
 
 // Every armoured key block in `text`, with any quoting or indentation in front of its lines
@@ -85,7 +64,8 @@ std::vector<std::string> ArmouredKeyBlocks(const std::string& text) {
 }
 
 Key FindPublicKey(Session& session, const std::string& user_id, int error_code) {
-  Key key = session.FindKey(user_id, Usage::kAny);
+  Key key =
+      SoleKey(std::move(session.FindKeys({{user_id, Usage::kAny}}).front()), user_id, error_code);
   if (!key)
     throw Failure(error_code, "Key not found in key ring '" + std::string(kPublicRing) +
                                   "' for user ID \"" + user_id + "\".");
@@ -94,7 +74,7 @@ Key FindPublicKey(Session& session, const std::string& user_id, int error_code) 
 
 }  // namespace
 
-int ViewKeys(Session& session, const std::vector<std::string>& operands) {
+int ViewKeys(Session& session, const std::vector<std::string>& operands, bool fingerprints) {
   std::string ring = kPublicRing, filter;
   bool secret = false;
   for (const std::string& operand : operands) {
@@ -108,7 +88,8 @@ int ViewKeys(Session& session, const std::vector<std::string>& operands) {
   const std::vector<Key> keys =
       filter.empty() ? session.ListKeys(secret) : session.MatchingKeys(filter, secret);
   std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring.c_str());
-  for (const Key& key : keys) PrintKey(key.get(), secret);
+  for (const Key& key : keys)
+    std::fputs(ListingLines(key.get(), secret, fingerprints).c_str(), stdout);
   std::printf("%s found.\n", Plural(static_cast<int>(keys.size()), "matching key").c_str());
   return kOk;
 }

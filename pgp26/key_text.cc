@@ -3,11 +3,31 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 
 #include "pgp26/console.h"
 #include "pgp26/system.h"
 
 namespace pgp26 {
+
+namespace {
+
+// Listing lines put the user ID in this column so that it can be cut out by position.
+constexpr int kUserIdColumn = 30;
+
+// "CAA3 FB61 5CC7 89FD 084B  7B18 8366 5BE8 C283 EB15": groups of 4 hex digits in upper case,
+// the two halves set apart by a second blank.
+std::string GroupedFingerprint(const char* fpr) {
+  const std::string_view digits = fpr ? fpr : "";
+  std::string text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && i % 4 == 0) text += i == digits.size() / 2 ? "  " : " ";
+    text += static_cast<char>(std::toupper(static_cast<unsigned char>(digits[i])));
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string ShortKeyId(const char* key_id) {
   std::string id = key_id ? key_id : "";
@@ -47,6 +67,29 @@ std::string KeySummary(gpgme_key_t key) {
   if (!primary) return "key without key material";
   return std::to_string(primary->length) + "-bit key, key ID " + ShortKeyId(primary->keyid) +
          ", created " + UtcDate(primary->timestamp);
+}
+
+std::string ListingLines(gpgme_key_t key, bool secret, bool fingerprint) {
+  const gpgme_subkey_t primary = key->subkeys;
+  const char* flag = key->disabled ? "- " : key->invalid ? "? " : "  ";
+  char head[64];
+  std::snprintf(head, sizeof head, "%s%s%4d/%s %s ", secret ? "sec" : "pub", flag,
+                primary ? static_cast<int>(primary->length) : 0,
+                ShortKeyId(primary ? primary->keyid : nullptr).c_str(),
+                UtcDate(primary ? primary->timestamp : 0).c_str());
+  std::string lines = head;
+  gpgme_user_id_t uid = key->uids;
+  if (key->revoked) {
+    lines += "*** KEY REVOKED ***\n";
+  } else {
+    lines += ShownUserId(uid ? uid->uid : nullptr) + "\n";
+    if (uid) uid = uid->next;
+  }
+  if (fingerprint)
+    lines += std::string(10, ' ') + "Key fingerprint = " + GroupedFingerprint(key->fpr) + "\n";
+  for (; uid; uid = uid->next)
+    lines += std::string(kUserIdColumn, ' ') + ShownUserId(uid->uid) + "\n";
+  return lines;
 }
 
 }  // namespace pgp26

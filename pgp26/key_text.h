@@ -1,4 +1,4 @@
-// How keys are named in messages and listings: PGP's short key IDs and dates.
+// How keys are named in messages and listings: PGP's short key IDs, dates and listing lines.
 #ifndef QUILLET_PGP26_KEY_TEXT_H_
 #define QUILLET_PGP26_KEY_TEXT_H_
 
@@ -23,6 +23,11 @@ std::string FirstUserId(gpgme_key_t key);
 
 // "3072-bit key, key ID 0A1B2C3D, created 2026/01/01".
 std::string KeySummary(gpgme_key_t key);
+
+// The key's lines in a -kv listing, each ending in '\n': the pub line (sec with `secret`) with
+// its first user ID, with `fingerprint` the key's fingerprint line as -kvc shows it, and a line
+// for each further user ID.
+std::string ListingLines(gpgme_key_t key, bool secret, bool fingerprint);
 
 }  // namespace pgp26
 

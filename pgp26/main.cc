@@ -1,6 +1,6 @@
 // pgp: the classic PGP 2.6 command line, performed with GnuPG through GPGME.
 //
-//   pgp [+force] [-z "pass phrase"] -kv [userid] [secring.pgp]
+//   pgp [+force] [-z "pass phrase"] -kv[c] [userid] [secring.pgp]   (c: with fingerprints)
 //   pgp -ka keyfile | -kxa userid keyfile | -kr userid | -kg
 //   pgp [+force] [-z "pass phrase"] -{e|se|s|c}[a][t][w] file [recipient...] [-u signer]
 //   pgp [+force] [-z "pass phrase"] file         (decrypts file.asc or file.pgp into file)
@@ -41,7 +41,7 @@ struct Arguments {
 constexpr char kUsage[] =
     "usage: pgp [+force] [-z pass] {-e|-se|-s|-c}[a][t][w] file [userid...] [-u signer]\n"
     "       pgp [+force] [-z pass] file\n"
-    "       pgp -kv [userid] [secring.pgp] | -ka file | -kxa userid file | -kr userid | -kg";
+    "       pgp -kv[c] [userid] [secring.pgp] | -ka file | -kxa userid file | -kr userid | -kg";
 
 // Several words of a user ID arrive as several arguments when the caller did not quote it.
 std::string Joined(std::vector<std::string>::const_iterator begin,
@@ -100,7 +100,8 @@ std::filesystem::path PgpDirectory() {
 int RunKeyCommand(Session& session, const Arguments& args) {
   const std::string& command = args.command;
   const std::vector<std::string>& ops = args.operands;
-  if (command == "kv" || command == "kvv") return ViewKeys(session, ops);
+  if (command == "kv" || command == "kvv" || command == "kvc")
+    return ViewKeys(session, ops, command == "kvc");
   if (command == "kg" && ops.empty()) return GenerateKey(session);
   if (command == "ka" && ops.size() == 1) return AddKeys(session, ops[0]);
   if (command == "kr" && !ops.empty())

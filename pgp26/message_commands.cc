@@ -49,17 +49,18 @@ MessageKeys FindMessageKeys(Session& session, const EncryptRequest& request) {
   for (const std::string& pattern : recipients) lookups.push_back({pattern, Usage::kEncrypt});
   const bool named_signer = request.sign && request.signer;
   if (named_signer) lookups.push_back({*request.signer, Usage::kSign});
-  std::vector<Key> keys = session.FindKeys(lookups);
+  std::vector<std::vector<Key>> keys = session.FindKeys(lookups);
   MessageKeys found;
   for (std::size_t i = 0; i < recipients.size(); ++i) {
-    if (!keys[i])
+    Key key = SoleKey(std::move(keys[i]), recipients[i], kEncryptError);
+    if (!key)
       throw Failure(kEncryptError, "Key matching userid '" + recipients[i] +
                                        "' not found in key ring 'pubring.pgp', or not usable "
                                        "for encryption.");
-    found.recipients.push_back(std::move(keys[i]));
+    found.recipients.push_back(std::move(key));
   }
   if (named_signer) {
-    found.signer = std::move(keys.back());
+    found.signer = SoleKey(std::move(keys.back()), *request.signer, kSignError);
     if (!found.signer)
       throw Failure(kSignError, "Secret key for user ID \"" + *request.signer +
                                     "\" not found in key ring 'secring.pgp', or not usable for "

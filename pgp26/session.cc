@@ -98,6 +98,27 @@ bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
   return false;
 }
 
+std::vector<gpgme_key_t> UsableKeys(std::span<const gpgme_key_t> ring, const Lookup& lookup) {
+  std::vector<gpgme_key_t> keys;
+  for (const gpgme_key_t key : ring) {
+    if (!MatchesUserId(key, lookup.pattern) || !Serves(key, lookup.usage)) continue;
+    const bool listed = std::any_of(keys.begin(), keys.end(), [&](gpgme_key_t other) {
+      return other == key || (other->fpr && key->fpr && std::string_view(other->fpr) == key->fpr);
+    });
+    if (!listed) keys.push_back(key);
+  }
+  return keys;
+}
+
+Key SoleKey(std::vector<Key> keys, const std::string& pattern, int code) {
+  if (keys.size() < 2) return keys.empty() ? nullptr : std::move(keys.front());
+  std::string message = "More than one key matches user ID \"" + pattern +
+                        "\"; name the key by its fingerprint (0x and 40 hex digits).\n";
+  for (const Key& key : keys) message += ListingLines(key.get(), false, true);
+  message.pop_back();  // main ends the last line
+  throw Failure(code, message);
+}
+
 Session::Session(const fs::path& home, std::optional<std::string> pass_phrase)
     : home_(home), pass_phrase_(std::move(pass_phrase)) {
   PrepareHome(home_);
@@ -257,7 +278,7 @@ std::vector<Key> Session::MatchingKeys(std::string_view pattern, bool secret) {
   return keys;
 }
 
-std::vector<Key> Session::FindKeys(const std::vector<Lookup>& lookups) {
+std::vector<std::vector<Key>> Session::FindKeys(const std::vector<Lookup>& lookups) {
   std::vector<std::string> patterns;
   bool signing = false;
   for (const Lookup& lookup : lookups) {
@@ -268,19 +289,14 @@ std::vector<Key> Session::FindKeys(const std::vector<Lookup>& lookups) {
   // secret ring holds, without a second search.
   const std::vector<Key> candidates =
       Candidates(patterns, signing ? Listing::kMarkingSecret : Listing::kPublic);
-  std::vector<Key> found;
+  std::vector<gpgme_key_t> ring;
+  for (const Key& candidate : candidates) ring.push_back(candidate.get());
+  std::vector<std::vector<Key>> found;
   for (const Lookup& lookup : lookups) {
-    const auto key = std::find_if(candidates.begin(), candidates.end(), [&](const Key& candidate) {
-      return MatchesUserId(candidate.get(), lookup.pattern) &&
-             Serves(candidate.get(), lookup.usage);
-    });
-    found.push_back(key == candidates.end() ? nullptr : ShareKey(key->get()));
+    std::vector<Key>& keys = found.emplace_back();
+    for (const gpgme_key_t key : UsableKeys(ring, lookup)) keys.push_back(ShareKey(key));
   }
   return found;
-}
-
-Key Session::FindKey(std::string_view pattern, Usage usage) {
-  return std::move(FindKeys({{std::string(pattern), usage}}).front());
 }
 
 Key Session::KeyNamed(const std::string& fpr) {

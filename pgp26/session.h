@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,17 @@ struct Lookup {
 // "0x" and hex digits the end of a key ID, anything else a case-insensitive part of a user ID.
 // An empty or blank pattern names no key, so it matches none.
 bool MatchesUserId(gpgme_key_t key, std::string_view pattern);
+
+// The keys of `ring`, in its order, that answer to the lookup's pattern and can serve its usage,
+// each once however often `ring` lists it. Where the usage is signing, `ring` must come from a
+// listing that marks the keys whose secret key is at hand (gpgme_key_t::secret).
+std::vector<gpgme_key_t> UsableKeys(std::span<const gpgme_key_t> ring, const Lookup& lookup);
+
+// The one key that a lookup by `pattern` found, or none when it found none. Between several keys
+// pgp never chooses: two keys may carry the same address, and a short key ID is cheap to forge.
+// It throws Failure with `code`, naming the keys with their fingerprints, by which the caller can
+// name the one it means.
+Key SoleKey(std::vector<Key> keys, const std::string& pattern, int code);
 
 class Session {
  public:
@@ -68,10 +80,9 @@ class Session {
   // The keys of that ring that answer to `pattern`, in GnuPG's order.
   std::vector<Key> MatchingKeys(std::string_view pattern, bool secret);
 
-  // For each lookup, the first key of the public ring that answers to its pattern and can serve
-  // its usage, or none; one search of the ring finds them all.
-  std::vector<Key> FindKeys(const std::vector<Lookup>& lookups);
-  Key FindKey(std::string_view pattern, Usage usage);
+  // For each lookup, the keys of the public ring that UsableKeys gives for it; one search of the
+  // ring finds them all.
+  std::vector<std::vector<Key>> FindKeys(const std::vector<Lookup>& lookups);
 
   // The public key that the fingerprint or key ID `fpr` names, or none when no key or more than
   // one key has it.

@@ -23,6 +23,20 @@ constexpr char kPublicListing[] =
     "                              Carol Revoked <carol@example.net>\n"
     "3 matching keys found.\n";
 
+constexpr char kPublicListingWithFingerprints[] =
+    "\n"
+    "Key ring: 'pubring.pgp'\n"
+    "Type Bits/KeyID    Date       User ID\n"
+    "pub  3072/DB754C09 2026/12/08 Alice Example <alice@example.com>\n"
+    "          Key fingerprint = 32DE 3555 422D FDA9 F6C6  F126 0DCF 3C53 DB75 4C09\n"
+    "                              Alice Work <alice@work.example>\n"
+    "pub   255/C283EB15 2026/12/08 Bob Builder <bob@example.org>\n"
+    "          Key fingerprint = CAA3 FB61 5CC7 89FD 084B  7B18 8366 5BE8 C283 EB15\n"
+    "pub  3072/60DD1FAC 2026/12/08 *** KEY REVOKED ***\n"
+    "          Key fingerprint = 49B4 63A3 C24F 2AA8 1A3C  DCA5 D558 E4D5 60DD 1FAC\n"
+    "                              Carol Revoked <carol@example.net>\n"
+    "3 matching keys found.\n";
+
 constexpr char kSecretListing[] =
     "\n"
     "Key ring: 'secring.pgp'\n"
@@ -36,14 +50,18 @@ constexpr char kBobFingerprint[] = "CAA3FB615CC789FD084B7B1883665BE8C283EB15";
 
 TEST(KeyListing, ListsPublicAndSecretRingsInTheClassicLayout) {
   const TestHome home;
-  const RunResult pub = home.Pgp({"-kv"});
-  EXPECT_EQ(pub.exit_code, 0);
-  EXPECT_EQ(pub.out, kPublicListing);
-  EXPECT_NE(pub.err.find("GnuPG"), std::string::npos);  // the banner stays out of the listing
-
-  const RunResult sec = home.Pgp({"-kv", "secring.pgp"});
-  EXPECT_EQ(sec.exit_code, 0);
-  EXPECT_EQ(sec.out, kSecretListing);
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"-kv"}, kPublicListing},
+      {{"-kv", "secring.pgp"}, kSecretListing},
+      {{"-kvc"}, kPublicListingWithFingerprints},
+  };
+  for (const auto& [args, listing] : cases) {
+    SCOPED_TRACE(args.front());
+    const RunResult run = home.Pgp(args);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out, listing);
+    EXPECT_NE(run.err.find("GnuPG"), std::string::npos);  // the banner stays out of the listing
+  }
 }
 
 TEST(KeyListing, SelectsByUserIdAndFlagsDisabledKeys) {
@@ -123,55 +141,111 @@ TEST(KeyListing, SelectsExactlyWhatPgpsRuleSelectsFromTheWholeRing) {
   }
 }
 
-// All recipients are looked up at once, each as the first key of the ring that answers to its
-// pattern and can encrypt, whether GnuPG can be asked for every pattern or not.
-TEST(KeyLookup, FindsEveryRecipientAsTheFirstKeyThatAnswersAndCanEncrypt) {
+// All recipients are looked up at once, each as the one key of the ring that answers to its
+// pattern and can encrypt, whether GnuPG can be asked for every pattern or not. A pattern that
+// several such keys answer to fails the run, which writes nothing.
+TEST(KeyLookup, FindsEveryRecipientAsTheOneKeyThatAnswersAndCanEncrypt) {
   const TestHome home({"alice.asc", "bob.asc", "carol-revoked.asc", "odd-user-ids.asc"});
   const std::string draft = home.File("draft");
   WriteFile(draft, "The plans are in the safe.\n");
   struct Case {
     const char* what;
     std::vector<std::string> recipients;
-    std::vector<std::string> keys;  // sorted
+    std::vector<std::string> keys;  // sorted; none when the run fails
   };
   const Case cases[] = {
       {"patterns that GnuPG can be asked for",
-       {kBob, "0xDF15578B", "<plain@example.net>", "l\001c", "example"},
+       {kBob, "0xDF15578B", "<plain@example.net>", "l\001c", "alice"},
        {kControlEncryptionKey, kPlainEncryptionKey, kAliceEncryptionKey, kBobEncryptionKey,
         kHexEncryptionKey}},
       {"and one that it cannot be asked for",  // Carol's key comes first but is revoked
        {"0x9F89", Native("\u00c4rger"), "net"},
        {kPlainEncryptionKey, kColonEncryptionKey, kZoeEncryptionKey}},
+      {"and one that seven such keys answer to", {"alice", "example"}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<std::string> args = {"+force", "-ea", draft};
     args.insert(args.end(), c.recipients.begin(), c.recipients.end());
     const RunResult run = home.Pgp(args);
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Recipients(draft + ".asc"), c.keys);
+    EXPECT_EQ(run.exit_code, c.keys.empty() ? 21 : 0) << run.err;
+    const bool written = fs::exists(draft + ".asc");
+    EXPECT_EQ(written ? Recipients(draft + ".asc") : std::vector<std::string>{}, c.keys);
   }
 }
 
-// The signer is the first key that answers and has its secret key at hand; keys ahead of it on
-// the ring that can sign but have only their public key do not count.
-TEST(KeyLookup, FindsTheSignerAsTheFirstKeyThatAnswersAndHasItsSecretKey) {
+// The signer is the one key that answers and has its secret key at hand; keys that can sign but
+// have only their public key do not count, and of two keys with their secret key neither is taken.
+TEST(KeyLookup, FindsTheSignerAsTheOneKeyThatAnswersAndHasItsSecretKey) {
   const TestHome home({"odd-user-ids.asc", "alice.asc", "bob.asc"});
   const std::string draft = home.File("draft");
   WriteFile(draft, "The plans are in the safe.\n");
   const RunResult signed_by_alice =
-      home.Pgp({"+force", "-z", "alice pass", "-sa", draft, "-u", "example"});
+      home.Pgp({"+force", "-z", "alice pass", "-sa", draft, "-u", "example.com"});
   ASSERT_EQ(signed_by_alice.exit_code, 0) << signed_by_alice.err;
   const TestHome keyless(kNoKeys);
   const std::string packets = keyless.Gpg({"--list-packets", draft + ".asc"}).out;
   EXPECT_NE(packets.find("keyid " + std::string(kAliceKeyId)), std::string::npos) << packets;
 
-  const RunResult public_only =
-      home.Pgp({"+force", "-z", "alice pass", "-sa", draft, "-u", "<zoe@example.com>"});
-  EXPECT_EQ(public_only.exit_code, 20);
-  EXPECT_NE(public_only.err.find("Secret key for user ID \"<zoe@example.com>\" not found"),
-            std::string::npos)
-      << public_only.err;
+  const std::pair<const char*, const char*> refused[] = {
+      {"<zoe@example.com>", "Secret key for user ID \"<zoe@example.com>\" not found"},
+      {"example", "More than one key matches user ID \"example\""},
+  };
+  for (const auto& [signer, error] : refused) {
+    const RunResult run = home.Pgp({"+force", "-z", "alice pass", "-sa", draft, "-u", signer});
+    EXPECT_EQ(run.exit_code, 20);
+    EXPECT_NE(run.err.find(error), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(draft + ".asc"));
+  }
+}
+
+// Someone makes a key with Bob's user ID: Bob's address then names neither key, whatever the
+// command, and the refusal names both, as -kvc shows them; the fingerprint -kvc shows names its
+// key alone.
+TEST(KeyLookup, RefusesAUserIdThatTwoKeysAnswerToAndTakesAFingerprint) {
+  const TestHome home;
+  ASSERT_EQ(home.Gpg({"--passphrase", "", "--quick-gen-key", "Bob Builder <bob@example.org>",
+                      "future-default", "default", "never"})
+                .exit_code,
+            0);
+  const std::string listing = home.Pgp({"-kvc"}).out;
+  const std::string bobs = home.Pgp({"-kvc", "<bob@example.org>"}).out;
+  const std::size_t first = bobs.find("\npub ") + 1, end = bobs.find("2 matching keys found.");
+  ASSERT_NE(end, std::string::npos) << bobs;
+  const std::string refusal =
+      "More than one key matches user ID \"<bob@example.org>\"; name the key by its fingerprint "
+      "(0x and 40 hex digits).\n" +
+      bobs.substr(first, end - first);
+  const std::string draft = home.File("draft"), key = home.File("key");
+  WriteFile(draft, "The plans are in the safe.\n");
+  const std::pair<std::vector<std::string>, int> refused[] = {
+      {{"+force", "-ea", draft, "alice", "<bob@example.org>"}, 21},
+      {{"+force", "-z", "bob pass", "-sa", draft, "-u", "<bob@example.org>"}, 20},
+      {{"+force", "-kxa", "<bob@example.org>", key}, 13},
+      {{"+force", "-kr", "<bob@example.org>"}, 16},
+  };
+  for (const auto& [args, code] : refused) {
+    SCOPED_TRACE(args.at(1));
+    const RunResult run = home.Pgp(args);
+    EXPECT_EQ(run.exit_code, code);
+    EXPECT_NE(run.err.find(refusal), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(draft + ".asc"));
+  EXPECT_FALSE(fs::exists(key + ".asc"));
+  EXPECT_EQ(home.Pgp({"-kvc"}).out, listing);
+
+  std::vector<std::string> fingerprints;
+  const std::string label = "Key fingerprint = ";
+  for (std::size_t at = bobs.find(label); at != std::string::npos; at = bobs.find(label, at + 1))
+    fingerprints.push_back(bobs.substr(at + label.size(), 50));
+  ASSERT_EQ(fingerprints.size(), 2u) << bobs;
+  for (std::string fpr : fingerprints) {
+    std::erase(fpr, ' ');
+    ASSERT_EQ(home.Pgp({"+force", "-ea", draft, "0x" + fpr}).exit_code, 0);
+    ASSERT_EQ(home.Gpg({"--trust-model", "always", "-r", fpr, "-o", key, "-e", draft}).exit_code,
+              0);
+    EXPECT_EQ(Recipients(draft + ".asc"), Recipients(key));
+  }
 }
 
 TEST(KeyListing, FirstRunConfiguresTheAgentWithoutCachingAndKeepsAnExistingSetup) {
