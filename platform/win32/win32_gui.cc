@@ -5,6 +5,7 @@
 // Run's own loop drains.
 #include <windows.h>
 // After windows.h, which leaves the common dialogs out when lean.
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include "platform/win32/win32_gui.h"
@@ -241,9 +242,11 @@ class Win32RadioGroup : public Win32Control, public gui::RadioGroup {
   Win32RadioGroup(gui::Gui& gui, const gui::ControlSpec& spec, UniqueWindow box, HFONT font,
                   int text_height)
       : Win32Control(gui, spec, std::move(box)) {
-    SetWindowLongPtrA(hwnd(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    box_procedure_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-        hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Win32RadioGroup::BoxProcedure)));
+    // The procedure is installed through its exact type, so that the compiler refuses one
+    // declared with the wrong calling convention.
+    if (!SetWindowSubclass(hwnd(), &Win32RadioGroup::BoxProcedure, 0,
+                           reinterpret_cast<DWORD_PTR>(this)))
+      throw Error("Cannot watch the radio group " + spec.name);
     RECT client;
     GetClientRect(hwnd(), &client);
     // One column of buttons below the caption, sharing the height evenly.
@@ -266,8 +269,7 @@ class Win32RadioGroup : public Win32Control, public gui::RadioGroup {
 
   ~Win32RadioGroup() override {
     items_.clear();
-    SetWindowLongPtrA(hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(box_procedure_));
-    SetWindowLongPtrA(hwnd(), GWLP_USERDATA, 0);
+    RemoveWindowSubclass(hwnd(), &Win32RadioGroup::BoxProcedure, 0);
   }
 
   int ItemIndex() const override {
@@ -298,18 +300,17 @@ class Win32RadioGroup : public Win32Control, public gui::RadioGroup {
     }
   }
 
-  static LRESULT CALLBACK BoxProcedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* group = reinterpret_cast<Win32RadioGroup*>(GetWindowLongPtrA(box, GWLP_USERDATA));
-    if (!group) return DefWindowProcA(box, message, wparam, lparam);
+  static LRESULT CALLBACK BoxProcedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
+                                       UINT_PTR /*id*/, DWORD_PTR group_data) {
+    auto* group = reinterpret_cast<Win32RadioGroup*>(group_data);
     if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED && lparam) {
       group->UpdateTabStop();
       if (group->on_click_) group->gui_.RunHandler(group->on_click_);
       return 0;
     }
-    return CallWindowProcA(group->box_procedure_, box, message, wparam, lparam);
+    return DefSubclassProc(box, message, wparam, lparam);
   }
 
-  WNDPROC box_procedure_ = nullptr;
   std::vector<UniqueWindow> items_;
   std::function<void()> on_click_;
 };
@@ -437,7 +438,9 @@ class Win32Gui : public gui::Gui {
   }
 
  private:
+  // The event loop's own window's; it serves the posted tasks once the window knows its Gui.
   static LRESULT CALLBACK MessageProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  friend void RegisterClasses();
   void Dispatch(MSG& message);
   // The owner of a modal box: the thread's active window, else the main window.
   HWND Owner() const;
@@ -466,7 +469,7 @@ void RegisterClasses() {
     form.lpszClassName = kFormClassName;
     WNDCLASSEXA messages = {};
     messages.cbSize = sizeof messages;
-    messages.lpfnWndProc = DefWindowProcA;
+    messages.lpfnWndProc = &Win32Gui::MessageProcedure;
     messages.hInstance = Instance();
     messages.lpszClassName = kMessageClassName;
     return RegisterClassExA(&form) != 0 && RegisterClassExA(&messages) != 0;
@@ -754,8 +757,6 @@ Win32Gui::Win32Gui() {
                                   Instance(), nullptr));
   if (!messages_) throw Error("Cannot create the window of the event loop");
   SetWindowLongPtrA(messages_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrA(messages_.get(), GWLP_WNDPROC,
-                    reinterpret_cast<LONG_PTR>(&Win32Gui::MessageProcedure));
 }
 
 LRESULT CALLBACK Win32Gui::MessageProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
