@@ -106,7 +106,9 @@ std::vector<Row> RunCaller() {
 
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string command_line = "\"" + std::string(self) + "\" --caller";
+  // Appended piece by piece: GCC 12 takes "\"" + std::string for an overlapping copy at -O3.
+  std::string command_line = "\"";
+  command_line.append(self).append("\" --caller");
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;

@@ -90,8 +90,9 @@ bool MatchesUserId(gpgme_key_t key, std::string_view pattern) {
     return false;
   }
   const bool address = wanted.size() > 2 && wanted.front() == '<' && wanted.back() == '>';
+  const std::string_view inside = std::string_view(wanted).substr(1, wanted.size() - 2);
   for (gpgme_user_id_t uid = key->uids; uid; uid = uid->next) {
-    if (address ? (uid->email && "<" + AsciiLower(uid->email) + ">" == wanted)
+    if (address ? (uid->email && AsciiLower(uid->email) == inside)
                 : (uid->uid && AsciiLower(uid->uid).find(wanted) != std::string::npos))
       return true;
   }

@@ -54,7 +54,8 @@ bool IsWineNote(const std::string& line) {
 
 std::string CommandLine(const std::vector<std::string>& argv) {
   std::string line = quillet::QuoteProgram(argv.at(0));
-  for (std::size_t i = 1; i < argv.size(); ++i) line += " " + quillet::QuoteIfNeeded(argv[i]);
+  for (std::size_t i = 1; i < argv.size(); ++i)
+    line.append(" ").append(quillet::QuoteIfNeeded(argv[i]));
   return line;
 }
 
@@ -124,7 +125,7 @@ std::string AgentSocket(const fs::path& home) {
                     "")
              .out;
   name = name.substr(0, name.find('\n'));
-  for (std::size_t at; (at = name.find("%3a")) != std::string::npos;) name.replace(at, 3, ":");
+  for (std::size_t at; (at = name.find("%3a")) != std::string::npos;) name.replace(at, 3, 1, ':');
   return name;
 }
 

@@ -32,7 +32,7 @@ class RegistryContract : public ::testing::Test {
     for (std::size_t start = 0; start <= path.size();) {
       std::size_t end = path.find('\\', start);
       if (end == std::string::npos) end = path.size();
-      key += "\\" + path.substr(start, end - start);
+      key.append("\\").append(path, start, end - start);
       made_.insert(key);
       start = end + 1;
     }
