@@ -1,9 +1,7 @@
-; The installer of Quillet (NSIS 3). One script for both builds; only the stub and the payload
-; differ:
-;   makensis -XTarget x86-unicode   -DPAYLOAD=DIR -DOUTFILE=FILE -DVERSION=V installer/quillet.nsi
-;   makensis -XTarget amd64-unicode -DPAYLOAD=DIR -DOUTFILE=FILE -DVERSION=V installer/quillet.nsi
+; The installer of Quillet (NSIS 3), a 32-bit program like the programs it installs:
+;   makensis -XTarget x86-unicode -DPAYLOAD=DIR -DOUTFILE=FILE -DVERSION=V installer/quillet.nsi
 ; PAYLOAD holds quillet.exe and the PGP program with its GnuPG parts (see PgpProgramFiles), all
-; built for the stub's processor. Silent with /S, for installing and for uninstalling.
+; 32-bit. Silent with /S, for installing and for uninstalling.
 
 !ifndef PAYLOAD | OUTFILE | VERSION
   !error "Define PAYLOAD, OUTFILE and VERSION on the command line (-DPAYLOAD=... and so on)."

@@ -1,24 +1,24 @@
 #!/usr/bin/env bash
 # Takes the pictures in docs/screenshots/ that the README shows: the program's windows under Wine
-# with a real X display, on Debian 12, as root. Builds the 64-bit Windows build into build-win64/
+# with a real X display, on Debian 12, as root. Builds the 32-bit Windows build into build-win32/
 # (or $QUILLET_SCREENSHOTS_BUILD), starts an X server of its own (Xvfb) and a fresh Wine prefix
 # of its own in that build directory, and ends both when done. The windows are shown by
 # win32_screenshots.exe (tests/win32/screenshots.cc), which says where each one is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install.sh g++-mingw-w64-x86-64-posix wine64 xvfb fonts-wine fonts-liberation \
+bash tools/install.sh g++-mingw-w64-i686-posix wine64 wine32:i386 xvfb fonts-wine fonts-liberation \
   imagemagick
 
-build=${QUILLET_SCREENSHOTS_BUILD:-build-win64}
+build=${QUILLET_SCREENSHOTS_BUILD:-build-win32}
 toolchain=()
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
-  toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake)
+  toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake)
 fi
 cmake -S . -B "$build" -G Ninja "${toolchain[@]}"
 cmake --build "$build" --target win32_screenshots
 
-export WINELOADER=/usr/lib/wine/wine64
+export WINELOADER=/usr/lib/wine/wine64  # hands 32-bit programs to the 32-bit loader
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no offers to install Mono or Gecko
 export WINEPREFIX="$PWD/$build/screenshots-prefix"

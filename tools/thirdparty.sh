@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows parts of GnuPG and GPGME that the pgp program needs, from Debian's own source
 # packages and Debian's MinGW libraries, statically, on Debian 12, as root:
-#   tools/thirdparty.sh x86_64|i686
+#   tools/thirdparty.sh i686
 # The last line on stdout is the absolute path of a finished prefix:
 #   bin/gpg.exe bin/gpg-agent.exe bin/gpgconf.exe bin/gpgme-w32spawn.exe (stripped)
 #   include/gpgme.h include/gpg-error.h include/gpgrt.h include/assuan.h
@@ -23,9 +23,8 @@ cd "$(dirname "$self")/.."
 
 arch=${1:-}
 case $arch in
-  x86_64) debarch=x86-64 ;;
   i686) debarch=i686 ;;
-  *) echo "usage: $0 x86_64|i686" >&2; exit 2 ;;
+  *) echo "usage: $0 i686" >&2; exit 2 ;;
 esac
 host=$arch-w64-mingw32
 sysroot=/usr/$host
@@ -56,7 +55,7 @@ apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Origin: Deb
       "$uri" "$suite" "$component" /usr/share/keyrings/debian-archive-keyring.gpg
   done >"$root/apt/sources.list.d/debian-src.sources"
 
-# Runs of both architectures share the lists and the sources.
+# Runs share the lists and the sources.
 exec {apt_lock}>"$root/apt/lock"
 flock "$apt_lock"
 apt-get "${apt_options[@]}" -q update

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Windows side with the MinGW-w64 cross compilers and runs the ports' tests under Wine,
-# on Debian 12, as root. 64-bit into build-win64/ (built and tested), 32-bit into build-win32/
-# (built only). The Wine prefix stays in build-win64/wineprefix for the next run; set
-# QUILLET_WINEPREFIX to use another. After the tests, the token-command benchmark runs as a
-# report. `bash tools/windows.sh bench` builds and runs that benchmark alone and writes nothing but
-# its Markdown table to standard output (everything else goes to standard error).
+# Builds the Windows side, 32-bit as GroupWise and the product are, with the MinGW-w64 cross
+# compiler into build-win32/ (Release, warnings as errors: the product, the PGP program with
+# GnuPG for Windows, the test programs), makes the installer dist/quillet-setup.exe from it as
+# tools/release.sh does, and runs every test group under Wine, on Debian 12, as root. The programs
+# run under Wine's 32-bit loader (wine32:i386 beside wine64); a probe first checks that this
+# machine can run 32-bit programs at all, and the run fails if it cannot, unless
+# QUILLET_WIN32_TESTS=skip, which leaves the tests out with a warning. The Wine prefix stays in
+# build-win32/wineprefix for the next run; set QUILLET_WINEPREFIX to use another. After the tests,
+# the token-command benchmark runs as a report. `bash tools/windows.sh bench` builds and runs that
+# benchmark alone and writes nothing but its Markdown table to standard output (everything else
+# goes to standard error).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bench_only=false
@@ -14,35 +19,9 @@ if $bench_only; then exec 3>&1 1>&2; else exec 3>&1; fi
 
 # fonts-liberation: fonts with the metrics of Arial and Times New Roman, which the user
 # interface's tests measure the forms' texts in (without them, Wine falls back to any font).
-bash tools/install.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 nsis \
-  fonts-liberation
+bash tools/install.sh g++-mingw-w64-i686-posix wine64 wine32:i386 nsis fonts-liberation
 
-# GnuPG and a static GPGME for the PGP program of the 64-bit build, whose tests run here, as
-# tools/thirdparty.sh builds them (it prints the prefix that holds them). The 32-bit PGP program
-# is built by tools/release.sh.
-gpgme_x86_64=$(bash tools/thirdparty.sh x86_64 | tail -n 1)
-
-# Configures build directory $1 for processor $2 with the further options given; the toolchain is
-# given on the first configuration only, and CMake keeps it.
-configure() {
-  local dir=$1 arch=$2 toolchain=()
-  [[ -f "$dir/CMakeCache.txt" ]] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake")
-  cmake -S . -B "$dir" -G Ninja "${toolchain[@]}" "${@:3}"
-}
-# The 64-bit build whole, with the PGP program and the tests; of the 32-bit one, which cannot run
-# here, the product's quillet.exe.
-configure build-win64 x86_64 -DQUILLET_GPGME_PREFIX="$gpgme_x86_64" -DQUILLET_WERROR=ON
-if $bench_only; then
-  cmake --build build-win64 --target win32_token_bench
-else
-  cmake --build build-win64
-  configure build-win32 i686 -DQUILLET_WERROR=ON
-  cmake --build build-win32 --target quillet
-fi
-
-# The wine wrapper tries the 32-bit loader first, which is not installed; the 64-bit one is
-# called directly.
-export WINELOADER=/usr/lib/wine/wine64
+export WINELOADER=/usr/lib/wine/wine64  # hands 32-bit programs to the 32-bit loader
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no offers to install Mono or Gecko
 # The test programs (GoogleTest) print their failures and a tally, not every test that passed; a
@@ -51,12 +30,13 @@ export GTEST_BRIEF=1
 wine() { timeout "$1" "$WINELOADER" "${@:2}"; }
 wineserver() { timeout "$1" /usr/lib/wine/wineserver "${@:2}"; }
 
-# A template prefix, made once and kept in build-win64/ (or QUILLET_WINEPREFIX); each group of
+# A template prefix, made once and kept in build-win32/ (or QUILLET_WINEPREFIX); each group of
 # tests runs in a copy of its own, so that no group meets another's registry entries or files.
-template="${QUILLET_WINEPREFIX:-$PWD/build-win64/wineprefix}"
-groups="$PWD/build-win64/wine-groups"
+template="${QUILLET_WINEPREFIX:-$PWD/build-win32/wineprefix}"
+groups="$PWD/build-win32/wine-groups"
 export WINEPREFIX
-# Whatever happens, every prefix's wineserver ends before its prefix is deleted.
+# Whatever happens, every prefix's wineserver ends before its prefix is deleted, so that none of
+# Wine's background processes keeps a pipe of the caller's open.
 cleanup() {
   for WINEPREFIX in "$template" "$groups"/*; do
     [[ -d "$WINEPREFIX" ]] && { wineserver 30 -k >/dev/null 2>&1 || true; }
@@ -67,13 +47,52 @@ trap cleanup EXIT
 cleanup
 
 WINEPREFIX="$template"
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+# A prefix made before the 32-bit Wine was installed lacks the 32-bit system folder.
+if [[ ! -f "$WINEPREFIX/system.reg" || ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]]; then
+  rm -rf "$WINEPREFIX"
   wine 120 wineboot --init
   wineserver 60 -w
   # No display: Wine's null graphics driver, set while no wineserver runs for the prefix, so
   # the sessions that run the tests start with it.
   wine 60 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
   wineserver 60 -w
+fi
+
+# Whether this machine runs 32-bit programs: a kernel without IA-32 emulation cannot, under any
+# Wine. The probe is a 32-bit hello program, started by the 32-bit loader.
+probe=build-win32/probe
+mkdir -p "$probe"
+printf '#include <stdio.h>\nint main(void) { puts("32-bit hello"); return 0; }\n' >"$probe/hello.c"
+i686-w64-mingw32-gcc-posix -o "$probe/hello.exe" "$probe/hello.c"
+said=$(wine 120 "$probe/hello.exe" </dev/null 2>/dev/null | tr -d '\r' || true)
+wineserver 60 -k >/dev/null 2>&1 || true
+if [[ $said != "32-bit hello" ]]; then
+  if [[ ${QUILLET_WIN32_TESTS:-} == skip ]]; then
+    echo "WARNING: this machine cannot run 32-bit programs, and QUILLET_WIN32_TESTS=skip: the" \
+      "Windows program that ships was NOT tested." >&2
+    exit 0
+  fi
+  echo "FAIL: this machine cannot run 32-bit programs (Wine's 32-bit loader could not start a" \
+    "32-bit hello program), so the Windows program that ships, which is 32-bit, cannot be tested" \
+    "here. Run the tests on a machine whose kernel runs 32-bit programs (IA-32 emulation), or" \
+    "set QUILLET_WIN32_TESTS=skip to leave the Windows tests out." >&2
+  exit 1
+fi
+
+# GnuPG and a static GPGME for the PGP program, as tools/thirdparty.sh builds them (it prints the
+# prefix that holds them).
+gpgme_i686=$(bash tools/thirdparty.sh i686 | tail -n 1)
+# The toolchain is given on the first configuration only; CMake keeps it. Release, as the product
+# ships: the test programs run against the code the installer holds.
+toolchain=()
+[[ -f build-win32/CMakeCache.txt ]] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake)
+cmake -S . -B build-win32 -G Ninja "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
+  -DQUILLET_GPGME_PREFIX="$gpgme_i686" -DQUILLET_WERROR=ON
+if $bench_only; then
+  cmake --build build-win32 --target win32_token_bench
+else
+  cmake --build build-win32
+  bash tools/release.sh build-win32
 fi
 
 status=0
@@ -95,7 +114,7 @@ group() {
 # never changes the exit status; run alone, a failure ends the script with 1.
 token_bench() {
   $bench_only || echo "Token commands under Wine (a report, not a test):"
-  wine 900 build-win64/win32_token_bench.exe </dev/null >&3 && return
+  wine 900 build-win32/win32_token_bench.exe </dev/null >&3 && return
   echo "the token-command benchmark failed"
   ! $bench_only
 }
@@ -104,22 +123,21 @@ if $bench_only; then
   exit "$status"
 fi
 
-group ports 'wine 300 build-win64/tests/win32/win32_contract_tests.exe'
-group bridge 'wine 300 build-win64/tests/win32/win32_bridge_tests.exe'
-group gui 'wine 300 build-win64/tests/win32/win32_gui_tests.exe'
+group ports 'wine 300 build-win32/tests/win32/win32_contract_tests.exe'
+group bridge 'wine 300 build-win32/tests/win32/win32_bridge_tests.exe'
+group gui 'wine 300 build-win32/tests/win32/win32_gui_tests.exe'
 
-# quillet.exe's version information, icon and manifest, in the product and in the 64-bit build.
-group resources 'wine 60 build-win64/tests/win32/win32_resource_tests.exe build-win32/quillet.exe \
-  build-win64/quillet.exe'
+# quillet.exe's version information, icon and manifest.
+group resources 'wine 60 build-win32/tests/win32/win32_resource_tests.exe build-win32/quillet.exe'
 
-# The program as the mail client meets it, from a folder whose name holds a blank as an installed
-# program's does: registered by /regserver without a window, started by COM for the simulated
-# client's extension host, and unregistered at the end.
+# The program as the mail client meets it, from the folder of 32-bit programs, whose name holds a
+# blank: registered by /regserver without a window, started by COM for the simulated client's
+# extension host (a 32-bit program too, as GroupWise is), and unregistered at the end.
 client_steps() {
-  local dir="$WINEPREFIX/drive_c/Program Files/Quillet Test"
-  mkdir -p "$dir" && cp build-win64/quillet.exe "$dir/" &&
-    wine 300 build-win64/tests/win32/win32_client_e2e.exe \
-      'C:\Program Files\Quillet Test\quillet.exe' </dev/null
+  local dir="$WINEPREFIX/drive_c/Program Files (x86)/Quillet Test"
+  mkdir -p "$dir" && cp build-win32/quillet.exe "$dir/" &&
+    wine 300 build-win32/tests/win32/win32_client_e2e.exe \
+      'C:\Program Files (x86)\Quillet Test\quillet.exe' </dev/null
 }
 group client client_steps
 
@@ -138,19 +156,19 @@ pgp_tests+=':AgentLifetime.*:DamagedMessage.*:OutputFiles.*:ConsoleText.*'
 pgp_tests+=':SignatureRecord.OneLine*:SignatureRecord.IsWritten*:SignatureRecord.AnOldRecord*'
 pgp_tests+=':KeyLookup.*:KeyListing.SelectsExactly*'
 [[ ${QUILLET_PGP_TESTS:-} == all ]] && pgp_tests='*'
-group pgp26 'wine 3600 build-win64/pgp26/pgp26_tests.exe --gtest_filter="$pgp_tests" </dev/null'
+group pgp26 'wine 3600 build-win32/pgp26/pgp26_tests.exe --gtest_filter="$pgp_tests" </dev/null'
 
-# The installer's 64-bit twin, made from this build's programs, installed silently and removed
+# The installer that ships, made above from this build's programs, installed silently and removed
 # again (checks: tests/installer/check_install.sh). In between, the simulated mail client drives
 # the installed quillet.exe with the installed PGP program and GnuPG (win32_client_e2e.exe
 # --installed).
-installer=build-win64/installer/quillet-setup-amd64.exe
-pgp=build-win64/pgp26/pgp.exe gnupg_bin=build-win64/pgp26
-export QUILLET_VERSION=test QUILLET_PAYLOAD=$PWD/build-win64/installer/payload-amd64
-bash tools/installer.sh x86_64 "$installer" "$QUILLET_VERSION" build-win64/quillet.exe "$pgp" \
-  "$gnupg_bin"
-# Where the 64-bit installer puts things under Wine: its $PROGRAMFILES is the 64-bit folder.
-export QUILLET_INSTALL_DIR='C:\Program Files\Quillet' QUILLET_PGP_DIR='C:\ProgramData\Quillet\PGP'
+installer=dist/quillet-setup.exe
+export QUILLET_VERSION
+QUILLET_VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win32/CMakeCache.txt)
+export QUILLET_PAYLOAD=$PWD/dist/payload-x86
+# Where the 32-bit installer puts things on 64-bit Windows, as in Wine's prefix.
+export QUILLET_INSTALL_DIR='C:\Program Files (x86)\Quillet'
+export QUILLET_PGP_DIR='C:\ProgramData\Quillet\PGP'
 check_install() { bash tests/installer/check_install.sh "$@"; }
 # The uninstaller carries on as a copy of itself in the temporary folder and returns at once; the
 # prefix's wineserver ends once that copy has finished.
@@ -160,7 +178,7 @@ installer_steps() {
   local failed=0
   wine 300 "$installer" /S || { echo "FAIL: the installer ended with $?"; return 1; }
   check_install installed configured || failed=1
-  wine 900 build-win64/tests/win32/win32_client_e2e.exe --installed \
+  wine 900 build-win32/tests/win32/win32_client_e2e.exe --installed \
     "Z:${PWD//\//\\}\\pgp26\\tests\\fixtures" </dev/null || failed=1
   # Every agent that the installed PGP program started has been stopped by it (agents that have
   # ended but were not reaped do not count).

@@ -43,7 +43,9 @@ unix_path() {
   echo "$WINEPREFIX/drive_c/${path#[Cc]:/}"
 }
 
-reg() { timeout 60 "$WINELOADER" reg "$@"; }
+# The registry as 32-bit programs see it, through the 32-bit reg.exe: the 32-bit installer writes
+# there, and 32-bit GroupWise and COM's start of the 32-bit server read there.
+reg() { timeout 60 "$WINELOADER" 'C:\windows\syswow64\reg.exe' "$@"; }
 
 # The registry entries the checks look at, one line per key ("KEY<tab><tab>") and per value
 # ("KEY<tab>NAME<tab>DATA"), keys and names in lower case.

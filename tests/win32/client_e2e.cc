@@ -268,6 +268,12 @@ DWORD ServerProcessId() {
   return id;
 }
 
+// True for a 32-bit program on 64-bit Windows (WoW64), as the test prefix is.
+bool RunsAs32Bit(HANDLE process) {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(process, &wow64) && wow64;
+}
+
 // --- The steps ---
 
 // Each set of steps runs whole, in the order written, each step on what the steps before it left
@@ -305,6 +311,9 @@ TEST_F(ClientSteps, ComStartsTheRegisteredServer) {
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ServerProcessId()));
   EXPECT_NE(server.get(), nullptr);
   EXPECT_NE(ServerProcessId(), GetCurrentProcessId());
+  // Both ends are 32-bit programs, as GroupWise and the product are.
+  EXPECT_TRUE(RunsAs32Bit(server.get()));
+  EXPECT_TRUE(RunsAs32Bit(GetCurrentProcess()));
   char image[MAX_PATH] = {};
   DWORD size = sizeof image;
   if (server.get()) QueryFullProcessImageNameA(server.get(), 0, image, &size);
@@ -546,6 +555,7 @@ TEST_F(InstalledSteps, ComStartsTheInstalledServer) {
   DWORD size = sizeof image;
   if (process.get()) QueryFullProcessImageNameA(process.get(), 0, image, &size);
   EXPECT_TRUE(fs::exists(image) && fs::equivalent(image, *server));
+  EXPECT_TRUE(RunsAs32Bit(process.get()));
 }
 
 // The write time of the secret-key listing, which the key-listing batch writes last.
