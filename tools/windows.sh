@@ -50,6 +50,7 @@ WINEPREFIX="$template"
 # A prefix made before the 32-bit Wine was installed lacks the 32-bit system folder.
 if [[ ! -f "$WINEPREFIX/system.reg" || ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]]; then
   rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
   wine 120 wineboot --init
   wineserver 60 -w
   # No display: Wine's null graphics driver, set while no wineserver runs for the prefix, so
