@@ -210,6 +210,8 @@ gpgme_error_t Session::RunWithPassPhrase(const std::function<gpgme_error_t()>& o
     asked_ = refused_ = false;
     agent().ForgetPassPhrases();
     const gpgme_error_t error = operation();
+    // Nor does an agent that caches (one the user runs) keep the pass phrase this run gave it.
+    agent().ForgetPassPhrases();
     const gpgme_err_code_t code = gpgme_err_code(error);
     pass_phrase_failed_ =
         error && asked_ && (refused_ || code == GPG_ERR_BAD_PASSPHRASE || code == GPG_ERR_CANCELED);

@@ -69,7 +69,7 @@ class Session {
   // Runs `operation`, which must make its outputs afresh on each call, and runs it again after
   // a wrong pass phrase typed on the console, three tries in all. A given pass phrase gets one
   // try. Before each try the agent forgets its cached pass phrases, so that only the one given
-  // to this run counts. Returns the last error; PassPhraseFailed tells whether the pass phrase
+  // to this run counts, and after it again, so that no later user of the agent finds it. Returns the last error; PassPhraseFailed tells whether the pass phrase
   // was refused (an error after it was accepted is not the pass phrase's fault).
   gpgme_error_t RunWithPassPhrase(const std::function<gpgme_error_t()>& operation);
   bool PassPhraseFailed() const { return pass_phrase_failed_; }

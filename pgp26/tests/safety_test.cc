@@ -203,6 +203,23 @@ TEST(CachedPassPhrase, AWrongPassPhraseIsRefusedWhateverTheAgentRemembers) {
   }
 }
 
+// The pass phrase pgp gave a caching agent that the user runs is not left there: afterwards gpg
+// cannot sign with the key on a wrong one.
+TEST(CachedPassPhrase, WhatPgpGaveTheUsersAgentIsForgotten) {
+  const TestHome home;
+  WriteFile(home.File("gpg-agent.conf"),
+            "s2k-count 65536\ndefault-cache-ttl 600\nmax-cache-ttl 600\n");
+  ASSERT_GT(home.StartAgent(), 0);
+  WriteFile(home.File("draft"), kText);
+  const RunResult signed_by_pgp =
+      home.Pgp({"+force", "-z", "alice pass", "-sa", home.File("draft"), "-u", "alice"});
+  ASSERT_EQ(signed_by_pgp.exit_code, 0) << signed_by_pgp.err;
+  EXPECT_NE(home.Gpg({"--passphrase", "WRONG", "-u", "alice@example.com", "--output",
+                      home.File("again.asc"), "--sign", home.File("draft")})
+                .exit_code,
+            0);
+}
+
 TEST(AgentLifetime, AnAgentThatPgpStartedEndsWithTheRun) {
   const TestHome home;
   const std::string letter = LetterToBob(home, "letter"), draft = home.File("draft");
