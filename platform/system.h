@@ -23,6 +23,11 @@ class System {
   // UTF-8 text as this system's narrow strings hold it (the ANSI code page on Windows, where a
   // character it lacks becomes "?").
   virtual std::string FromUtf8(const std::string& text) = 0;
+  // Makes a new, empty file at `path` that the user alone may read and write, whatever the folder
+  // lets others do: mode 0600, or on Windows an access list that admits the user's account alone
+  // and inherits nothing. Raises Error when something is at `path` already or the file cannot be
+  // made so.
+  virtual void CreatePrivateFile(const std::string& path) = 0;
 };
 
 }  // namespace quillet

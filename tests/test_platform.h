@@ -45,6 +45,9 @@ class FixedSystem : public System {
   std::string RunLogPath() override { return root_ + "/quillet.log"; }
   std::string DriveRoot() override { return root_ + "/"; }
   std::string FromUtf8(const std::string& text) override { return text; }
+  void CreatePrivateFile(const std::string& path) override {
+    System::Default().CreatePrivateFile(path);
+  }
 
   // Where the program file is; a test may move it.
   std::string module_file_name;

@@ -12,7 +12,7 @@ declare -A allowed=(
   [host]="base/ platform/ channel/ pgp/ ui/ host/"
   [mailsim]="base/ platform/ mailsim/"
   # pgp is a program of its own; of the platform layer it takes the header-only handle owners.
-  [pgp26]="base/ platform/win32/unique_handle.h pgp26/"
+  [pgp26]="base/ platform/win32/unique_handle.h platform/win32/private_to_user.h pgp26/"
 )
 status=0
 for folder in "${!allowed[@]}"; do

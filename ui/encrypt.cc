@@ -130,7 +130,7 @@ std::optional<std::int32_t> TEncryptForm::EncryptWithDialogOptions(const std::st
 }
 
 void TEncryptForm::EncryptNewItem() {
-  ui::EncryptNewItem(WPO, program_.gui(), PGP.PGPPath,
+  ui::EncryptNewItem(WPO, program_.platform(), PGP.PGPPath,
                      [this](const std::string& file) { return EncryptWithDialogOptions(file); });
 }
 

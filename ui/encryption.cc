@@ -71,14 +71,11 @@ void RemoveLeftovers(const std::string& pgp_path) {
   }
 }
 
-PlainTextFile::PlainTextFile(std::string path, WrittenBy writer) : path_(std::move(path)) {
+PlainTextFile::PlainTextFile(System& system, std::string path, WrittenBy writer)
+    : path_(std::move(path)) {
   DeleteFile(path_);
-  if (writer != WrittenBy::kMailClient) return;
-  // The mail client writes into the file that is there, which keeps its permissions.
-  WriteWholeFile(path_, "");
-  std::error_code error;
-  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write, error);
-  if (error) throw Error("Cannot make " + path_ + " private");
+  // The mail client writes into the file that is there, which keeps its access list.
+  if (writer == WrittenBy::kMailClient) system.CreatePrivateFile(path_);
 }
 
 void AppendTextToBody(channel::TWP& wpo, const std::string& text) {
@@ -93,9 +90,11 @@ void AppendTextToBody(channel::TWP& wpo, const std::string& text) {
   }
 }
 
-void EncryptNewItem(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
+void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pgp_path,
                     const EncryptStep& step) {
-  const auto tell = [&gui](const std::string& text) { gui.Confirm(text, gui::Buttons::kOk); };
+  const auto tell = [&platform](const std::string& text) {
+    platform.gui.Confirm(text, gui::Buttons::kOk);
+  };
   const std::string temp = pgp_path + "temppgp";
   const std::string armoured = temp + ".asc";
 
@@ -104,7 +103,7 @@ void EncryptNewItem(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_pat
   std::string original;
   std::optional<std::int32_t> exit_code;
   {
-    const PlainTextFile plain(temp, PlainTextFile::WrittenBy::kMailClient);
+    const PlainTextFile plain(platform.system, temp, PlainTextFile::WrittenBy::kMailClient);
     wpo.ExecuteToken("ItemSaveMessage(\"X00\";\"" + temp + "\";AnsiText!)");
     original = ReadText(temp);
     exit_code = step(temp);
@@ -125,7 +124,7 @@ void EncryptNewItem(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_pat
     const std::string file = pgp_path + "doc" + std::to_string(i);
     pgp::ClearOutput(file + ".asc");
     {
-      const PlainTextFile plain(file, PlainTextFile::WrittenBy::kMailClient);
+      const PlainTextFile plain(platform.system, file, PlainTextFile::WrittenBy::kMailClient);
       wpo.ExecuteToken("ItemAttachmentSaveAs (\"X00\";" + std::to_string(i) + ";\"" + file + "\")");
       exit_code = step(file);
     }

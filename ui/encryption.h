@@ -13,7 +13,7 @@
 #include <string>
 
 #include "channel/wpcom32.h"
-#include "platform/gui.h"
+#include "platform/platform.h"
 
 namespace quillet::ui {
 
@@ -43,7 +43,7 @@ void AppendTextToBody(channel::TWP& wpo, const std::string& text);
 
 // Encrypts the body and the attachments of the new item with `step`, in the PGP directory
 // `pgp_path`, and puts the results into the item.
-void EncryptNewItem(channel::TWP& wpo, gui::Gui& gui, const std::string& pgp_path,
+void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pgp_path,
                     const EncryptStep& step);
 
 // Deletes a file; a missing file is no error.
@@ -55,11 +55,12 @@ void RemoveLeftovers(const std::string& pgp_path);
 
 // Plain text on its way to or from PGP. The file is removed when the guard is made, so that only
 // this run's text is ever read, and again when the guard goes, however the scope is left. A file
-// that the mail client is to fill is made first, empty and readable by the user alone.
+// that the mail client is to fill is made first, empty and private to the user
+// (System::CreatePrivateFile); PGP makes its own outputs private.
 class PlainTextFile {
  public:
   enum class WrittenBy { kMailClient, kPgp };
-  PlainTextFile(std::string path, WrittenBy writer);
+  PlainTextFile(System& system, std::string path, WrittenBy writer);
   ~PlainTextFile() { DeleteFile(path_); }
   PlainTextFile(const PlainTextFile&) = delete;
   PlainTextFile& operator=(const PlainTextFile&) = delete;

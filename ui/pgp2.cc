@@ -290,7 +290,7 @@ void TForm1::EncryptClick() {
     WPO.ExecuteToken("NewMail()");
     return;
   }
-  EncryptNewItem(WPO, program_.gui(), PGP.PGPPath,
+  EncryptNewItem(WPO, program_.platform(), PGP.PGPPath,
                  [this](const std::string& file) { return EncryptFromMainWindow(file); });
 }
 
@@ -350,7 +350,7 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   const std::string base = PGP.PGPPath + "temppgp";
   const std::string armoured = base + ".asc";
   // Only this run's output may be delivered; the mail client takes its content at add.
-  const PlainTextFile decrypted(base, PlainTextFile::WrittenBy::kPgp);
+  const PlainTextFile decrypted(program_.platform().system, base, PlainTextFile::WrittenBy::kPgp);
   WriteWholeFile(armoured, message.BodyText());
   const pgp::DecryptResult result = DecryptWithPassword(base);
   // A message whose signature is bad is not delivered, whatever the program left behind.
@@ -386,7 +386,7 @@ void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note,
   const int count = ParseInteger(WPO.GetResult());
   for (int n = 0; n < count; ++n) {
     const std::string file = PGP.PGPPath + "doc" + std::to_string(n);
-    const PlainTextFile decrypted(file, PlainTextFile::WrittenBy::kPgp);
+    const PlainTextFile decrypted(program_.platform().system, file, PlainTextFile::WrittenBy::kPgp);
     WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";" + std::to_string(n) + ";\"" + file +
                      ".asc\")");
     const pgp::DecryptResult result = DecryptWithPassword(file);

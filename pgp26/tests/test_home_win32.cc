@@ -2,9 +2,6 @@
 // and the GnuPG programs, with the fixtures in a folder beside them, so that it runs wherever
 // that folder is.
 #include <windows.h>
-// After windows.h, which they need.
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <gpgme.h>
 
@@ -22,6 +19,7 @@
 #include "base/cmdline.h"
 #include "pgp26/tests/test_home.h"
 #include "platform/win32/unique_handle.h"
+#include "tests/win32/file_access.h"
 
 namespace pgp26_test {
 
@@ -193,44 +191,11 @@ std::string Text(const fs::path& path) {
 }
 
 void LetOthersRead(const fs::path& folder) {
-  PSECURITY_DESCRIPTOR everyone = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
-                                                            &everyone, nullptr) ||
-      !SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, everyone))
-    throw std::runtime_error("cannot open up " + Text(folder));
-  LocalFree(everyone);
+  quillet::win32_test::LetEveryoneIn(folder);
 }
 
-// The access list's entries that allow anything name the user or the system itself (which, like
-// root, can reach every file anyway); Wine shows a file's mode bits as such a list.
 bool IsPrivate(const std::string& path) {
-  UniqueHandle token;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
-  std::vector<unsigned char> user(256);
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size()),
-                           &size))
-    return false;
-  const PSID user_sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-  unsigned char system[SECURITY_MAX_SID_SIZE];
-  DWORD system_size = sizeof system;
-  CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &system_size);
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  bool own = dacl != nullptr;  // no list at all lets everyone in
-  for (DWORD i = 0; own && i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    own = GetAce(dacl, i, &ace);
-    const BYTE type = own ? static_cast<ACE_HEADER*>(ace)->AceType : 0;
-    if (!own || type == ACCESS_DENIED_ACE_TYPE) continue;
-    const PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
-    own = type == ACCESS_ALLOWED_ACE_TYPE && (EqualSid(sid, user_sid) || EqualSid(sid, system));
-  }
-  LocalFree(descriptor);
-  return own;
+  return quillet::win32_test::AdmitsUserAlone(path);
 }
 
 fs::path MakeTemporaryFolder() {

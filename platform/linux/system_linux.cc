@@ -1,11 +1,15 @@
 // System facts on Linux, with $QUILLET_ROOT standing for drive C:.
+#include <fcntl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 
+#include "base/error.h"
 #include "platform/automation.h"
 #include "platform/linux/root.h"
+#include "platform/linux/unique_fd.h"
 #include "platform/system.h"
 
 namespace quillet {
@@ -50,6 +54,13 @@ class LinuxSystem : public System {
   std::string RunLogPath() override { return linux_platform::Root() + "/quillet.log"; }
   std::string DriveRoot() override { return linux_platform::Root() + "/"; }
   std::string FromUtf8(const std::string& text) override { return text; }
+
+  void CreatePrivateFile(const std::string& path) override {
+    // Never through a link someone else put there.
+    const linux_platform::UniqueFd file(
+        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file) throw Error("Cannot make " + path + " private");
+  }
 };
 
 }  // namespace

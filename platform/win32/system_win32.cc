@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "base/error.h"
 #include "platform/automation.h"
 #include "platform/system.h"
+#include "platform/win32/private_to_user.h"
+#include "platform/win32/unique_handle.h"
 
 namespace quillet {
 
@@ -56,6 +59,15 @@ class Win32System : public System {
     WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, narrow.data(), length, nullptr,
                         nullptr);
     return narrow;
+  }
+
+  void CreatePrivateFile(const std::string& path) override {
+    win32::PrivateToUser private_to_user;
+    const win32::UniqueFile file(
+        private_to_user.get() ? CreateFileA(path.c_str(), GENERIC_WRITE, 0, private_to_user.get(),
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                              : INVALID_HANDLE_VALUE);
+    if (!file) throw Error("Cannot make " + path + " private");
   }
 };
 

@@ -32,4 +32,11 @@ std::optional<std::string> NarrowSample();
 // batch files do.
 std::string BatchWriting(const std::string& file);
 
+// Lets every user of the machine read and write in `folder` and what is made there.
+void LetOthersIn(const std::string& folder);
+
+// True when the file at `path` admits this test's user alone: mode 0600 and owned by the user,
+// or on Windows an access list that allows the user (and the system itself) and no one else.
+bool AdmitsUserAlone(const std::string& path);
+
 }  // namespace quillet::contract

@@ -1,6 +1,7 @@
 // The shared port tests' platform facts on Linux. Drive C: of the test run is a fresh directory,
 // so that the registry and the Windows directory the tests use are their own.
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -61,6 +62,16 @@ std::optional<std::string> NarrowSample() { return "Zo\xC3\xAB, \xE6\xBC\xA2"; }
 
 std::string BatchWriting(const std::string& file) {
   return "echo $1 $2 > " + file + "\r\necho done >> " + file + "\r\n";
+}
+
+void LetOthersIn(const std::string& folder) {
+  chmod(folder.c_str(), 0777);
+}
+
+bool AdmitsUserAlone(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         (status.st_mode & 07777) == 0600 && status.st_uid == geteuid();
 }
 
 }  // namespace quillet::contract

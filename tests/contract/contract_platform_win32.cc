@@ -3,6 +3,7 @@
 
 #include "base/cmdline.h"
 #include "platform/system.h"
+#include "tests/win32/file_access.h"
 #include "tests/contract/contract_platform.h"
 #include "tests/win32/exit_with.h"
 
@@ -38,6 +39,14 @@ std::optional<std::string> NarrowSample() {
 
 std::string BatchWriting(const std::string& file) {
   return "@echo %1 %2> " + file + "\r\n@echo done>> " + file + "\r\n";
+}
+
+void LetOthersIn(const std::string& folder) {
+  win32_test::LetEveryoneIn(folder);
+}
+
+bool AdmitsUserAlone(const std::string& path) {
+  return win32_test::AdmitsUserAlone(path);
 }
 
 }  // namespace quillet::contract

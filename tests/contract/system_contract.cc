@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/error.h"
 #include "base/text.h"
 #include "platform/automation.h"
 #include "platform/system.h"
@@ -31,6 +32,22 @@ TEST(SystemContract, TheModuleFileNameIsTheRunningProgram) {
   EXPECT_TRUE(path.is_absolute()) << path;
   EXPECT_TRUE(fs::is_regular_file(path)) << path;
   EXPECT_TRUE(EqualsIgnoreCase(path.filename().string(), QUILLET_CONTRACT_PROGRAM)) << path;
+}
+
+// The mail client saves plain text into a file the program made private first, in a folder that
+// may let others read what is made in it.
+TEST(SystemContract, APrivateFileAdmitsTheUserAlone) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillet-contract-private-" + contract::ScratchKey());
+  fs::create_directories(dir);
+  contract::LetOthersIn(dir.string());
+  const std::string path = (dir / "temppgp").string();
+  System::Default().CreatePrivateFile(path);
+  EXPECT_TRUE(contract::AdmitsUserAlone(path));
+  EXPECT_EQ(fs::file_size(path), 0u);
+  // Never a file that is there already: it could be someone else's.
+  EXPECT_THROW(System::Default().CreatePrivateFile(path), Error);
+  fs::remove_all(dir);
 }
 
 // User IDs come from PGP in UTF-8; the program's strings are the system's narrow ones.
