@@ -348,7 +348,7 @@ void TPGPList::LoadKeys() {
     for (std::string& key : keys) key = ListedKey(key);
   } else {
     keys.clear();
-    for (const std::string& item : items) keys.push_back(NamesKey(item) ? kUnknownKey : "");
+    for (const std::string& item : items) keys.emplace_back(NamesKey(item) ? kUnknownKey : "");
   }
   box_.SetItems(items);
   keys_ = std::move(keys);
