@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "base/error.h"
-#include "base/file.h"
 #include "base/text.h"
 #include "pgp/pgpex.h"
 
