@@ -9,7 +9,5 @@ namespace quillet {
 
 // Makes `bytes` the whole content of the file at `path`, creating it or replacing its content.
 void WriteWholeFile(const std::string& path, std::string_view bytes);
-// Adds `bytes` at the end of the file at `path`, creating it when there is none.
-void AppendToFile(const std::string& path, std::string_view bytes);
 
 }  // namespace quillet

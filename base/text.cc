@@ -54,4 +54,30 @@ int ParseInteger(const std::string& text) {
   return value;
 }
 
+std::string ExpandVariables(
+    std::string_view text,
+    const std::function<std::optional<std::string>(const std::string&)>& lookup) {
+  std::string expanded;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t open = text.find('%', at);
+    const std::size_t close =
+        open == std::string_view::npos ? open : text.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    expanded += text.substr(at, open - at);
+    const std::optional<std::string> value =
+        lookup(std::string(text.substr(open + 1, close - open - 1)));
+    if (value) {
+      expanded += *value;
+      at = close + 1;
+    } else {
+      // The closing % may open the next name.
+      expanded += text.substr(open, close - open);
+      at = close;
+    }
+  }
+  expanded += text.substr(at);
+  return expanded;
+}
+
 }  // namespace quillet

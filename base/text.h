@@ -1,7 +1,9 @@
 // Text helpers for 8-bit ANSI strings.
 #pragma once
 
+#include <functional>
 #include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,5 +27,11 @@ std::vector<std::string> Lines(std::istream& in);
 
 // A decimal integer as the whole text; raises Error "'TEXT' is not a valid integer value".
 int ParseInteger(const std::string& text);
+
+// The text with each %NAME% replaced by the value `lookup` gives for NAME, as Windows expands
+// environment strings: a name without a value, and a % without its partner, stay as they are.
+std::string ExpandVariables(
+    std::string_view text,
+    const std::function<std::optional<std::string>(const std::string&)>& lookup);
 
 }  // namespace quillet

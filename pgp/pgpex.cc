@@ -198,7 +198,7 @@ std::string ListingKeysPath(const std::string& listing) {
 void AppendToRunLog(System& system, const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += MaskPassPhrase(line) + "\r\n";
-  AppendToFile(system.RunLogPath(), text);
+  system.AppendToLog(system.RunLogPath(), text);
 }
 
 std::int32_t RunLogged(Platform& platform, const std::string& program,

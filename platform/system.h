@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quillet {
 
@@ -18,6 +19,14 @@ class System {
   virtual char PathSeparator() = 0;
   // Where the run log of PGP commands lives.
   virtual std::string RunLogPath() = 0;
+  // Appends `bytes` to the file at `path`, made when missing, asking for nothing but the right to
+  // append: a log whose access list lets users append to it, but neither read nor rewrite it,
+  // still takes their entries. Raises Error when it cannot.
+  virtual void AppendToLog(const std::string& path, std::string_view bytes) = 0;
+  // The text with each %NAME% replaced by the value of the environment variable NAME, as
+  // ExpandEnvironmentStrings does; a name without a value stays as it is. APPDATA, the folder of
+  // the user's own application data, always has one.
+  virtual std::string ExpandEnvironment(const std::string& text) = 0;
   // The root directory of the system drive, with its separator ("c:\" on Windows).
   virtual std::string DriveRoot() = 0;
   // UTF-8 text as this system's narrow strings hold it (the ANSI code page on Windows, where a

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/linux/file_registry.h"
 #include "platform/linux/headless_gui.h"
 #include "platform/linux/linux_processes.h"
@@ -43,6 +45,16 @@ class FixedSystem : public System {
   std::string ModuleFileName() override { return module_file_name; }
   char PathSeparator() override { return '/'; }
   std::string RunLogPath() override { return root_ + "/quillet.log"; }
+  void AppendToLog(const std::string& path, std::string_view bytes) override {
+    System::Default().AppendToLog(path, bytes);
+  }
+  // The user's application data are in the root's "appdata"; no other variable has a value.
+  std::string ExpandEnvironment(const std::string& text) override {
+    return ExpandVariables(text, [this](const std::string& name) -> std::optional<std::string> {
+      if (name == "APPDATA") return root_ + "/appdata";
+      return std::nullopt;
+    });
+  }
   std::string DriveRoot() override { return root_ + "/"; }
   std::string FromUtf8(const std::string& text) override { return text; }
   void CreatePrivateFile(const std::string& path) override {

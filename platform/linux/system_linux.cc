@@ -1,5 +1,6 @@
 // System facts on Linux, with $QUILLET_ROOT standing for drive C:.
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <map>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "platform/automation.h"
 #include "platform/linux/root.h"
 #include "platform/linux/unique_fd.h"
@@ -52,6 +54,32 @@ class LinuxSystem : public System {
   char PathSeparator() override { return '/'; }
 
   std::string RunLogPath() override { return linux_platform::Root() + "/quillet.log"; }
+
+  void AppendToLog(const std::string& path, std::string_view bytes) override {
+    const linux_platform::UniqueFd file(
+        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    bool written = static_cast<bool>(file);
+    while (written && !bytes.empty()) {
+      const ssize_t count = write(file.get(), bytes.data(), bytes.size());
+      written = count > 0;
+      if (written) bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    if (!written) throw Error("Cannot append to " + path);
+  }
+
+  std::string ExpandEnvironment(const std::string& text) override {
+    return ExpandVariables(text, [](const std::string& name) -> std::optional<std::string> {
+      if (const char* value = std::getenv(name.c_str())) return value;
+      // Windows gives every user one; here it is a folder of drive C:.
+      if (name == "APPDATA") {
+        const std::string appdata = linux_platform::Root() + "/appdata";
+        std::error_code ignored;
+        std::filesystem::create_directories(appdata, ignored);
+        return appdata;
+      }
+      return std::nullopt;
+    });
+  }
   std::string DriveRoot() override { return linux_platform::Root() + "/"; }
   std::string FromUtf8(const std::string& text) override { return text; }
 

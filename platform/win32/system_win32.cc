@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "platform/automation.h"
 #include "platform/system.h"
+#include "platform/win32/access_rights.h"
 #include "platform/win32/private_to_user.h"
 #include "platform/win32/unique_handle.h"
 
@@ -45,6 +46,33 @@ class Win32System : public System {
   char PathSeparator() override { return '\\'; }
 
   std::string RunLogPath() override { return "c:\\quillet.log"; }
+
+  void AppendToLog(const std::string& path, std::string_view bytes) override {
+    // Not GENERIC_WRITE, which asks for the right to overwrite as well.
+    const win32::UniqueFile file(CreateFileA(path.c_str(), win32::kAppendAccess,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr) ||
+        written != bytes.size())
+      throw Error("Cannot append to " + path);
+  }
+
+  std::string ExpandEnvironment(const std::string& text) override {
+    std::string expanded(text.size() + MAX_PATH, '\0');
+    for (;;) {
+      const DWORD length = ExpandEnvironmentStringsA(text.c_str(), expanded.data(),
+                                                     static_cast<DWORD>(expanded.size()));
+      if (length == 0) throw Error("Cannot expand " + text);
+      // The length counts the terminator.
+      if (length <= expanded.size()) {
+        expanded.resize(length - 1);
+        return expanded;
+      }
+      expanded.resize(length);
+    }
+  }
   std::string DriveRoot() override { return "c:\\"; }
 
   std::string FromUtf8(const std::string& text) override {

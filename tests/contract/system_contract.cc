@@ -2,6 +2,8 @@
 // system's texts for error codes.
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -77,6 +79,29 @@ TEST(SystemContract, TheRunLogAndTheWindowsDirectoryAreOnTheSystemDrive) {
   EXPECT_EQ(name.find(separator), std::string::npos) << log << " is not directly in " << root;
 
   EXPECT_TRUE(StartsWithIgnoreCase(system.WindowsDirectory(), root));
+}
+
+TEST(SystemContract, TheLogIsAppendedToAndMadeWhenMissing) {
+  const fs::path path =
+      fs::temp_directory_path() / ("quillet-contract-log-" + contract::ScratchKey());
+  System::Default().AppendToLog(path.string(), "first\r\n");
+  System::Default().AppendToLog(path.string(), std::string("with\0nul\n", 9));
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            std::string("first\r\nwith\0nul\n", 16));
+  in.close();
+  fs::remove(path);
+  EXPECT_THROW(System::Default().AppendToLog((path / "none").string(), "x"), Error);
+}
+
+// Configuration lines name the user's own folders through variables.
+TEST(SystemContract, EnvironmentVariablesAreExpandedAsWindowsDoes) {
+  System& system = System::Default();
+  const std::string appdata = system.ExpandEnvironment("%APPDATA%");
+  EXPECT_TRUE(fs::is_directory(appdata)) << appdata;
+  EXPECT_EQ(system.ExpandEnvironment("100% %APPDATA%\\x"), "100% " + appdata + "\\x");
+  EXPECT_EQ(system.ExpandEnvironment("%QUILLET_NO_SUCH_VARIABLE%"), "%QUILLET_NO_SUCH_VARIABLE%");
+  EXPECT_EQ(system.ExpandEnvironment("C:\\PGP\\pgp.exe"), "C:\\PGP\\pgp.exe");
 }
 
 // The core puts these texts into sentences of its own.
