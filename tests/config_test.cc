@@ -60,9 +60,11 @@ TEST_F(ConfigTest, SetupReportsAChosenPathWithALineBreak) {
   ASSERT_EQ(tp_.gui.messages().size(), 1u);
   EXPECT_EQ(
       tp_.gui.messages()[0].spec.text,
-      "The path of the PGP program contains a line break and cannot be stored in " + Ini() + ".");
+      "The path of the PGP program contains a line break and cannot be stored in " + UserIni() +
+          ".");
   EXPECT_EQ(tp_.gui.messages()[0].spec.icon, gui::Icon::kError);
   EXPECT_EQ(testing::ReadFile(Ini()), before);
+  EXPECT_FALSE(std::filesystem::exists(UserIni()));
   EXPECT_TRUE(PgpRuns().empty());  // the listings were not regenerated
   EXPECT_EQ(form.PGP.PGPPath + form.PGP.PGPProg, PgpPath() + "pgp");  // nor the path taken up
 }

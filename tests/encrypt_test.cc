@@ -132,7 +132,7 @@ TEST_F(EncryptDialogTest, CancelAndCloseSendNothing) {
 TEST_F(EncryptDialogTest, WithoutAConfigurationTheProgramIsChosenAndTheListsStayEmpty) {
   tp_.gui.QueueFile(PgpPath() + "pgp");
   TEncryptForm& form = Open();
-  EXPECT_TRUE(std::filesystem::exists(Ini()));
+  EXPECT_TRUE(std::filesystem::exists(UserIni()));
   EXPECT_TRUE(std::filesystem::exists(pgp_dir_ / "pgpkey.bat"));
   EXPECT_EQ(form.RecipList.box().Count(), 0);
   EXPECT_TRUE(PgpRuns().empty());  // no listing was made

@@ -22,7 +22,9 @@ TEST_F(MainWindowTest, SetupWritesTheConfigurationAndListsTheKeyRings) {
   tp_.gui.QueueAnswer(Answer::kOk);  // Click OK after DOS program runs
   TForm1& form = Open();
 
-  EXPECT_EQ(testing::ReadFile(Ini()),
+  // The user's choice is the user's alone.
+  EXPECT_FALSE(std::filesystem::exists(Ini()));
+  EXPECT_EQ(testing::ReadFile(UserIni()),
             tp_.system.ModuleFileName() + "\r\n" + PgpPath() +
                 "pgp\r\nQuillet keeps the location of the PGP program "
                 "here.\r\nDo not delete.  Required by QUILLET program\r\n");
@@ -42,12 +44,49 @@ TEST_F(MainWindowTest, SetupWritesTheConfigurationAndListsTheKeyRings) {
   EXPECT_TRUE(tp_.gui.Find("Form1").spec().caption == "QUILLET");
 
   // A second Setup opens in the PGP directory; cancelling it changes nothing.
-  const std::string ini = testing::ReadFile(Ini());
+  const std::string ini = testing::ReadFile(UserIni());
   tp_.gui.QueueFile(std::nullopt);
   Window().Show();
   Window().UserClick("Setup");
   EXPECT_EQ(tp_.gui.file_dialogs().at(1).settings.initial_dir, PgpPath());
-  EXPECT_EQ(testing::ReadFile(Ini()), ini);
+  EXPECT_EQ(testing::ReadFile(UserIni()), ini);
+}
+
+// The installer's configuration names each user's own PGP folder; the first use makes it from
+// the installation's copy of the program, beside this one. The user's own configuration, once
+// there, counts instead.
+TEST_F(MainWindowTest, TheUsersOwnFolderIsMadeOnFirstUse) {
+  const std::string own = tp_.system.ExpandEnvironment("%APPDATA%/Quillet/PGP/");
+  const std::filesystem::path master = tp_.dir.path() / "bin" / "GnuPG";
+  std::ofstream(Ini(), std::ios::binary) << "/opt/quillet\r\n%APPDATA%/Quillet/PGP/pgp\r\n";
+  for (const bool installed : {false, true}) {
+    SCOPED_TRACE(installed);
+    if (installed) {
+      std::filesystem::create_directories(master);
+      std::filesystem::copy_file(FAKEPGP_EXE, master / "pgp");
+    }
+    tp_.gui.QueueAnswer(Answer::kOk);  // the error, or "Click OK after DOS program runs"
+    TForm1& form = Open();
+    if (!installed) {
+      EXPECT_EQ(Messages(), Texts{"The PGP program " + own + "pgp is missing, and there is no " +
+                                  (master / "pgp").string() +
+                                  " to make it from. Install Quillet again, or choose a PGP "
+                                  "program with Setup."});
+      EXPECT_FALSE(std::filesystem::exists(own));
+      program_.Release(form);
+      continue;
+    }
+    EXPECT_EQ(form.PGP.PGPPath, own);
+    EXPECT_EQ(testing::ReadFile(own + "pgp"), testing::ReadFile(FAKEPGP_EXE));
+    EXPECT_EQ(testing::ReadFile(own + "pgpkey.bat"),
+              own + "pgp -kvc > quillet.key\r\n" + own + "pgp -kvc secring.pgp > quillet.sec\r\n");
+    EXPECT_EQ(form.SendList.box().Items(), (Texts{" Me <me@x>", " Old <old@x>", ""}));
+    program_.Release(form);
+  }
+  Configure();
+  std::filesystem::copy_file(Ini(), UserIni());
+  std::ofstream(Ini(), std::ios::binary) << "/opt/quillet\r\n%APPDATA%/Quillet/PGP/pgp\r\n";
+  EXPECT_EQ(Open().PGP.PGPPath, PgpPath());
 }
 
 TEST(MainWindowForm, ControlsAndTabOrder) {

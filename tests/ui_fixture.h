@@ -51,6 +51,8 @@ class UiTest : public ::testing::Test {
   }
 
   std::string Ini() { return tp_.system.WindowsDirectory() + "/quillet.ini"; }
+  // The user's own, which Setup writes.
+  std::string UserIni() { return tp_.system.ExpandEnvironment("%APPDATA%/Quillet/quillet.ini"); }
   std::string PgpPath() const { return pgp_dir_.string() + "/"; }
 
   // The arguments of each PGP run, as the test program recorded them.

@@ -19,16 +19,46 @@ SplitFile SplitPath(const std::string& path) {
   return {path.substr(0, cut + 1), path.substr(cut + 1)};
 }
 
-SplitFile ReadPgpLocation(const std::string& config_path) {
+namespace {
+
+// Line 2 of the file, as written; empty when the file has fewer than two lines. Raises Error when
+// the file cannot be read.
+std::string ReadPgpProgram(const std::string& config_path) {
   std::ifstream in(config_path, std::ios::binary);
   if (!in) throw Error("Cannot open " + config_path);
   std::string own_path, pgp_path;
   GetLine(in, own_path);
   GetLine(in, pgp_path);
-  return SplitPath(pgp_path);
+  return pgp_path;
 }
 
-namespace {
+std::string UserConfigPath(System& system) {
+  const char separator = system.PathSeparator();
+  return system.ExpandEnvironment("%APPDATA%") + separator + "Quillet" + separator + "quillet.ini";
+}
+
+// The user's own configuration when there is one, else the machine's.
+std::string ConfigPath(System& system) {
+  const std::string own = UserConfigPath(system);
+  return std::filesystem::exists(own) ? own : WindowsDir(system) + "quillet.ini";
+}
+
+// Copies the installation's PGP program to `program`, in the user's folder, unless it is there.
+// True when it was copied, and the folder is new to the user.
+bool ProvideUserCopy(System& system, const SplitFile& program) {
+  const std::string path = program.directory + program.file;
+  if (std::filesystem::exists(path)) return false;
+  const std::string master = SplitPath(system.ModuleFileName()).directory + "GnuPG" +
+                             system.PathSeparator() + program.file;
+  if (!std::filesystem::is_regular_file(master))
+    throw Error("The PGP program " + path + " is missing, and there is no " + master +
+                " to make it from. Install Quillet again, or choose a PGP program with Setup.");
+  std::error_code error;
+  std::filesystem::create_directories(program.directory, error);
+  if (!error) std::filesystem::copy_file(master, path, error);
+  if (error) throw Error("Cannot copy " + master + " to " + path + ": " + error.message());
+  return true;
+}
 
 // Each path is one line of the file: a line break would end it early and make the rest lines of
 // their own, so such a path is refused before the file is touched.
@@ -72,7 +102,10 @@ bool ChoosePgpProgram(App& app, gui::OpenFileSettings& dialog, const PgpSetup& s
   const std::optional<std::string> chosen = app.gui().OpenFileDialog(dialog);
   if (!chosen) return false;
   // Stored first: a path the configuration refuses is not taken up by the window either.
-  WriteConfiguration(WindowsDir(system) + "quillet.ini", program_path, *chosen);
+  const std::string config = UserConfigPath(system);
+  std::error_code ignored;  // a folder that cannot be made fails the write, which says so
+  std::filesystem::create_directories(SplitPath(config).directory, ignored);
+  WriteConfiguration(config, program_path, *chosen);
   TakeUp(SplitPath(*chosen), setup);
   setup.pgp.WriteKeyListBatch();
   return true;
@@ -80,17 +113,24 @@ bool ChoosePgpProgram(App& app, gui::OpenFileSettings& dialog, const PgpSetup& s
 
 Configured LoadConfiguration(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup,
                              Unreadable unreadable) {
+  System& system = app.platform().system;
   setup.pgp.PGPPath.clear();
-  const std::string config = WindowsDir(app.platform().system) + "quillet.ini";
+  const std::string config = ConfigPath(system);
   if (!std::filesystem::exists(config))
     return ChoosePgpProgram(app, dialog, setup) ? Configured::kChosen : Configured::kNotChosen;
   SplitFile location;
+  bool provided = false;
   try {
-    location = ReadPgpLocation(config);
+    const std::string named = ReadPgpProgram(config);
+    const std::string expanded = system.ExpandEnvironment(named);
+    location = SplitPath(expanded);
+    if (expanded != named) provided = ProvideUserCopy(system, location);
   } catch (const Error&) {
     if (unreadable == Unreadable::kRaise) throw;
+    location = {};
   }
   TakeUp(location, setup);
+  if (provided) setup.pgp.WriteKeyListBatch();
   return Configured::kRead;
 }
 

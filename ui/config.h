@@ -1,5 +1,9 @@
-// The configuration file quillet.ini in the Windows directory: where the PGP program is, and how
-// a window takes it up.
+// The configuration file quillet.ini: where the PGP program is, and how a window takes it up.
+// Each user may have one of their own, in their application data, which Setup writes and which
+// counts for that user alone; otherwise the one in the Windows directory counts, which the
+// installer writes. Its PGP program may be named through environment variables
+// ("%APPDATA%\Quillet\PGP\pgp.exe"): such a program is the user's own copy, made on first use
+// from the installation's.
 #pragma once
 
 #include <string>
@@ -22,10 +26,6 @@ struct SplitFile {
 };
 SplitFile SplitPath(const std::string& path);
 
-// Line 2 of the file, split; empty when the file has fewer than two lines. Raises Error when the
-// file cannot be read.
-SplitFile ReadPgpLocation(const std::string& config_path);
-
 // Writes the four lines: this program's path, the PGP program's path, a notice, and the warning
 // not to delete the file. Raises Error when the file cannot be written, or, leaving the file as it
 // was, when a path contains a line break.
@@ -39,8 +39,8 @@ struct PgpSetup {
   pgp::TPGPList& senders;
 };
 
-// Lets the user pick the PGP program with `dialog` and writes quillet.ini, then sets `setup` up
-// for it and writes the key-listing batch file; false when the user cancels.
+// Lets the user pick the PGP program with `dialog` and writes the user's own quillet.ini, then
+// sets `setup` up for it and writes the key-listing batch file; false when the user cancels.
 bool ChoosePgpProgram(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup);
 
 // What a window does when quillet.ini is there but cannot be read.
@@ -52,8 +52,10 @@ enum class Unreadable {
 enum class Configured { kRead, kChosen, kNotChosen };
 
 // Takes up the PGP program that quillet.ini names into `setup` and points the lists at its key
-// listings; without the file, lets the user choose the program (ChoosePgpProgram). The keys are
-// left for the caller to load, as it wants them after each outcome.
+// listings; without the file, lets the user choose the program (ChoosePgpProgram). A program
+// named through a variable that is not there yet is copied from the "GnuPG" folder beside this
+// program, with the batch file written beside it; without that copy, the file counts as
+// unreadable. The keys are left for the caller to load, as it wants them after each outcome.
 Configured LoadConfiguration(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup,
                              Unreadable unreadable);
 
