@@ -67,14 +67,8 @@ std::string ExpandVariables(
     expanded += text.substr(at, open - at);
     const std::optional<std::string> value =
         lookup(std::string(text.substr(open + 1, close - open - 1)));
-    if (value) {
-      expanded += *value;
-      at = close + 1;
-    } else {
-      // The closing % may open the next name.
-      expanded += text.substr(open, close - open);
-      at = close;
-    }
+    expanded += value ? *value : text.substr(open, close - open + 1);
+    at = close + 1;
   }
   expanded += text.substr(at);
   return expanded;

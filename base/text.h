@@ -29,7 +29,8 @@ std::vector<std::string> Lines(std::istream& in);
 int ParseInteger(const std::string& text);
 
 // The text with each %NAME% replaced by the value `lookup` gives for NAME, as Windows expands
-// environment strings: a name without a value, and a % without its partner, stay as they are.
+// environment strings: a name without a value stays with both its %, and a % without a partner
+// stays as it is.
 std::string ExpandVariables(
     std::string_view text,
     const std::function<std::optional<std::string>(const std::string&)>& lookup);

@@ -18,7 +18,7 @@
 ; OnReady.
 ;
 ; GroupWise is a 32-bit program: the 32-bit installer writes these keys where it reads them (the
-; 32-bit view of the registry); the 64-bit twin writes the 64-bit view.
+; 32-bit view of the registry).
 
 !define C3PO_PROGID "QUILLET.C3PO"
 !define C3PO_DATATYPES "SOFTWARE\Novell\GroupWise\5.0\C3PO\DataTypes"

@@ -176,6 +176,10 @@ int main(int argc, char** argv) {
   // found for its version: four program starts in every run, a second each under Wine. It finds
   // gpg by itself, and the agent is reached without it (agent.h).
   gpgme_set_global_flag("disable-gpgconf", "1");
+  // This copy of pgp lives in the user's PGP folder; the GnuPG programs it runs are the
+  // installation's, which only administrators may change, and gpg finds its agent beside itself.
+  if (const std::optional<std::string> gnupg = pgp26::system::InstalledGnupgFolder())
+    gpgme_set_global_flag("w32-inst-dir", gnupg->c_str());
   gpgme_check_version(nullptr);
   try {
     return pgp26::Run(std::vector<std::string>(argv + 1, argv + argc));

@@ -34,6 +34,11 @@ void OnStopRequest(void (*stop)(const std::string& notice));
 // The folder that holds the running program, or an empty path when it cannot be found.
 std::filesystem::path ProgramFolder();
 
+// The folder of the GnuPG programs that the installation names, in UTF-8 as GPGME takes it, or
+// nothing when none is named: then GnuPG is found as GPGME finds it (on Windows beside the
+// program, elsewhere on the search path; POSIX systems never name one).
+std::optional<std::string> InstalledGnupgFolder();
+
 // Another program's process, watched from before it is told to end, so that a process that
 // takes over its ID later is not mistaken for it.
 class ProcessWatch {

@@ -131,6 +131,10 @@ fs::path ProgramFolder() {
   return error ? fs::path() : self.parent_path();
 }
 
+std::optional<std::string> InstalledGnupgFolder() {
+  return std::nullopt;
+}
+
 // A process descriptor tells when a process that is no child of ours has ended; where there is
 // none, the process ID is asked until it is gone.
 struct ProcessWatch::Handle {

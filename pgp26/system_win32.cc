@@ -118,6 +118,23 @@ fs::path ProgramFolder() {
   }
 }
 
+std::optional<std::string> InstalledGnupgFolder() {
+  // The installer keeps it in a key only administrators may change. This 32-bit program reads
+  // the registry's 32-bit view, where the 32-bit installer writes.
+  std::vector<wchar_t> folder(MAX_PATH);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillet", L"GnuPG",
+                                        RRF_RT_REG_SZ, nullptr, folder.data(), &size);
+    if (status == ERROR_MORE_DATA) {
+      folder.resize(size / sizeof(wchar_t) + 1);
+      continue;
+    }
+    if (status != ERROR_SUCCESS || size < 2 * sizeof(wchar_t)) return std::nullopt;
+    return Narrow(std::wstring_view(folder.data(), size / sizeof(wchar_t) - 1), CP_UTF8);
+  }
+}
+
 struct ProcessWatch::Handle {
   UniqueHandle process;
 };

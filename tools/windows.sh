@@ -161,37 +161,38 @@ group pgp26 'wine 3600 build-win32/pgp26/pgp26_tests.exe --gtest_filter="$pgp_te
 
 # The installer that ships, made above from this build's programs, installed silently and removed
 # again (checks: tests/installer/check_install.sh). In between, the simulated mail client drives
-# the installed quillet.exe with the installed PGP program and GnuPG (win32_client_e2e.exe
-# --installed).
+# the installed quillet.exe for a user who has not used it yet (win32_client_e2e.exe
+# --installed): the first use makes the user's PGP folder, whose copy of the PGP program runs the
+# installation's GnuPG.
 installer=dist/quillet-setup.exe
 export QUILLET_VERSION
 QUILLET_VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win32/CMakeCache.txt)
 export QUILLET_PAYLOAD=$PWD/dist/payload-x86
+export QUILLET_ACCESS_CHECK=$PWD/build-win32/tests/win32/win32_access_check.exe
 # Where the 32-bit installer puts things on 64-bit Windows, as in Wine's prefix.
 export QUILLET_INSTALL_DIR='C:\Program Files (x86)\Quillet'
-export QUILLET_PGP_DIR='C:\ProgramData\Quillet\PGP'
 check_install() { bash tests/installer/check_install.sh "$@"; }
+install() { wine 300 "$installer" /S || { echo "FAIL: the installer ended with $?"; return 1; }; }
 # The uninstaller carries on as a copy of itself in the temporary folder and returns at once; the
 # prefix's wineserver ends once that copy has finished.
 uninstall() { wine 300 "$QUILLET_INSTALL_DIR\\uninstall.exe" /S && wineserver 300 -w; }
 
 installer_steps() {
   local failed=0
-  wine 300 "$installer" /S || { echo "FAIL: the installer ended with $?"; return 1; }
-  check_install installed configured || failed=1
+  install || return 1
+  check_install installed configured access fresh-user || failed=1
   wine 900 build-win32/tests/win32/win32_client_e2e.exe --installed \
     "Z:${PWD//\//\\}\\pgp26\\tests\\fixtures" </dev/null || failed=1
-  # Every agent that the installed PGP program started has been stopped by it (agents that have
-  # ended but were not reaped do not count).
-  if ps -eo stat=,args= | awk '$1 !~ /^Z/ && /Quillet.PGP.gpg-agent\.exe/ {print; found=1}
+  # Every agent that the installed GnuPG started has been stopped by the PGP program (agents
+  # that have ended but were not reaped do not count).
+  if ps -eo stat=,args= | awk '$1 !~ /^Z/ && /Quillet.GnuPG.gpg-agent\.exe/ {print; found=1}
                                END {exit !found}'; then
     echo "FAIL: a GnuPG agent is left running"
     failed=1
   fi
-  check_install add-user-files
+  check_install user-folder || failed=1
   uninstall || failed=1
-  # The run log now holds the PGP runs of the steps above: it stays, as a user's would.
-  check_install removed used-log-kept || failed=1
+  check_install removed unconfigured || failed=1
   return "$failed"
 }
 group installer installer_steps
@@ -200,13 +201,29 @@ group installer installer_steps
 installer_keeps_steps() {
   local failed=0
   check_install seed-earlier-choice
-  wine 300 "$installer" /S || { echo "FAIL: the installer ended with $?"; return 1; }
+  install || return 1
   check_install installed earlier-choice-kept || failed=1
-  check_install add-user-files
   uninstall || failed=1
   check_install removed earlier-choice-kept || failed=1
   return "$failed"
 }
 group installer-keeps installer_keeps_steps
+
+# An earlier version's shared PGP folder is left behind, its keys kept for administrators alone;
+# a link in its place stops the installation before it changes anything.
+installer_upgrade_steps() {
+  local failed=0
+  check_install seed-shared-layout
+  install || return 1
+  check_install installed shared-layout-left || failed=1
+  check_install seed-shared-link
+  if wine 300 "$installer" /S; then
+    echo "FAIL: the installer went on over a link in the shared PGP folder's place"
+    failed=1
+  fi
+  check_install shared-link-untouched || failed=1
+  return "$failed"
+}
+group installer-upgrade installer_upgrade_steps
 group token-bench token_bench
 exit "$status"

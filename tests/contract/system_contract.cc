@@ -99,8 +99,10 @@ TEST(SystemContract, EnvironmentVariablesAreExpandedAsWindowsDoes) {
   System& system = System::Default();
   const std::string appdata = system.ExpandEnvironment("%APPDATA%");
   EXPECT_TRUE(fs::is_directory(appdata)) << appdata;
-  EXPECT_EQ(system.ExpandEnvironment("100% %APPDATA%\\x"), "100% " + appdata + "\\x");
-  EXPECT_EQ(system.ExpandEnvironment("%QUILLET_NO_SUCH_VARIABLE%"), "%QUILLET_NO_SUCH_VARIABLE%");
+  EXPECT_EQ(system.ExpandEnvironment("%APPDATA%\\x 100%"), appdata + "\\x 100%");
+  EXPECT_EQ(system.ExpandEnvironment("%QUILLET_NO_SUCH_VARIABLE%%APPDATA%"),
+            "%QUILLET_NO_SUCH_VARIABLE%" + appdata);
+  EXPECT_EQ(system.ExpandEnvironment("100% %APPDATA%"), "100% %APPDATA%");
   EXPECT_EQ(system.ExpandEnvironment("C:\\PGP\\pgp.exe"), "C:\\PGP\\pgp.exe");
 }
 

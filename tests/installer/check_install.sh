@@ -3,26 +3,39 @@
 # failed check, and puts in place what the checks need:
 #   tests/installer/check_install.sh STEP...
 # Steps, in the order given:
-#   installed            the programs, the PGP folder, the run log, the server's COM entries, the
-#                        GroupWise C3PO entries and the uninstall entry
-#   configured           quillet.ini names the installed PGP program
-#   add-user-files       puts key rings, a file of the user's and Quillet's leftovers of PGP runs
-#                        into the PGP folder
-#   removed              no entry and no program left; Quillet's leftovers gone, the user's files
-#                        kept
-#   unconfigured         quillet.ini and the empty run log gone
-#   used-log-kept        quillet.ini gone, the run log of PGP runs kept
+#   installed            the programs, the GnuPG folder and its registry entry, the run log, the
+#                        server's COM entries, the GroupWise C3PO entries and the uninstall entry
+#   configured           quillet.ini names each user's own PGP program
+#   access               the access lists of the installation, the GnuPG folder and the run log,
+#                        and the lists the installer sets, as written (win32_access_check.exe)
+#   fresh-user           the user has no PGP folder and no configuration of their own yet
+#   user-folder          the user's PGP folder, made on first use: a copy of the installation's
+#                        PGP program, no GnuPG program, the batch file naming the copy, nothing
+#                        in it that others may change
+#   removed              no entry and no program left; the user's PGP folder kept as it was
+#   unconfigured         quillet.ini and the run log the installation made gone
 #   seed-earlier-choice  before installing: a quillet.ini naming another PGP program, a run log
 #                        with entries, GroupWise's own entries and another C3PO server's
 #   earlier-choice-kept  all of those still as they were
-# Environment: WINEPREFIX and WINELOADER; QUILLET_INSTALL_DIR and QUILLET_PGP_DIR (Windows paths
-# of the program folder and the PGP folder); QUILLET_PAYLOAD (the folder of the programs the
-# installer holds) and QUILLET_VERSION (its version).
+#   seed-shared-layout   before installing: an earlier version's shared PGP folder with its
+#                        programs, Quillet's files and key rings, and quillet.ini naming it
+#   shared-layout-left   its programs and Quillet's files gone, its key rings kept for
+#                        administrators alone, quillet.ini naming each user's own program
+#   seed-shared-link     a link in the shared PGP folder's place, to a folder with a program
+#   shared-link-untouched  the folder behind the link as it was
+# Environment: WINEPREFIX and WINELOADER; QUILLET_INSTALL_DIR (the Windows path of the program
+# folder); QUILLET_PAYLOAD (the folder of the programs the installer holds) and QUILLET_VERSION
+# (its version); QUILLET_ACCESS_CHECK (win32_access_check.exe).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 install_dir=$QUILLET_INSTALL_DIR
-pgp_dir=$QUILLET_PGP_DIR
+gnupg_dir="$install_dir\\GnuPG"
+# Wine names the user's profile folder after the user who runs it.
+user_dir="C:\\users\\$(id -un)\\AppData\\Roaming\\Quillet"
+user_pgp_dir="$user_dir\\PGP"
+shared_dir='C:\ProgramData\Quillet'
+shared_pgp_dir="$shared_dir\\PGP"
 clsid='{6A3D91E4-27B5-4C0F-9E18-5B7C2F40D1A9}'
 datatypes='HKLM\Software\Novell\GroupWise\5.0\C3PO\DataTypes'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet'
@@ -30,7 +43,7 @@ pgp_programs=(pgp.exe gpg.exe gpg-agent.exe gpgconf.exe gpgme-w32spawn.exe)
 user_files=(pubring.kbx trustdb.gpg gpg-agent.conf 'private-keys-v1.d\0123456789ABCDEF.key'
   doc-notes.txt)
 leftovers=(quillet.key quillet.sec quillet.key.ids quillet.sec.ids pgpkey.bat temppgp temppgp.asc
-  doc0 doc0.asc doc1 doc1.asc doc2.asc.partial)
+  doc0 doc0.asc doc1 doc1.asc doc2.asc.partial gpgconf.ctl)
 
 status=0
 fail() {
@@ -52,8 +65,8 @@ reg() { timeout 60 "$WINELOADER" 'C:\windows\syswow64\reg.exe' "$@"; }
 registry=
 load_registry() {
   local key
-  registry=$(for key in 'HKLM\Software\Novell' 'HKCR\QUILLET.C3PO' "HKCR\\CLSID\\$clsid" \
-      "$uninstall_key"; do
+  registry=$(for key in 'HKLM\Software\Novell' 'HKLM\Software\Quillet' 'HKCR\QUILLET.C3PO' \
+      "HKCR\\CLSID\\$clsid" "$uninstall_key"; do
     reg query "$key" /s 2>/dev/null
   done | tr -d '\r' | awk -v OFS='\t' '
     /^HKEY_/ {
@@ -138,14 +151,12 @@ check_installed() {
   expect_same_program "$install_dir\\quillet.exe" "$QUILLET_PAYLOAD/quillet.exe"
   expect_file "$install_dir\\uninstall.exe"
   for program in "${pgp_programs[@]}"; do
-    expect_same_program "$pgp_dir\\$program" "$QUILLET_PAYLOAD/$program"
+    expect_same_program "$gnupg_dir\\$program" "$QUILLET_PAYLOAD/$program"
   done
-  # The batch file the program's setup would have written: the PGP program lists both rings.
-  expect_content "$pgp_dir\\pgpkey.bat" \
-    "$pgp_dir\\pgp.exe -kvc > quillet.key"$'\r\n'"$pgp_dir\\pgp.exe -kvc secring.pgp > quillet.sec"$'\r\n'
   expect_file 'C:\quillet.log'
 
   load_registry
+  expect_value 'HKLM\Software\Quillet' GnuPG "$gnupg_dir"
   expect_value 'HKCR\QUILLET.C3PO\Clsid' '(Default)' "$clsid"
   if ! server=$(value_of "HKCR\\CLSID\\$clsid\\LocalServer32" '(Default)'); then
     fail "no LocalServer32 for $clsid"
@@ -177,43 +188,63 @@ check_installed() {
   fi
 }
 
+user_program='%APPDATA%\Quillet\PGP\pgp.exe'
 check_configured() {
   expect_content 'C:\windows\quillet.ini' \
-    "$install_dir\\quillet.exe"$'\r\n'"$pgp_dir\\pgp.exe"$'\r\n'"Quillet keeps the location of the PGP program here."$'\r\n'"Do not delete.  Required by QUILLET program"$'\r\n'
+    "$install_dir\\quillet.exe"$'\r\n'"$user_program"$'\r\n'"Quillet keeps the location of the PGP program here."$'\r\n'"Do not delete.  Required by QUILLET program"$'\r\n'
 }
 
-add_user_files() {
-  local file path
-  for file in "${user_files[@]}" "${leftovers[@]}"; do
-    path=$(unix_path "$pgp_dir\\$file")
-    mkdir -p "$(dirname "$path")"
-    [[ -e $path ]] || echo "$file" >"$path"
-  done
+# The access lists as the installer writes them, from its script.
+access_list() {
+  sed -n "s/^!define $1 \"\(.*\)\"$/\1/p" installer/quillet.nsi
+}
+
+access_check() {
+  timeout 120 "$WINELOADER" "$QUILLET_ACCESS_CHECK" "$@" | tr -d '\r' || status=1
+}
+
+check_access() {
+  access_check --programs "$install_dir" "$(access_list PROGRAMS_ACCESS)" \
+    --log 'C:\quillet.log' "$(access_list RUN_LOG_ACCESS)" \
+    --private "$(access_list ADMINISTRATORS_ACCESS)"
+}
+
+check_fresh_user() {
+  expect_no_file "$user_pgp_dir"
+  expect_no_file "$user_dir\\quillet.ini"
+}
+
+check_user_folder() {
+  local program
+  expect_same_program "$user_pgp_dir\\pgp.exe" "$QUILLET_PAYLOAD/pgp.exe"
+  for program in "${pgp_programs[@]:1}"; do expect_no_file "$user_pgp_dir\\$program"; done
+  expect_content "$user_pgp_dir\\pgpkey.bat" \
+    "$user_pgp_dir\\pgp.exe -kvc > quillet.key"$'\r\n'"$user_pgp_dir\\pgp.exe -kvc secring.pgp > quillet.sec"$'\r\n'
+  access_check --programs "$user_pgp_dir"
+  # What the checks after uninstalling compare with.
+  find "$(unix_path "$user_pgp_dir")" -type f -print0 | sort -z | xargs -0 md5sum \
+    >"$WINEPREFIX/user-folder.sums"
 }
 
 check_removed() {
-  local program context file
+  local context
   load_registry
   expect_no_key 'HKCR\QUILLET.C3PO'
   expect_no_key "HKCR\\CLSID\\$clsid"
+  expect_no_key 'HKLM\Software\Quillet'
   while read -r context; do
     expect_no_key "$datatypes\\$context\\QUILLET.C3PO"
   done < <(c3po_entries | cut -d' ' -f1 | sort -u)
   expect_no_key "$uninstall_key"
   [[ -e $(unix_path "$install_dir") ]] && fail "$install_dir is still there"
-  for program in "${pgp_programs[@]}"; do expect_no_file "$pgp_dir\\$program"; done
-  for file in "${leftovers[@]}"; do expect_no_file "$pgp_dir\\$file"; done
-  for file in "${user_files[@]}"; do expect_file "$pgp_dir\\$file"; done
+  if [[ -f $WINEPREFIX/user-folder.sums ]]; then
+    md5sum --quiet -c "$WINEPREFIX/user-folder.sums" || fail "the user's PGP folder was changed"
+  fi
 }
 
 check_unconfigured() {
   expect_no_file 'C:\windows\quillet.ini'
   expect_no_file 'C:\quillet.log'
-}
-
-check_used_log_kept() {
-  expect_no_file 'C:\windows\quillet.ini'
-  [[ -s $(unix_path 'C:\quillet.log') ]] || fail 'C:\quillet.log with its entries is gone'
 }
 
 earlier_configuration=$'C:\\PGP\\QUILLET.EXE\r\nC:\\PGP\\PGP.EXE\r\nnotice\r\nDo not delete.  Required by QUILLET program\r\n'
@@ -225,6 +256,42 @@ seed_earlier_choice() {
   printf '%s' "$earlier_log" >"$(unix_path 'C:\quillet.log')"
   reg add 'HKLM\Software\Novell\GroupWise\5.0' /v InstallPath /d 'C:\GroupWise' /f >/dev/null
   reg add "$other_server" /v CommandFactory /d '' /f >/dev/null
+}
+
+seed_shared_layout() {
+  local file path
+  for file in "${pgp_programs[@]}" "${user_files[@]}" "${leftovers[@]}"; do
+    path=$(unix_path "$shared_pgp_dir\\$file")
+    mkdir -p "$(dirname "$path")"
+    echo "$file" >"$path"
+  done
+  printf '%s' "$install_dir\\quillet.exe"$'\r\n'"$shared_pgp_dir\\pgp.exe"$'\r\nnotice\r\nDo not delete.\r\n' \
+    >"$(unix_path 'C:\windows\quillet.ini')"
+}
+
+check_shared_layout_left() {
+  local file
+  for file in "${pgp_programs[@]}" "${leftovers[@]}"; do
+    expect_no_file "$shared_pgp_dir\\$file"
+  done
+  for file in "${user_files[@]}"; do expect_content "$shared_pgp_dir\\$file" "$file"$'\n'; done
+  access_check --private "$shared_dir"
+  check_configured
+}
+
+# Wine shows a Unix symbolic link as a Windows link (a reparse point).
+seed_shared_link() {
+  local target="$WINEPREFIX/drive_c/elsewhere"
+  mkdir -p "$target" "$(unix_path "$shared_dir")"
+  echo pgp.exe >"$target/pgp.exe"
+  rm -rf "$(unix_path "$shared_pgp_dir")"
+  ln -s "$target" "$(unix_path "$shared_pgp_dir")"
+}
+
+check_shared_link_untouched() {
+  expect_content 'C:\elsewhere\pgp.exe' $'pgp.exe\n'
+  [[ $(stat -c %a "$WINEPREFIX/drive_c/elsewhere") == 755 ]] ||
+    fail "the access to the folder behind the link was changed"
 }
 
 check_earlier_choice_kept() {
@@ -239,12 +306,17 @@ for step in "$@"; do
   case $step in
     installed) check_installed ;;
     configured) check_configured ;;
-    add-user-files) add_user_files ;;
+    access) check_access ;;
+    fresh-user) check_fresh_user ;;
+    user-folder) check_user_folder ;;
     removed) check_removed ;;
     unconfigured) check_unconfigured ;;
-    used-log-kept) check_used_log_kept ;;
     seed-earlier-choice) seed_earlier_choice ;;
     earlier-choice-kept) check_earlier_choice_kept ;;
+    seed-shared-layout) seed_shared_layout ;;
+    shared-layout-left) check_shared_layout_left ;;
+    seed-shared-link) seed_shared_link ;;
+    shared-link-untouched) check_shared_link_untouched ;;
     *) echo "$0: unknown step '$step'" >&2; exit 2 ;;
   esac
 done

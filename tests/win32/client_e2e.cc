@@ -9,9 +9,11 @@
 //   fakepgp.exe next to this program is installed as the PGP program, and the steps register
 //   and unregister the given quillet.exe.
 // Or:    win32_client_e2e.exe [GOOGLETEST-FLAGS] --installed FIXTURES-FOLDER
-//   the product as its installer left it: the quillet.exe that the registry names, and the PGP
-//   program and GnuPG in the folder that quillet.ini names, with the test keys of FIXTURES-FOLDER
-//   (alice.asc, bob.asc, bob-public.asc); Alice and Bob share that key ring.
+//   the product as its installer left it, for a user who has not used it yet: the quillet.exe
+//   that the registry names, the PGP folder that quillet.ini names (which the first use makes,
+//   with a copy of the installation's PGP program, which runs the installation's GnuPG), and the
+//   test keys of FIXTURES-FOLDER (alice.asc, bob.asc, bob-public.asc); Alice and Bob share that
+//   key ring.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <winternl.h>
@@ -131,7 +133,7 @@ struct Scene {
     Connect();
   }
 
-  // The installed product: the PGP directory is the one quillet.ini names.
+  // The installed product: the PGP directory is the one quillet.ini names, for this user.
   explicit Scene(const fs::path& fixtures)
       : work(FreshWorkFolder()), fixtures(fixtures), client({"alice@example.com", "Alice"}) {
     std::istringstream ini(ReadFile(System::Default().WindowsDirectory() + "\\quillet.ini"));
@@ -139,7 +141,7 @@ struct Scene {
     std::getline(ini, line);
     std::getline(ini, line);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    pgp_dir = fs::path(line).parent_path();
+    pgp_dir = fs::path(System::Default().ExpandEnvironment(line)).parent_path();
     client.AddUser({"bob@example.org", "Bob"});
     Connect();
   }
@@ -165,8 +167,7 @@ struct Scene {
   // directory.
   Texts LeftInPgpDirectory() const {
     static const std::set<std::string> kKept = {
-        "pgp.exe",  "gpg.exe",        "gpg-agent.exe",     "gpgconf.exe",  "gpgme-w32spawn.exe",
-        "quillet.key", "quillet.sec", "quillet.key.ids", "quillet.sec.ids", "pgpkey.bat",
+        "pgp.exe", "quillet.key", "quillet.sec", "quillet.key.ids", "quillet.sec.ids", "pgpkey.bat",
         "pubring.kbx", "pubring.kbx~",
         "trustdb.gpg", "gpg-agent.conf", "private-keys-v1.d", "random_seed", "openpgp-revocs.d",
         "S.gpg-agent", "S.gpg-agent.browser", "S.gpg-agent.extra", "S.gpg-agent.ssh",
@@ -506,11 +507,15 @@ Console RunConsoleProgram(std::string command_line) {
   return result;
 }
 
-// The installed PGP program on a key file, as a user adds keys at its console.
-void AddKeysWithPgp(const std::string& fixture) {
-  const std::string pgp = (scene->pgp_dir / "pgp.exe").string();
-  const Console run =
-      RunConsoleProgram("\"" + pgp + "\" -ka \"" + (scene->fixtures / fixture).string() + "\"");
+// The PGP program `pgp` adds the keys of a key file to the user's PGP folder, as a user adds
+// keys at its console. Before the first use, the installation's program does it, as a user
+// brings an existing key ring.
+void AddKeysWithPgp(const fs::path& pgp, const std::string& fixture) {
+  fs::create_directories(scene->pgp_dir);
+  SetEnvironmentVariableA("PGPPATH", scene->pgp_dir.string().c_str());
+  const Console run = RunConsoleProgram("\"" + pgp.string() + "\" -ka \"" +
+                                        (scene->fixtures / fixture).string() + "\"");
+  SetEnvironmentVariableA("PGPPATH", nullptr);
   EXPECT_EQ(run.exit_code, 0ul) << run.output;
 }
 
@@ -540,11 +545,12 @@ std::string RunLogAfter(std::size_t offset) {
 // COM starts the quillet.exe that the installer registered, from Program Files; Alice's keys are
 // on the ring, as after she imported her own key ring.
 TEST_F(InstalledSteps, ComStartsTheInstalledServer) {
-  AddKeysWithPgp("alice.asc");
   std::optional<std::string> server =
       Registry::Default().QueryValue(std::string(kClsidKey) + "\\LocalServer32");
   ASSERT_TRUE(server.has_value());
   if (server->size() > 1 && server->front() == '"') *server = server->substr(1, server->size() - 2);
+  EXPECT_FALSE(fs::exists(scene->pgp_dir)) << "not a fresh user";
+  AddKeysWithPgp(fs::path(*server).parent_path() / "GnuPG" / "pgp.exe", "alice.asc");
   scene->host.emplace(scene->com);
   scene->host->Start();
   resident = FindWindowA(win32::kFormClassName, "QUILLET");
@@ -678,7 +684,7 @@ TEST_F(InstalledSteps, AMailIsEncryptedAndSigned) {
 // Alice's, as the installed PGP program tells at its console.
 TEST_F(InstalledSteps, TheRecipientDecryptsIntoANote) {
   mailsim::MailClient& client = scene->client;
-  AddKeysWithPgp("bob.asc");
+  AddKeysWithPgp(scene->pgp_dir / "pgp.exe", "bob.asc");
   client.SwitchUser("bob@example.org");
   const std::string received = client.Mailbox("bob@example.org").back().id;
   client.ShowItemList({received});
