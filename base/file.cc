@@ -1,10 +1,19 @@
 #include "base/file.h"
 
 #include <fstream>
+#include <iterator>
 
 #include "base/error.h"
 
 namespace quillet {
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error("Cannot open " + path);
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw Error("Cannot read " + path);
+  return bytes;
+}
 
 void WriteWholeFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -83,6 +83,10 @@ TEST_F(MainWindowTest, TheUsersOwnFolderIsMadeOnFirstUse) {
     EXPECT_EQ(form.SendList.box().Items(), (Texts{" Me <me@x>", " Old <old@x>", ""}));
     program_.Release(form);
   }
+  // A new installation's program replaces the copy.
+  std::ofstream(master / "pgp", std::ios::binary | std::ios::app) << "new";
+  program_.Release(Open());
+  EXPECT_EQ(testing::ReadFile(own + "pgp"), testing::ReadFile(master / "pgp"));
   Configure();
   std::filesystem::copy_file(Ini(), UserIni());
   std::ofstream(Ini(), std::ios::binary) << "/opt/quillet\r\n%APPDATA%/Quillet/PGP/pgp\r\n";

@@ -43,19 +43,25 @@ std::string ConfigPath(System& system) {
   return std::filesystem::exists(own) ? own : WindowsDir(system) + "quillet.ini";
 }
 
-// Copies the installation's PGP program to `program`, in the user's folder, unless it is there.
-// True when it was copied, and the folder is new to the user.
+// Copies the installation's PGP program to `program`, in the user's folder, unless the same
+// program is there: a new installation's program replaces the copy of the one before. True when
+// it was copied.
 bool ProvideUserCopy(System& system, const SplitFile& program) {
   const std::string path = program.directory + program.file;
-  if (std::filesystem::exists(path)) return false;
   const std::string master = SplitPath(system.ModuleFileName()).directory + "GnuPG" +
                              system.PathSeparator() + program.file;
-  if (!std::filesystem::is_regular_file(master))
+  const bool installed = std::filesystem::is_regular_file(master);
+  if (std::filesystem::exists(path) &&
+      (!installed || ReadWholeFile(path) == ReadWholeFile(master)))
+    return false;
+  if (!installed)
     throw Error("The PGP program " + path + " is missing, and there is no " + master +
                 " to make it from. Install Quillet again, or choose a PGP program with Setup.");
   std::error_code error;
   std::filesystem::create_directories(program.directory, error);
-  if (!error) std::filesystem::copy_file(master, path, error);
+  if (!error)
+    std::filesystem::copy_file(master, path, std::filesystem::copy_options::overwrite_existing,
+                               error);
   if (error) throw Error("Cannot copy " + master + " to " + path + ": " + error.message());
   return true;
 }

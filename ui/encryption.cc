@@ -1,10 +1,9 @@
 #include "ui/encryption.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "base/error.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "pgp/pgpex.h"
 
@@ -13,12 +12,6 @@ namespace quillet::ui {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("Cannot open " + path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Replaces the new item's body by `text`: empties it, then fills it. False when the mail client
 // refused a command; the body may then hold part of the text.
@@ -104,7 +97,7 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
   {
     const PlainTextFile plain(platform.system, temp, PlainTextFile::WrittenBy::kMailClient);
     wpo.ExecuteToken("ItemSaveMessage(\"X00\";\"" + temp + "\";AnsiText!)");
-    original = ReadText(temp);
+    original = ReadWholeFile(temp);
     exit_code = step(temp);
   }
   if (!exit_code) return;
