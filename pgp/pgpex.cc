@@ -161,6 +161,17 @@ void ClearOutput(const std::string& path) {
   std::filesystem::remove(path, error);
   if (error || std::filesystem::exists(path, error))
     throw Error("Cannot remove the earlier file " + path);
+  RemoveSplitArmour(path);
+}
+
+bool RemoveSplitArmour(const std::string& path) {
+  if (!path.ends_with(".asc")) return false;
+  const std::string stem = path.substr(0, path.size() - 1);
+  bool found = false;
+  std::error_code ignored;
+  for (int part = 1; std::filesystem::remove(stem + std::to_string(part), ignored); ++part)
+    found = true;
+  return found;
 }
 
 std::optional<std::string> ReadOutput(std::int32_t exit_code, const std::string& path) {
@@ -180,7 +191,13 @@ std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std:
   std::vector<std::string> lines = Lines(in);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   const std::string block(kind);
-  const bool whole = lines.size() >= 3 && lines.front() == "-----BEGIN PGP " + block + "-----" &&
+  const auto begins = [](const std::string& line) { return line.starts_with("-----BEGIN PGP "); };
+  const auto begin = std::ranges::find_if(lines, begins);
+  // The classic program lists a key before its block, and those lines name the key; nothing but
+  // cipher text may go into a message's place.
+  const bool placed = begin == lines.begin() || (begin != lines.end() && block != "MESSAGE");
+  const bool whole = placed && std::ranges::count_if(lines, begins) == 1 &&
+                     *begin == "-----BEGIN PGP " + block + "-----" && lines.end() - begin >= 3 &&
                      lines.back() == "-----END PGP " + block + "-----" &&
                      IsChecksumLine(lines[lines.size() - 2]);
   if (!whole) return std::nullopt;

@@ -42,17 +42,27 @@ bool ShellRunConfirmed(Platform& platform, const std::string& file, const std::s
                        const std::string& directory, int show_mode);
 
 // Removes an earlier file at `path` before PGP is to write it, so that a file found there
-// afterwards was written by that run. Raises Error when it cannot be removed.
+// afterwards was written by that run, with the parts of armour an earlier run split (see
+// RemoveSplitArmour). Raises Error when it cannot be removed.
 void ClearOutput(const std::string& path);
+
+// A classic PGP program whose config.txt lacks "ArmorLines = 0" writes long armour for
+// FILE.asc as FILE.as1, FILE.as2, ... and succeeds. Removes those parts of `path`; true when
+// there were any, and the user is to be told kSplitArmourMessage.
+bool RemoveSplitArmour(const std::string& path);
+inline constexpr char kSplitArmourMessage[] =
+    "PGP split its output into several files; set ArmorLines = 0 in PGP's config.txt and try "
+    "again.";
 
 // What PGP wrote to `path` in a run that ended with `exit_code`: the file's content when the run
 // succeeded and left a regular file there; nothing otherwise. Callers clear the output first.
 std::optional<std::string> ReadOutput(std::int32_t exit_code, const std::string& path);
 
 // ReadOutput, and only when the content is one whole armoured block of `kind` ("MESSAGE",
-// "PUBLIC KEY BLOCK"): its first line begins the block, its last non-empty line ends it, and an
-// armour checksum line comes before that. A file cut short, empty or holding an error text is no
-// result.
+// "PUBLIC KEY BLOCK"): its last non-empty line ends the block, an armour checksum line comes
+// before that, and no other block begins in the file. A message's block is the whole file; a key
+// block may follow the key's listing, as the classic program writes it, which is kept. A file
+// cut short, empty or holding an error text is no result.
 std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std::string& path,
                                               std::string_view kind);
 

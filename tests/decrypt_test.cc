@@ -106,6 +106,33 @@ TEST_F(DecryptTest, FromTheItemListWithAnAttachmentThatDoesNotDecrypt) {
   EXPECT_TRUE(LeftInPgpDirectory().empty());
 }
 
+// The classic program leaves an empty file, and succeeds, for a message it cannot read; an empty
+// text counts only from a program that reports its verdict.
+TEST_F(DecryptTest, AnEmptyResultIsTextOnlyFromAProgramThatReportsItsVerdict) {
+  const std::string id = Receive({"first"});
+  client_.OpenItem(id);
+  Open();
+  setenv("FAKEPGP_FAIL", "empty@doc0", 1);
+  Window().UserClick("Decrypt");
+  EXPECT_EQ(Note().body, kNoteBody + "Attachment 1: PGP produced no decrypted text.\r\n");
+
+  const std::size_t mails = client_.Mailbox("me@example.com").size();
+  client_.OpenItem(id);
+  setenv("FAKEPGP_FAIL", "empty", 1);
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Decrypt");
+  EXPECT_EQ(Messages(),
+            Texts{"PGP produced no decrypted text for this message; nothing was delivered."});
+  EXPECT_EQ(client_.Mailbox("me@example.com").size(), mails);
+
+  client_.OpenItem(id);
+  setenv("FAKEPGP_RECORD", "NONE\n", 1);
+  Window().UserClick("Decrypt");
+  unsetenv("FAKEPGP_RECORD");
+  EXPECT_EQ(Note().attachments, (std::vector<Attachment>{{"temppgp", ""}, {"doc0", ""}}));
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
 TEST_F(DecryptTest, AnOlderDecryptedBodyIsNeverDelivered) {
   client_.OpenItem(Receive());
   std::ofstream(pgp_dir_ / "temppgp") << "an earlier message";
@@ -210,6 +237,25 @@ TEST_F(KeyExchangeTest, MailKeyInsertsOnlyTheKeyAtTheCurrentIndex) {
   EXPECT_EQ(client_.NewItem().body,
             "My key:\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: Bob <bob@x>\r\n=FAKE\r\n"
             "-----END PGP PUBLIC KEY BLOCK-----\r\n");
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+// The classic program writes the key's listing before the block, and succeeds without a key.
+TEST_F(KeyExchangeTest, MailKeyWithTheClassicProgram) {
+  setenv("FAKEPGP_CLASSIC", "1", 1);
+  client_.NewMail();
+  Open();
+  Window().UserSelect("RecipList", {1});
+  Window().UserClick("MailKey");
+  EXPECT_EQ(client_.NewItem().body,
+            "Type Bits/KeyID    Date       User ID\r\npub  1024/11111111 2026/01/01 Bob <bob@x>\r\n"
+            "\r\n-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nUser: Bob <bob@x>\r\n=FAKE\r\n"
+            "-----END PGP PUBLIC KEY BLOCK-----\r\n");
+  std::ofstream(tp_.dir.path() / "keys") << "";
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("MailKey");
+  unsetenv("FAKEPGP_CLASSIC");
+  EXPECT_EQ(Messages(), Texts{"PGP could not extract the key; nothing was added to the message."});
   EXPECT_TRUE(LeftInPgpDirectory().empty());
 }
 

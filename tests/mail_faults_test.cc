@@ -137,14 +137,14 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
   const std::pair<std::string, std::string> targets[] = {{"temppgp", kTextNotEncrypted},
                                                          {"doc0", AttachmentNotEncrypted(1)},
                                                          {"doc1", AttachmentNotEncrypted(2)}};
-  for (const char* kind :
-       {"nooutput", "exit", "empty", "truncated", "errortext", "directory", "killed"}) {
+  for (const std::string kind :
+       {"nooutput", "exit", "empty", "truncated", "errortext", "directory", "killed", "split"}) {
     for (const auto& [target, message] : targets) {
-      const std::string fault = std::string(kind) + "@" + target;
+      const std::string fault = kind + "@" + target;
       cases.push_back({"PGP " + fault,
                        [fault] { setenv("FAKEPGP_FAIL", fault.c_str(), 1); },
                        Outcome::kUnchanged,
-                       {message}});
+                       {kind == "split" ? pgp::kSplitArmourMessage : message}});
     }
   }
   // A result left by an earlier run is not this run's.
@@ -224,6 +224,8 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
     EXPECT_EQ(Encrypt(c.messages.size()), c.messages);
     EXPECT_EQ(Observed(), c.outcome) << Name(Observed());
     EXPECT_EQ(PlainTextLeft(), Texts{});
+    for (const std::string& name : LeftInPgpDirectory())
+      EXPECT_FALSE(name.ends_with(".as1") || name.ends_with(".as2")) << name;
     bodies_lost += BodyLost() ? 1 : 0;
     attachments_lost += AttachmentsLost();
     plain_files_left += static_cast<int>(PlainTextLeft().size());

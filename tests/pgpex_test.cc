@@ -163,7 +163,14 @@ TEST(PgpResult, OnlyAWholeArmouredBlockOfASuccessfulRunCounts) {
     std::int32_t exit_code;
     std::optional<std::string> content;  // nothing: a folder in the file's place
     bool counts;
+    std::string_view kind = "MESSAGE";
   };
+  const std::string key = "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nVersion: 2.6.3ia\r\n\r\nmQ\r\n"
+                          "=ab+/\r\n-----END PGP PUBLIC KEY BLOCK-----\r\n";
+  // What the classic program writes before the block.
+  const std::string listing =
+      "Type Bits/KeyID    Date       User ID\r\n"
+      "pub  1024/B14E7015 2026/12/08 Alice Example <alice@example.com>\r\n\r\n";
   const Case cases[] = {
       {"a whole message", 0, message, true},
       {"with LF line ends and blank lines after it", 0,
@@ -180,6 +187,15 @@ TEST(PgpResult, OnlyAWholeArmouredBlockOfASuccessfulRunCounts) {
        "-----END PGP PUBLIC KEY BLOCK-----\r\n",
        false},
       {"a folder", 0, std::nullopt, false},
+      {"a key block", 0, key, true, "PUBLIC KEY BLOCK"},
+      {"a key block after the key's listing", 0, listing + key, true, "PUBLIC KEY BLOCK"},
+      {"two key blocks", 0, listing + key + key, false, "PUBLIC KEY BLOCK"},
+      {"a listing and a key block cut short", 0, listing + key.substr(0, 50), false,
+       "PUBLIC KEY BLOCK"},
+      {"a listing and a key block without a checksum line", 0,
+       listing + "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nmQ\r\n-----END PGP PUBLIC KEY BLOCK-----",
+       false, "PUBLIC KEY BLOCK"},
+      {"a listing alone", 0, listing, false, "PUBLIC KEY BLOCK"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -189,8 +205,14 @@ TEST(PgpResult, OnlyAWholeArmouredBlockOfASuccessfulRunCounts) {
       std::ofstream(path, std::ios::binary) << *c.content;
     else
       std::filesystem::create_directory(path);
-    EXPECT_EQ(ReadArmouredOutput(c.exit_code, path, "MESSAGE").has_value(), c.counts);
+    EXPECT_EQ(ReadArmouredOutput(c.exit_code, path, c.kind).has_value(), c.counts);
   }
+  // An earlier run's armour split into parts goes too.
+  for (const char* part : {"temppgp.as1", "temppgp.as2"})
+    std::ofstream(dir.path() / part) << message;
+  ClearOutput(path);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "temppgp.as1") ||
+               std::filesystem::exists(dir.path() / "temppgp.as2"));
   // A folder with something in it cannot be cleared away, so no run may be trusted to write there.
   std::filesystem::remove_all(path);
   std::filesystem::create_directories(path + "/inside");

@@ -105,7 +105,7 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
       pgp::ReadArmouredOutput(*exit_code, armoured, "MESSAGE");
   if (!cipher) {
     DeleteFile(armoured);
-    tell(kTextNotEncrypted);
+    tell(pgp::RemoveSplitArmour(armoured) ? pgp::kSplitArmourMessage : kTextNotEncrypted);
     return;
   }
 
@@ -123,7 +123,8 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
     if (!exit_code || !pgp::ReadArmouredOutput(*exit_code, file + ".asc", "MESSAGE")) {
       DeleteFile(armoured);
       DeleteFile(file + ".asc");
-      if (exit_code) tell(AttachmentNotEncrypted(i + 1));
+      const bool split = pgp::RemoveSplitArmour(file + ".asc");
+      if (exit_code) tell(split ? pgp::kSplitArmourMessage : AttachmentNotEncrypted(i + 1));
       return;
     }
   }

@@ -62,6 +62,21 @@ std::string NotDecrypted(const pgp::DecryptResult& result) {
   return "PGP could not decrypt this message" + Reason(result) + "; nothing was delivered.";
 }
 
+constexpr char kNoDecryptedText[] =
+    "PGP produced no decrypted text for this message; nothing was delivered.";
+
+enum class Decrypted { kText, kFailed, kNoText };
+
+// Whether a decryption gave text to deliver. A bad signature never does. An empty file is text
+// only from a program that reported its verdict: the classic program leaves one, and succeeds,
+// for a message it cannot read.
+Decrypted Outcome(const pgp::DecryptResult& result, const std::string& path) {
+  if (!result.exit_code || IsBad(result.signature)) return Decrypted::kFailed;
+  const std::optional<std::string> text = pgp::ReadOutput(*result.exit_code, path);
+  if (!text) return Decrypted::kFailed;
+  return text->empty() && !result.signature ? Decrypted::kNoText : Decrypted::kText;
+}
+
 // A line of the note's body, in place of the line of an attachment that is left out.
 std::string AttachmentNotDecrypted(int number, const pgp::DecryptResult& result) {
   return "Attachment " + std::to_string(number) + " could not be decrypted" + Reason(result) +
@@ -305,7 +320,8 @@ void TForm1::MailKeyIntoBody(const std::string& user_id) {
       pgp::ReadArmouredOutput(*exit_code, key, "PUBLIC KEY BLOCK");
   DeleteFile(key);
   if (!block) {
-    program_.gui().Confirm(kKeyNotExtracted, gui::Buttons::kOk);
+    program_.gui().Confirm(pgp::RemoveSplitArmour(key) ? pgp::kSplitArmourMessage : kKeyNotExtracted,
+                           gui::Buttons::kOk);
     return;
   }
   try {
@@ -354,8 +370,10 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   WriteWholeFile(armoured, message.BodyText());
   const pgp::DecryptResult result = DecryptWithPassword(base);
   // A message whose signature is bad is not delivered, whatever the program left behind.
-  if (result.exit_code && (IsBad(result.signature) || !pgp::ReadOutput(*result.exit_code, base))) {
-    program_.gui().Confirm(NotDecrypted(result), gui::Buttons::kOk);
+  const Decrypted outcome = Outcome(result, base);
+  if (result.exit_code && outcome != Decrypted::kText) {
+    program_.gui().Confirm(outcome == Decrypted::kNoText ? kNoDecryptedText : NotDecrypted(result),
+                           gui::Buttons::kOk);
   } else if (result.exit_code) {
     try {
       channel::ObjectApi& api = program_.object_api();
@@ -391,9 +409,12 @@ void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note,
                      ".asc\")");
     const pgp::DecryptResult result = DecryptWithPassword(file);
     DeleteFile(file + ".asc");
-    if (!result.exit_code || IsBad(result.signature) ||
-        !pgp::ReadOutput(*result.exit_code, file)) {
-      note.SetBodyPlainText(note.BodyText() + AttachmentNotDecrypted(n + 1, result));
+    if (const Decrypted outcome = Outcome(result, file); outcome != Decrypted::kText) {
+      note.SetBodyPlainText(note.BodyText() +
+                            (outcome == Decrypted::kNoText
+                                 ? "Attachment " + std::to_string(n + 1) +
+                                       ": PGP produced no decrypted text.\r\n"
+                                 : AttachmentNotDecrypted(n + 1, result)));
       continue;
     }
     std::string line = file + " attached";

@@ -9,7 +9,11 @@
 //   FAKEPGP_FAIL=KIND@SUFFIX   only runs with an argument that ends in SUFFIX do
 // KIND: nooutput (exits 1, writes nothing), exit (writes its output, exits 3), empty (an empty
 // output), truncated (the first half of the output), errortext (an error text in place of the
-// output), directory (a folder in the output's place), killed (writes half, then dies at once).
+// output), directory (a folder in the output's place), killed (writes half, then dies at once),
+// split (armour split into FILE.as1, FILE.as2 in place of FILE.asc, as a classic program without
+// "ArmorLines = 0" does).
+//   FAKEPGP_CLASSIC=1          as the classic program: -kxa writes the key's listing before the
+//                              block, and -kxa and -kr of a key that is not there exit 0
 //   FAKEPGP_RECORD=TEXT        a decryption writes TEXT to the signature record file that
 //                              QUILLET_SIGNATURE_RECORD names; without it, as a classic PGP
 //                              program, it writes none
@@ -156,6 +160,14 @@ std::string KeyLine(const std::string& type, const std::string& uid) {
 }
 
 const char* const kRing = std::getenv("FAKEPGP_KEYS");
+const bool kClassic = std::getenv("FAKEPGP_CLASSIC") != nullptr;
+
+// A key that is not there: an error, or for the classic program a notice and success.
+int KeyNotFound(const std::string& uid) {
+  if (!kClassic) return Fail("key '" + uid + "' not found in key ring");
+  std::printf("Key not found in key ring '%s'.\n", kRing ? kRing : "pubring.pgp");
+  return 0;
+}
 
 Strings ReadRing() {
   const std::optional<std::string> text = kRing ? ReadFile(kRing) : std::nullopt;
@@ -171,17 +183,21 @@ int WriteRing(const Strings& lines) {
 // The block carries every user ID of the first public key that answers.
 int ExtractKey(const Strings& operands) {
   if (operands.size() != 2) return Usage();
-  std::string users, id;
+  std::string users, id, listing;
   for (const std::string& line : ReadRing()) {
     const std::optional<Key> key = ParseKey(line);
     if (!key || key->type != "pub") continue;
-    if (id.empty() && Answers(*key, operands[0])) id = key->id;
+    if (id.empty() && Answers(*key, operands[0])) {
+      id = key->id;
+      listing = "Type Bits/KeyID    Date       User ID\r\npub  " + key->bits + "/" + key->id +
+                " " + key->date + " " + key->uid + "\r\n\r\n";
+    }
     if (!id.empty() && key->id != id) break;
     if (!id.empty()) users += "User: " + key->uid + "\r\n";
   }
-  if (users.empty()) return Fail("key '" + operands[0] + "' not found in key ring");
-  return WriteFile(operands[1] + ".asc",
-                   kKeyBegin + "\r\n" + users + kChecksum + "\r\n" + kKeyEnd + "\r\n");
+  if (users.empty()) return KeyNotFound(operands[0]);
+  return WriteFile(operands[1] + ".asc", (kClassic ? listing : "") + kKeyBegin + "\r\n" + users +
+                                             kChecksum + "\r\n" + kKeyEnd + "\r\n");
 }
 
 int AddKeys(const Strings& operands) {
@@ -222,7 +238,7 @@ int RemoveKeys(const std::string& uid) {
     const std::optional<Key> key = ParseKey(line);
     if (!key || !Answers(*key, uid)) kept.push_back(line);
   }
-  if (kept.size() == ring.size()) return Fail("key '" + uid + "' not found in key ring");
+  if (kept.size() == ring.size()) return KeyNotFound(uid);
   return WriteRing(kept);
 }
 
@@ -310,6 +326,12 @@ int Spoil(const std::string& fault, const std::string& path) {
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     return 0;
+  }
+  if (fault == "split") {
+    const std::string stem = path.substr(0, path.size() - 1);  // "FILE.as"
+    const std::size_t half = whole.size() / 2;
+    std::filesystem::remove(path);
+    return WriteFile(stem + "1", whole.substr(0, half)) | WriteFile(stem + "2", whole.substr(half));
   }
   if (fault == "killed") {
     WriteFile(path, whole.substr(0, whole.size() / 2));
