@@ -54,6 +54,8 @@ int Run(const std::string& pgp_program, const std::vector<std::string>& key_file
   std::filesystem::create_directories(pgp_dir);
   const std::string pgp = (pgp_dir / "pgp").string();
   std::filesystem::copy_file(pgp_program, pgp, std::filesystem::copy_options::overwrite_existing);
+  // As Quillet writes it for a folder it makes: Alice can read the mail she sent.
+  std::ofstream(pgp_dir / "config.txt") << "EncryptToSelf = on\r\nArmorLines = 0\r\n";
   Say("Both users' keys go onto the key ring in the PGP directory");
   for (const std::string& keys : key_files)
     if (std::system((pgp + " -ka " + keys).c_str()) != 0) throw Error("cannot import " + keys);

@@ -80,13 +80,16 @@ TEST_F(MainWindowTest, TheUsersOwnFolderIsMadeOnFirstUse) {
     EXPECT_EQ(testing::ReadFile(own + "pgp"), testing::ReadFile(FAKEPGP_EXE));
     EXPECT_EQ(testing::ReadFile(own + "pgpkey.bat"),
               own + "pgp -kvc > quillet.key\r\n" + own + "pgp -kvc secring.pgp > quillet.sec\r\n");
+    EXPECT_EQ(testing::ReadFile(own + "config.txt"), "EncryptToSelf = on\r\nArmorLines = 0\r\n");
     EXPECT_EQ(form.SendList.box().Items(), (Texts{" Me <me@x>", " Old <old@x>", ""}));
     program_.Release(form);
   }
-  // A new installation's program replaces the copy.
+  // A new installation's program replaces the copy; the user's options stay.
   std::ofstream(master / "pgp", std::ios::binary | std::ios::app) << "new";
+  std::ofstream(own + "config.txt") << "MyName = me\n";
   program_.Release(Open());
   EXPECT_EQ(testing::ReadFile(own + "pgp"), testing::ReadFile(master / "pgp"));
+  EXPECT_EQ(testing::ReadFile(own + "config.txt"), "MyName = me\n");
   Configure();
   std::filesystem::copy_file(Ini(), UserIni());
   std::ofstream(Ini(), std::ios::binary) << "/opt/quillet\r\n%APPDATA%/Quillet/PGP/pgp\r\n";

@@ -96,6 +96,14 @@ void TakeUp(const SplitFile& location, const PgpSetup& setup) {
   setup.senders.Filename = setup.pgp.PGPPath + "quillet.sec";
 }
 
+// The PGP options of a folder Quillet made, unless the user has set their own: the sender can
+// decrypt what they sent, whose body now holds only cipher text, and long armour stays whole.
+void WriteNewPgpConfig(const std::string& directory) {
+  const std::string path = directory + "config.txt";
+  if (std::filesystem::exists(path)) return;
+  WriteWholeFile(path, "EncryptToSelf = on\r\nArmorLines = 0\r\n");
+}
+
 }  // namespace
 
 bool ChoosePgpProgram(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup) {
@@ -136,7 +144,10 @@ Configured LoadConfiguration(App& app, gui::OpenFileSettings& dialog, const PgpS
     location = {};
   }
   TakeUp(location, setup);
-  if (provided) setup.pgp.WriteKeyListBatch();
+  if (provided) {
+    setup.pgp.WriteKeyListBatch();
+    WriteNewPgpConfig(setup.pgp.PGPPath);
+  }
   return Configured::kRead;
 }
 

@@ -54,8 +54,8 @@ enum class Configured { kRead, kChosen, kNotChosen };
 // Takes up the PGP program that quillet.ini names into `setup` and points the lists at its key
 // listings; without the file, lets the user choose the program (ChoosePgpProgram). A program
 // named through a variable that is not there yet is copied from the "GnuPG" folder beside this
-// program, with the batch file written beside it; without that copy, the file counts as
-// unreadable. The keys are left for the caller to load, as it wants them after each outcome.
+// program, with the batch file and, unless there is one, a config.txt ("EncryptToSelf = on",
+// "ArmorLines = 0") written beside it; without that copy, the file counts as unreadable. The keys are left for the caller to load, as it wants them after each outcome.
 Configured LoadConfiguration(App& app, gui::OpenFileSettings& dialog, const PgpSetup& setup,
                              Unreadable unreadable);
 
