@@ -242,6 +242,7 @@ TPGP::TPGP(Platform& platform, gui::Window* owner) : platform_(platform), owner_
 
 std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters,
                                          const EnvironmentAddition& environment) {
+  LastNotice.clear();
   AppendToRunLog(platform_.system,
                  {"Command line", QuoteProgram(PGPPath + PGPProg) + " " + parameters});
   if (PGPProg.empty()) {
@@ -249,7 +250,19 @@ std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters,
     platform_.gui.Confirm("You must first select the PGP program.", gui::Buttons::kOk);
     return std::nullopt;
   }
-  return RunLogged(platform_, PGPProg, " " + parameters, PGPPath, kShowConsole, environment);
+  const std::string notice = PGPPath + kNoticeName;
+  ClearOutput(notice);
+  EnvironmentAddition with_notice = environment;
+  with_notice.emplace_back(kNoticeVariable, notice);
+  const std::int32_t exit_code =
+      RunLogged(platform_, PGPProg, " " + parameters, PGPPath, kShowConsole, with_notice);
+  if (const std::optional<std::string> text = ReadOutput(0, notice)) {
+    std::istringstream in(*text);
+    GetLine(in, LastNotice);
+  }
+  std::error_code ignored;
+  std::filesystem::remove(notice, ignored);
+  return exit_code;
 }
 
 std::optional<std::int32_t> TPGP::GenerateKey() {

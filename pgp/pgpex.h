@@ -96,6 +96,11 @@ struct DecryptResult {
   std::optional<SignatureVerdict> signature;
 };
 
+// The environment variable through which a run asks our PGP program to write why it failed (one
+// line), and that file's name in the PGP directory. A classic program ignores it.
+inline constexpr char kNoticeVariable[] = "QUILLET_NOTICE";
+inline constexpr char kNoticeName[] = "temppgp.msg";
+
 // The PGP command component of a window.
 class TPGP {
  public:
@@ -105,6 +110,8 @@ class TPGP {
   std::string PGPPath;  // ends with the path separator when set
   std::string PGPProg;
   forcetype Forcecheck = forcetype::NoForce;
+  // Why the last run failed, in the PGP program's words; empty when it did not say.
+  std::string LastNotice;
 
   // Each operation returns PGP's exit code, or nothing when no PGP program is chosen (the user
   // has then been told). A key is named by a user ID, or as a key list names it (TPGPList); a
@@ -123,7 +130,7 @@ class TPGP {
                                           const std::vector<std::string>& signers,
                                           const std::string& pass_phrase, int mode);
   // Logs the command and runs PGP with the parameter text, or tells the user that no PGP program
-  // is chosen yet.
+  // is chosen yet. Takes the run's notice into LastNotice; its file is gone afterwards.
   std::optional<std::int32_t> RunPGP(const std::string& parameters,
                                      const EnvironmentAddition& environment = {});
 

@@ -278,6 +278,22 @@ TEST_F(KeyExchangeTest, KeyToRingFromTheItemListAddsTheKeyAndReloadsTheLists) {
   EXPECT_EQ(channel::GwMessage(program_.object_api().KeyMessage).MessageId(), id);
 }
 
+// PGP's own words on why nothing was added, or else its exit code; the lists stay as they were.
+TEST_F(KeyExchangeTest, KeyToRingSaysWhyPgpAddedNothing) {
+  client_.OpenItem(client_.Deliver("me@example.com", {.sender = "Carol", .body = "no key here"}));
+  Open();
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Key_To_Ring");
+  setenv("FAKEPGP_FAIL", "nooutput", 1);
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("Key_To_Ring");
+  EXPECT_EQ(Messages(), (Texts{"PGP could not add the key to your key ring: no keys found in '" +
+                                   PgpPath() + "temppgp.asc'",
+                               "PGP could not add the key to your key ring (exit code 1)."}));
+  EXPECT_EQ(PgpRuns().size(), 2u);
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
 TEST_F(KeyExchangeTest, KeyToRingRefusesTheNewItem) {
   client_.NewMail();
   Open();

@@ -458,9 +458,17 @@ void TForm1::Key_To_RingClick() {
   api.KeyMessage = api.GetMessage(id).object();
   try {
     WriteWholeFile(file, channel::GwMessage(api.KeyMessage).BodyText());
-    PGP.AddKey(file);
-    RefreshKeyLists(pgp::forcetype::Force);
+    const std::optional<std::int32_t> exit_code = PGP.AddKey(file);
     DeleteFile(file);
+    if (exit_code && *exit_code != 0) {
+      program_.gui().Confirm(
+          "PGP could not add the key to your key ring" +
+              (PGP.LastNotice.empty() ? " (exit code " + std::to_string(*exit_code) + ")."
+                                      : ": " + PGP.LastNotice),
+          gui::Buttons::kOk);
+      return;
+    }
+    RefreshKeyLists(pgp::forcetype::Force);
   } catch (const std::exception&) {
     // PGP's console showed what happened; the file goes when the window closes.
   }

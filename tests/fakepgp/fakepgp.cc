@@ -56,8 +56,11 @@ int Usage() {
   return 1;
 }
 
+// As our PGP program, it also writes why it failed where QUILLET_NOTICE says.
 int Fail(const std::string& message) {
   std::fprintf(stderr, "fakepgp: %s\n", message.c_str());
+  if (const char* notice = std::getenv("QUILLET_NOTICE"))
+    std::ofstream(notice, std::ios::binary) << message << "\n";
   return 1;
 }
 
