@@ -159,7 +159,7 @@ Failure ReadingFailure(const Session& session, gpgme_error_t error, const Readin
   return Failure(code, "Error: " + ErrorText(error));
 }
 
-// Reports each signature as PGP did; false when one of them does not vouch for the text.
+// Reports each signature as PGP did; false when one of them is bad, and the text is withheld.
 bool ReportSignatures(const std::vector<Signature>& signatures) {
   bool intact = true;
   for (const Signature& sig : signatures) {
@@ -173,11 +173,19 @@ bool ReportSignatures(const std::vector<Signature>& signatures) {
     }
     if (verdict == Verdict::kBad) {
       std::printf("WARNING: Bad signature, doesn't match file contents!\n");
-      if (sig.status == GPG_ERR_NO_ERROR)
-        std::printf("(GnuPG did not name the signing key)\n");
-      else if (sig.status != GPG_ERR_BAD_SIGNATURE)
-        std::printf("(%s)\n", ErrorText(gpg_error(sig.status)).c_str());
       intact = false;
+      continue;
+    }
+    if (verdict == Verdict::kError) {
+      // As with an unknown signer, the text is not vouched for, and not withheld either.
+      const std::string key_id = RecordKeyId(sig);
+      const std::string signer = key_id == std::string(16, '0')
+                                     ? "an unnamed key"
+                                     : "key ID " + ShortKeyId(key_id.c_str());
+      const std::string reason = sig.status == GPG_ERR_NO_ERROR
+                                     ? "GnuPG did not name the signing key"
+                                     : ErrorText(gpg_error(sig.status));
+      std::printf("Signature from %s could not be checked: %s.\n", signer.c_str(), reason.c_str());
       continue;
     }
     const char* kind = verdict == Verdict::kGood      ? "Good signature from user"

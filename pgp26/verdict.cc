@@ -72,15 +72,18 @@ const char* Keyword(Verdict verdict) {
     case Verdict::kUnknown:
       return "UNKNOWN";
     case Verdict::kBad:
+      return "BAD";
+    case Verdict::kError:
       break;
   }
-  return "BAD";
+  return "ERROR";
 }
 
 }  // namespace
 
 Verdict VerdictOf(const Signature& signature) {
-  if (LongKeyId(signature.fpr).empty()) return Verdict::kBad;
+  if (signature.status == GPG_ERR_BAD_SIGNATURE) return Verdict::kBad;
+  if (LongKeyId(signature.fpr).empty()) return Verdict::kError;
   switch (signature.status) {
     case GPG_ERR_NO_ERROR:
       return Verdict::kGood;
@@ -92,8 +95,13 @@ Verdict VerdictOf(const Signature& signature) {
     case GPG_ERR_NO_PUBKEY:
       return Verdict::kUnknown;
     default:
-      return Verdict::kBad;
+      return Verdict::kError;
   }
+}
+
+std::string RecordKeyId(const Signature& signature) {
+  const std::string key_id = LongKeyId(signature.fpr);
+  return key_id.empty() ? std::string(16, '0') : key_id;
 }
 
 std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx,
@@ -121,9 +129,8 @@ std::string RecordText(const std::vector<Signature>& signatures) {
   std::string text;
   for (const Signature& signature : signatures) {
     const Verdict verdict = VerdictOf(signature);
-    const std::string key_id = LongKeyId(signature.fpr);  // none only for a bad signature
-    text += std::string(Keyword(verdict)) + ' ' + (key_id.empty() ? std::string(16, '0') : key_id);
-    if (verdict != Verdict::kBad && verdict != Verdict::kUnknown)
+    text += std::string(Keyword(verdict)) + ' ' + RecordKeyId(signature);
+    if (verdict == Verdict::kGood || verdict == Verdict::kExpired || verdict == Verdict::kRevoked)
       text += ' ' + IsoTime(signature.created) + ' ' + PercentEscaped(signature.user_id);
     text += '\n';
   }

@@ -7,11 +7,12 @@
 //   EXPIRED <keyid> <created> <userid>   by an expired key, or an expired signature
 //   REVOKED <keyid> <created> <userid>   by a revoked key
 //   UNKNOWN <keyid>                      by a key that is not on the ring
-//   BAD <keyid>                          anything else
+//   BAD <keyid>                          one that does not match the text (GnuPG's bad signature)
+//   ERROR <keyid>                        one that GnuPG could not check, for any other reason
 // or the single line "NONE" for a message without signatures. <keyid> is the signer's long key
-// ID in 16 upper-case hex digits; <created> is "YYYY-MM-DDTHH:MM:SSZ" in UTC; <userid> is the
-// signing key's first user ID in UTF-8, with every byte outside '!'..'~', and '%', written as
-// '%' and two upper-case hex digits.
+// ID in 16 upper-case hex digits, or 16 zeros when GnuPG did not name the key so; <created> is
+// "YYYY-MM-DDTHH:MM:SSZ" in UTC; <userid> is the signing key's first user ID in UTF-8, with every
+// byte outside '!'..'~', and '%', written as '%' and two upper-case hex digits.
 #ifndef QUILLET_PGP26_VERDICT_H_
 #define QUILLET_PGP26_VERDICT_H_
 
@@ -33,11 +34,15 @@ struct Signature {
   std::string user_id;        // the signing key's first user ID (UTF-8); "" when not on the ring
 };
 
-enum class Verdict { kGood, kExpired, kRevoked, kUnknown, kBad };
+enum class Verdict { kGood, kExpired, kRevoked, kUnknown, kBad, kError };
 
-// A signature whose key GnuPG did not name in at least 16 hex digits is bad, whatever its status:
-// nothing may be vouched for without knowing the key.
+// Only GnuPG's bad signature is bad. A status not named here is a signature that could not be
+// checked, never a good one; so is any other signature whose key GnuPG did not name in at least
+// 16 hex digits, whatever its status: nothing may be vouched for without knowing the key.
 Verdict VerdictOf(const Signature& signature);
+
+// The signer's long key ID as the record gives it: 16 upper-case hex digits, or 16 zeros.
+std::string RecordKeyId(const Signature& signature);
 
 // The signatures of the last verification done in `ctx`, with the user IDs of the keys that
 // `key_named` finds for their fingerprints (it may use `ctx`).

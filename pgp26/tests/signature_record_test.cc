@@ -161,6 +161,9 @@ TEST(SignatureRecord, TellsTheVerdictOfGnupgAloneAndOnlyOnceTheMessageIsRead) {
   const std::string forger = MakeKey(home, kForgedUserId, "", "never");
   const std::string by_forged_user_id =
       Message(home, mail, "forged", {"--passphrase", "", "-u", forger, "--clearsign"});
+  // Signed by PGP 2.6.3 (MD5, a version 3 key). GnuPG says the same of the text altered since.
+  const std::string by_pgp2 = Text(mail / "pgp2");
+  WriteFile(by_pgp2 + ".asc", ReadFile(Fixture("pgp2/clearsigned.asc")));
   const std::string finished = UtcNow();
 
   struct Case {
@@ -169,10 +172,11 @@ TEST(SignatureRecord, TellsTheVerdictOfGnupgAloneAndOnlyOnceTheMessageIsRead) {
     std::string file;
     std::string pass;
     int exit_code;
-    bool plain_text;                    // kText is written to the file
+    bool plain_text;                    // `text` is written to the file
     std::optional<std::string> record;  // "{created}" stands for a time while the test ran
     std::vector<std::string> shown;     // whole lines of the console
     int good_lines;                     // console lines that start with "Good signature"
+    std::string text = kText;           // the plain text, when written
   };
   const Case cases[] = {
       {"encrypted and signed by Alice",
@@ -264,6 +268,16 @@ TEST(SignatureRecord, TellsTheVerdictOfGnupgAloneAndOnlyOnceTheMessageIsRead) {
        {"Error:  Bad pass phrase."},
        0},
       {"no PGP message", home, no_message, "bob pass", 1, false, std::nullopt, {}, 0},
+      {"signed by PGP 2.6.3, which GnuPG cannot check",
+       home,
+       by_pgp2,
+       "x",
+       0,
+       true,
+       "ERROR 938BD48EB14E7015\n",
+       {"Signature from key ID B14E7015 could not be checked: General error."},
+       0,
+       "Meet at noon.\nBring the plans.\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -279,7 +293,7 @@ TEST(SignatureRecord, TellsTheVerdictOfGnupgAloneAndOnlyOnceTheMessageIsRead) {
     if (c.plain_text) expected_names.insert(fs::path(c.file).filename().string());
     EXPECT_EQ(Names(folder), expected_names);
     if (c.plain_text) {
-      EXPECT_EQ(ReadFile(c.file), kText);
+      EXPECT_EQ(ReadFile(c.file), c.text);
     }
 
     EXPECT_EQ(Names(records).size(), c.record ? 1u : 0u);
