@@ -72,10 +72,11 @@ std::uint32_t Crc24(const std::vector<std::uint8_t>& bytes) {
   return crc & 0xFFFFFF;
 }
 
-// Checks the block whose begin line is lines[begin]; sets `next` to the line after its end.
+// Checks the block whose begin line is lines[begin]; sets `next` to the line after its end, and
+// `data`, when given, to the block's data.
 std::optional<std::string> BlockProblem(const std::vector<std::string_view>& lines,
-                                        std::size_t begin, std::string_view name,
-                                        std::size_t& next) {
+                                        std::size_t begin, std::string_view name, std::size_t& next,
+                                        std::vector<std::uint8_t>* data_out = nullptr) {
   std::size_t i = begin + 1;
   for (; i < lines.size() && !lines[i].empty(); ++i)
     if (lines[i].find(": ") == std::string_view::npos)
@@ -98,6 +99,7 @@ std::optional<std::string> BlockProblem(const std::vector<std::string_view>& lin
   if (BlockName(lines[i], kEnd) != name) return "its end line does not match its begin line";
   const std::optional<std::vector<std::uint8_t>> data = Base64Decode(base64);
   if (!data) return "its data is not whole Base64 text";
+  if (data_out) *data_out = *data;
   if (!checksum) return std::nullopt;  // the checksum is optional
   const std::optional<std::vector<std::uint8_t>> crc = Base64Decode(*checksum);
   if (!crc || crc->size() != 3) return "its checksum line is malformed";
@@ -117,6 +119,18 @@ std::optional<std::string> ArmourProblem(std::string_view text) {
       continue;
     }
     if (std::optional<std::string> problem = BlockProblem(lines, i, *name, i)) return problem;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ArmouredData(std::string_view text) {
+  const std::vector<std::string_view> lines = Lines(text);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::optional<std::string_view> name = BlockName(lines[i], kBegin);
+    if (!name || *name == "SIGNED MESSAGE") continue;
+    std::vector<std::uint8_t> data;
+    if (BlockProblem(lines, i, *name, i, &data)) return std::nullopt;
+    return std::string(data.begin(), data.end());
   }
   return std::nullopt;
 }

@@ -15,6 +15,10 @@ namespace pgp26 {
 // signed message's text ("BEGIN PGP SIGNED MESSAGE") is text, and only its signature is armour.
 std::optional<std::string> ArmourProblem(std::string_view text);
 
+// The binary data of the first armour block in `text` (a signed message's text is no such block),
+// or nothing when there is none or it is not whole as ArmourProblem checks it.
+std::optional<std::string> ArmouredData(std::string_view text);
+
 }  // namespace pgp26
 
 #endif  // QUILLET_PGP26_ARMOUR_H_

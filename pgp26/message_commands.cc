@@ -9,6 +9,7 @@
 #include "pgp26/failure.h"
 #include "pgp26/files.h"
 #include "pgp26/key_text.h"
+#include "pgp26/packets.h"
 #include "pgp26/verdict.h"
 
 namespace pgp26 {
@@ -16,6 +17,10 @@ namespace pgp26 {
 namespace {
 
 using quillet::AsciiLower;
+
+constexpr char kUnprotected[] =
+    "This message has no integrity protection (it was made by PGP 2 or another old program), so "
+    "it is not decrypted; nothing was written.";
 
 std::string ReadInput(const std::string& file) {
   std::optional<std::string> bytes = ReadWholeFile(file);
@@ -145,10 +150,7 @@ Failure ReadingFailure(const Session& session, gpgme_error_t error, const Readin
   if (const std::optional<std::string> problem = ArmourProblem(cipher_text))
     return Failure(kInvalidFile, "Error: the armour of '" + input + "' is corrupted (" + *problem +
                                      "); nothing was written.");
-  if (reading.unprotected)
-    return Failure(kDamagedMessage,
-                   "Error: the message is not integrity protected, so it may have been "
-                   "altered; nothing was written.");
+  if (reading.unprotected) return Failure(kDamagedMessage, kUnprotected);
   const bool data_error = cause == GPG_ERR_NO_DATA || cause == GPG_ERR_BAD_DATA ||
                           cause == GPG_ERR_DECRYPT_FAILED || cause == GPG_ERR_INV_PACKET;
   if (reading.session_key || (reading.has_recipients && data_error))
@@ -261,6 +263,12 @@ int Decrypt(Session& session, const std::string& file, bool force,
   const DecryptPaths paths = FindCipherText(file);
   RemoveOnFailure cleanup(paths.output, force);
   const std::string cipher_text = ReadInput(paths.input);
+  // Refused before any key or pass phrase is sought: whoever holds the key, nothing could tell
+  // whether the data was altered. (GnuPG cannot use a PGP 2 secret key either, and would only
+  // have said that the key was missing.)
+  if (const std::optional<std::string> packets = PacketData(cipher_text);
+      packets && HoldsUnprotectedData(*packets))
+    throw Failure(kDamagedMessage, kUnprotected);
   ConfirmOverwrite(paths.output, force);
   gpgme_ctx_t ctx = session.context();
   Data plain;

@@ -376,7 +376,9 @@ TEST(DamagedMessage, IsReportedAsDamagedAndNeverAsABadPassPhrase) {
   const std::string cut_armour = armoured.substr(0, armoured.find('\n', armoured.size() / 2) + 1);
 
   const std::string damaged = "the message has been altered or is damaged; nothing was written";
-  const std::string unprotected = "not integrity protected";
+  const std::string unprotected =
+      "This message has no integrity protection (it was made by PGP 2 or another old program), so "
+      "it is not decrypted; nothing was written.";
   struct Case {
     const char* what;
     std::string message;
@@ -396,6 +398,11 @@ TEST(DamagedMessage, IsReportedAsDamagedAndNeverAsABadPassPhrase) {
       {"without integrity check", ReadFile(file + ".old"), ".pgp", "bob pass", 34, unprotected},
       {"conventional without integrity check", ReadFile(file + ".oldc"), ".pgp", "shared words", 34,
        unprotected},
+      // Made by PGP 2.6.3, whose secret keys GnuPG cannot use either.
+      {"PGP 2, conventional", ReadFile(Fixture("pgp2/password-only.asc")), ".asc", "shared secret",
+       34, unprotected},
+      {"PGP 2, to Bob's PGP 2 key", ReadFile(Fixture("pgp2/signed-encrypted-for-bob.asc")), ".asc",
+       "bob pass", 34, unprotected},
       {"armour with a character changed", changed_armour, ".asc", "bob pass", 1,
        "is corrupted (its checksum does not match its contents)"},
       {"armour cut short", cut_armour, ".asc", "bob pass", 1, "is corrupted (it has no end line)"},
