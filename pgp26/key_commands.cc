@@ -9,6 +9,7 @@
 #include "pgp26/failure.h"
 #include "pgp26/files.h"
 #include "pgp26/key_text.h"
+#include "pgp26/packets.h"
 #include "pgp26/system.h"
 
 namespace pgp26 {
@@ -20,6 +21,25 @@ using quillet::AsciiLower;
 // GnuPG keeps one key store; these are the names PGP users know the two rings by.
 constexpr char kPublicRing[] = "pubring.pgp";
 constexpr char kSecretRing[] = "secring.pgp";
+
+constexpr char kPgp2Keys[] =
+    "These are PGP 2.x keys, which current OpenPGP does not accept; make a new key with pgp -kg.";
+
+// A note for the user coming from PGP 2.6, whose rings GnuPG does not read: the listing that
+// follows does not show their keys. Nothing when the PGP folder holds no such ring.
+std::optional<std::string> ClassicRingsNote(const std::filesystem::path& folder) {
+  std::vector<std::string> rings;
+  for (const char* name : {kPublicRing, kSecretRing}) {
+    const std::optional<std::string> ring = ReadWholeFile(system::PathText(folder / name));
+    if (ring && HoldsVersion3Keys(*ring)) rings.emplace_back(name);
+  }
+  if (rings.empty()) return std::nullopt;
+  const bool both = rings.size() == 2;
+  return "The key ring" + std::string(both ? "s " : " ") + rings.front() +
+         (both ? " and " + rings.back() : std::string()) + " in the PGP directory " +
+         (both ? "hold" : "holds") +
+         " PGP 2.x keys, which current OpenPGP does not accept; those keys are not shown.";
+}
 
 std::string Trim(const std::string& text) {
   const std::size_t start = text.find_first_not_of(" \t\r\n");
@@ -85,6 +105,7 @@ int ViewKeys(Session& session, const std::vector<std::string>& operands, bool fi
       filter = filter.empty() ? operand : filter + " " + operand;
     }
   }
+  if (const std::optional<std::string> note = ClassicRingsNote(session.home())) Notice(*note);
   const std::vector<Key> keys =
       filter.empty() ? session.ListKeys(secret) : session.MatchingKeys(filter, secret);
   std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring.c_str());
@@ -109,7 +130,11 @@ int AddKeys(Session& session, const std::string& file) {
   };
   std::map<std::string, Outcome> outcomes;
   int secret = 0;
+  // GnuPG passes over keys of PGP 2.x; the packets tell that there were some.
+  bool pgp2_keys = false;
   for (const std::string& block : blocks) {
+    const std::optional<std::string> packets = PacketData(block);
+    pgp2_keys = pgp2_keys || (packets && HoldsVersion3Keys(*packets));
     const Data data = DataFrom(block);
     if (gpgme_op_import(ctx, data.get())) continue;
     const gpgme_import_result_t result = gpgme_op_import_result(ctx);
@@ -122,7 +147,8 @@ int AddKeys(Session& session, const std::string& file) {
       outcome.status |= status->status;
     }
   }
-  if (outcomes.empty()) throw Failure(kKeyAddError, "No keys found in '" + file + "'.");
+  if (outcomes.empty())
+    throw Failure(kKeyAddError, pgp2_keys ? kPgp2Keys : "No keys found in '" + file + "'.");
   int added = 0, changed = 0, skipped = 0, imported = 0;
   for (const auto& [fpr, outcome] : outcomes) {
     imported += outcome.imported ? 1 : 0;
@@ -138,6 +164,7 @@ int AddKeys(Session& session, const std::string& file) {
   std::printf("%s skipped.\n", Plural(skipped, "key").c_str());
   if (secret > 0)
     std::printf("%s added to secret key ring.\n", Plural(secret, "secret key").c_str());
+  if (pgp2_keys) throw Failure(kKeyAddError, kPgp2Keys);
   if (imported == 0) throw Failure(kKeyAddError, "No key could be added from '" + file + "'.");
   return kOk;
 }

@@ -48,6 +48,7 @@ constexpr char kSecretListing[] =
 
 constexpr char kBobFingerprint[] = "CAA3FB615CC789FD084B7B1883665BE8C283EB15";
 
+// The same listing whether or not the folder still holds the rings of PGP 2.6, which are noted.
 TEST(KeyListing, ListsPublicAndSecretRingsInTheClassicLayout) {
   const TestHome home;
   const std::pair<std::vector<std::string>, const char*> cases[] = {
@@ -55,12 +56,20 @@ TEST(KeyListing, ListsPublicAndSecretRingsInTheClassicLayout) {
       {{"-kv", "secring.pgp"}, kSecretListing},
       {{"-kvc"}, kPublicListingWithFingerprints},
   };
-  for (const auto& [args, listing] : cases) {
-    SCOPED_TRACE(args.front());
-    const RunResult run = home.Pgp(args);
-    EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.out, listing);
-    EXPECT_NE(run.err.find("GnuPG"), std::string::npos);  // the banner stays out of the listing
+  const std::string note =
+      "The key rings pubring.pgp and secring.pgp in the PGP directory hold PGP 2.x keys, which "
+      "current OpenPGP does not accept; those keys are not shown.\n";
+  for (const bool classic_rings : {false, true}) {
+    for (const char* ring : {"pubring.pgp", "secring.pgp"})
+      if (classic_rings) fs::copy_file(Fixture(std::string("pgp2/") + ring), home.path() / ring);
+    for (const auto& [args, listing] : cases) {
+      SCOPED_TRACE(args.front() + (classic_rings ? " beside the rings of PGP 2.6" : ""));
+      const RunResult run = home.Pgp(args);
+      EXPECT_EQ(run.exit_code, 0);
+      EXPECT_EQ(run.out, listing);
+      EXPECT_NE(run.err.find("GnuPG"), std::string::npos);  // the banner stays out of the listing
+      EXPECT_EQ(Count(run.err, note), classic_rings ? 1 : 0) << run.err;
+    }
   }
 }
 
@@ -331,6 +340,31 @@ TEST(KeyAddition, ReportsChangedKeysAndSecretKeys) {
             "1 new key added to key ring.\n0 keys changed.\n0 keys skipped.\n"
             "1 secret key added to secret key ring.\n");
   EXPECT_NE(home.Pgp({"-kv", "secring.pgp"}).out.find("Bob Builder"), std::string::npos);
+}
+
+// GnuPG takes no key of PGP 2.x, and the user is told what to do instead; keys of today in the same
+// file are added.
+TEST(KeyAddition, RefusesKeysOfPgp2) {
+  const TestHome home({"alice.asc"});
+  WriteFile(home.File("both"),
+            ReadFile(Fixture("pgp2/alice-kxa-output.asc")) + ReadFile(Fixture("bob-public.asc")));
+  const std::pair<std::string, const char*> cases[] = {
+      {Text(Fixture("pgp2/pubring.pgp")), ""},
+      {Text(Fixture("pgp2/secring.pgp")), ""},
+      {Text(Fixture("pgp2/alice-kxa-output.asc")), ""},
+      {home.File("both"), "1 new key added to key ring.\n0 keys changed.\n0 keys skipped.\n"},
+  };
+  for (const auto& [file, added] : cases) {
+    SCOPED_TRACE(file);
+    const RunResult run = home.Pgp({"-ka", file});
+    EXPECT_EQ(run.exit_code, 12);
+    EXPECT_EQ(run.out, added);
+    EXPECT_TRUE(run.err.ends_with(
+        "These are PGP 2.x keys, which current OpenPGP does not accept; make a new key with pgp "
+        "-kg.\n"))
+        << run.err;
+  }
+  EXPECT_EQ(ListedKeyIds(home.Pgp({"-kv"}).out), (std::vector<std::string>{kAlice, kBob}));
 }
 
 TEST(KeyAddition, FailsWithoutKeysOrFile) {
