@@ -39,7 +39,10 @@ struct EncryptRequest {
   bool force = false;
   std::string file;
   std::vector<std::string> recipients;
+  // The user's own key: the signer, and with `encrypt_to_self` a recipient too. Without it the
+  // first key of the secret ring stands for the user.
   std::optional<std::string> signer;
+  bool encrypt_to_self = false;
 };
 
 int Encrypt(Session& session, const EncryptRequest& request);

@@ -5,7 +5,9 @@
 //   pgp [+force] [-z "pass phrase"] -{e|se|s|c}[a][t][w] file [recipient...] [-u signer]
 //   pgp [+force] [-z "pass phrase"] file         (decrypts file.asc or file.pgp into file)
 //
-// The key rings are those of the GnuPG home $PGPPATH, or of the folder that holds this program.
+// The key rings are those of the GnuPG home $PGPPATH, or of the folder that holds this program;
+// its config.txt may name the user's own key (MyName) and have messages encrypted to it too
+// (EncryptToSelf), as in PGP 2.6 (config.h).
 // A decryption also writes the verdict on the signatures to $QUILLET_SIGNATURE_RECORD when that
 // names a file (verdict.h).
 #include <gpgme.h>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "pgp26/commands.h"
+#include "pgp26/config.h"
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
 #include "pgp26/process.h"
@@ -112,7 +115,7 @@ int RunKeyCommand(Session& session, const Arguments& args) {
   throw Failure(kBadArgument, kUsage);
 }
 
-int RunMessageCommand(Session& session, const Arguments& args) {
+int RunMessageCommand(Session& session, const Arguments& args, const Config& config) {
   EncryptRequest request;
   for (const char letter : args.command) {
     bool* flag = letter == 'e'   ? &request.encrypt
@@ -131,7 +134,9 @@ int RunMessageCommand(Session& session, const Arguments& args) {
   request.force = args.force;
   request.file = args.operands[0];
   request.recipients.assign(args.operands.begin() + 1, args.operands.end());
-  request.signer = args.signer;
+  // PGP 2.6's own key: the one -u names, else MyName's.
+  request.signer = args.signer ? args.signer : config.my_name;
+  request.encrypt_to_self = config.encrypt_to_self;
   if (!request.encrypt && !request.recipients.empty())
     throw Failure(kBadArgument, "Only encryption takes recipients.\n" + std::string(kUsage));
   return Encrypt(session, request);
@@ -158,10 +163,12 @@ int Run(const std::vector<std::string>& argv) {
 
   std::optional<std::string> pass_phrase = args.pass_phrase;
   if (const char* env = std::getenv("PGPPASS"); !pass_phrase && env) pass_phrase = env;
-  Session session(PgpDirectory(), pass_phrase);
+  const std::filesystem::path directory = PgpDirectory();
+  const Config config = ReadConfig(directory / "config.txt");
+  Session session(directory, pass_phrase);
   if (args.command.empty()) return Decrypt(session, args.operands[0], args.force, record);
   if (args.command.starts_with("k")) return RunKeyCommand(session, args);
-  return RunMessageCommand(session, args);
+  return RunMessageCommand(session, args, config);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The message commands: encrypting and signing (-e, -s, -c) and decrypting or verifying.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 
 #include "base/text.h"
 #include "pgp26/armour.h"
@@ -41,6 +43,21 @@ struct MessageKeys {
   Key signer;  // none for the default one
 };
 
+bool SameKey(gpgme_key_t a, gpgme_key_t b) {
+  return a == b || (a->fpr && b->fpr && std::string_view(a->fpr) == b->fpr);
+}
+
+// Who "self" is, as PGP 2.6 chose: the signer (-u, else MyName), else the first key of the secret
+// ring, by its fingerprint.
+std::string SelfPattern(Session& session, const EncryptRequest& request) {
+  if (request.signer) return *request.signer;
+  const std::vector<Key> secret = session.ListKeys(true);
+  if (secret.empty() || !secret.front()->fpr)
+    throw Failure(kEncryptError,
+                  "EncryptToSelf is on, but the secret key ring 'secring.pgp' holds no key.");
+  return std::string("0x") + secret.front()->fpr;
+}
+
 MessageKeys FindMessageKeys(Session& session, const EncryptRequest& request) {
   std::vector<std::string> recipients = request.recipients;
   if (request.encrypt && recipients.empty()) {
@@ -50,6 +67,9 @@ MessageKeys FindMessageKeys(Session& session, const EncryptRequest& request) {
     if (!answer || answer->empty()) throw Failure(kEncryptError, "No recipient given.");
     recipients.push_back(*answer);
   }
+  // With EncryptToSelf the user's own key is one more recipient, found as the others are.
+  if (request.encrypt && request.encrypt_to_self)
+    recipients.push_back(SelfPattern(session, request));
   std::vector<Lookup> lookups;
   for (const std::string& pattern : recipients) lookups.push_back({pattern, Usage::kEncrypt});
   const bool named_signer = request.sign && request.signer;
@@ -62,7 +82,10 @@ MessageKeys FindMessageKeys(Session& session, const EncryptRequest& request) {
       throw Failure(kEncryptError, "Key matching userid '" + recipients[i] +
                                        "' not found in key ring 'pubring.pgp', or not usable "
                                        "for encryption.");
-    found.recipients.push_back(std::move(key));
+    const bool listed =
+        std::any_of(found.recipients.begin(), found.recipients.end(),
+                    [&](const Key& other) { return SameKey(other.get(), key.get()); });
+    if (!listed) found.recipients.push_back(std::move(key));
   }
   if (named_signer) {
     found.signer = SoleKey(std::move(keys.back()), *request.signer, kSignError);

@@ -51,6 +51,23 @@ TEST(PgpToGpg, EncryptedMessageDecryptsForEveryRecipient) {
   EXPECT_EQ(alice.text, kText);
 }
 
+// With EncryptToSelf on and no MyName or -u, the sender is the first secret key, Alice's: she can
+// read what she sent, and so can Bob.
+TEST(PgpToGpg, WithEncryptToSelfTheSenderCanReadWhatTheySent) {
+  const TestHome home;
+  WriteFile(home.File("config.txt"), "EncryptToSelf = on\n");
+  const std::string file = home.File("letter");
+  WriteFile(file, kText);
+  ASSERT_EQ(home.Pgp({"+force", "-ea", file, "<bob@example.org>"}).exit_code, 0);
+  for (const auto& [key, pass] : {std::pair{"alice.asc", "alice pass"}, {"bob.asc", "bob pass"}}) {
+    SCOPED_TRACE(key);
+    const TestHome reader({key});
+    const GpgReading reading = GpgDecrypt(reader, pass, file + ".asc");
+    EXPECT_EQ(reading.exit_code, 0) << reading.status;
+    EXPECT_EQ(reading.text, kText);
+  }
+}
+
 TEST(PgpToGpg, EncryptedAndSignedMessageVerifiesWithTheChosenOrDefaultSigner) {
   const TestHome home;
   const std::string file = home.File("letter");

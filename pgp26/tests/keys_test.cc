@@ -183,6 +183,50 @@ TEST(KeyLookup, FindsEveryRecipientAsTheOneKeyThatAnswersAndCanEncrypt) {
   }
 }
 
+// With EncryptToSelf on, encryption is to the user's own key too, found as recipients are: the key
+// that -u names, else MyName's; without either, the first secret key (PgpToGpg tries that one).
+// MyName's key also signs where -u names none.
+TEST(KeyLookup, EncryptsToSelfAsPgp26ChoseSelf) {
+  const TestHome home({"alice.asc", "bob.asc", "odd-user-ids.asc"});
+  const std::string draft = home.File("draft");
+  WriteFile(draft, "The plans are in the safe.\n");
+  const std::string on = "EncryptToSelf = on\n", bob = "MyName = \"Bob Builder\"\n";
+  const std::string plain = kPlainEncryptionKey, alice = kAliceEncryptionKey;
+  const std::vector<std::string> to_plain = {"-ea", draft, "plain"};
+  struct Case {
+    const char* what;
+    std::string config;
+    std::vector<std::string> args;
+    int exit_code;
+    std::vector<std::string> keys;  // sorted
+  };
+  const Case cases[] = {
+      {"off", bob, to_plain, 0, {plain}},
+      {"MyName", bob + on, to_plain, 0, {plain, kBobEncryptionKey}},
+      {"-u, unsigned too", bob + on, {"-ea", draft, "plain", "-u", "alice"}, 0, {plain, alice}},
+      {"a recipient already", bob + on, {"-ea", draft, "bob"}, 0, {kBobEncryptionKey}},
+      {"an ambiguous MyName", "MyName = example\n" + on, to_plain, 21, {}},
+      {"conventional encryption", bob + on, {"-z", "shared words", "-ca", draft}, 0, {}},
+      {"a malformed config.txt", on + "MyName = \"Bob\n", to_plain, 5, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(home.File("config.txt"), c.config);
+    fs::remove(draft + ".asc");
+    EXPECT_EQ(home.Pgp(c.args).exit_code, c.exit_code);
+    const bool written = fs::exists(draft + ".asc");
+    EXPECT_EQ(written, c.exit_code == 0);
+    EXPECT_EQ(written ? Recipients(draft + ".asc") : std::vector<std::string>{}, c.keys);
+  }
+
+  WriteFile(home.File("config.txt"), bob);
+  ASSERT_EQ(home.Pgp({"+force", "-z", "bob pass", "-sa", draft}).exit_code, 0);
+  const TestHome keyless(kNoKeys);
+  EXPECT_NE(
+      keyless.Gpg({"--list-packets", draft + ".asc"}).out.find("keyid " + std::string(kBobKeyId)),
+      std::string::npos);
+}
+
 // The signer is the one key that answers and has its secret key at hand; keys that can sign but
 // have only their public key do not count, and of two keys with their secret key neither is taken.
 TEST(KeyLookup, FindsTheSignerAsTheOneKeyThatAnswersAndHasItsSecretKey) {
