@@ -23,11 +23,11 @@ struct Packet {
   std::uint8_t first;  // the first byte of its body; 0 for an empty body
 };
 
-// The length of a new-format packet body, or of its first part, read at `at`; `partial` tells
-// whether more parts follow. Nothing when the data ends within it.
-std::optional<std::size_t> NewLength(std::string_view data, std::size_t& at, bool& partial) {
+// The length of a new-format packet body, or of its first chunk, read at `at`; `more` tells
+// whether more chunks follow. Nothing when the data ends within it.
+std::optional<std::size_t> NewLength(std::string_view data, std::size_t& at, bool& more) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(data[i]); };
-  partial = false;
+  more = false;
   if (at >= data.size()) return std::nullopt;
   const std::uint8_t first = byte(at);
   if (first < 192) {
@@ -46,7 +46,7 @@ std::optional<std::size_t> NewLength(std::string_view data, std::size_t& at, boo
     at += 5;
     return length;
   }
-  partial = true;
+  more = true;
   at += 1;
   return std::size_t{1} << (first & 0x1F);
 }
@@ -61,7 +61,7 @@ std::optional<std::vector<Packet>> TopLevelPackets(std::string_view data) {
     if (!(header & 0x80)) return std::nullopt;
     const bool new_format = header & 0x40;
     Packet packet{new_format ? header & 0x3F : (header >> 2) & 0x0F, 0};
-    bool first_part = true;
+    bool first_chunk = true;
     for (bool more = true; more;) {
       std::optional<std::size_t> length;
       if (new_format) {
@@ -80,8 +80,8 @@ std::optional<std::vector<Packet>> TopLevelPackets(std::string_view data) {
         more = false;
       }
       if (!length || *length > data.size() - at) return std::nullopt;
-      if (first_part && *length > 0) packet.first = static_cast<std::uint8_t>(data[at]);
-      first_part = false;
+      if (first_chunk && *length > 0) packet.first = static_cast<std::uint8_t>(data[at]);
+      first_chunk = false;
       at += *length;
     }
     packets.push_back(packet);
