@@ -32,7 +32,7 @@ std::optional<std::string> Made(std::string_view text) {
   return std::string(text.substr(0, 10)) + " " + std::string(text.substr(11, 5));
 }
 
-// The bytes of a percent-escaped user ID: visible ASCII stands for itself, '%' and two upper-case
+// The bytes of a percent-escaped user ID or reason: visible ASCII stands for itself, '%' and two upper-case
 // hex digits for any byte.
 std::optional<std::string> Unescape(std::string_view text) {
   std::string bytes;
@@ -70,6 +70,15 @@ std::optional<SignatureVerdict> ParseLine(std::string_view line) {
     if (fields.size() != 2 || !IsKeyId(fields[1])) return std::nullopt;
     verdict.state = keyword == "BAD" ? SignatureState::kBad : SignatureState::kUnknown;
     verdict.key_id = fields[1];
+    return verdict;
+  }
+  if (keyword == "ERROR") {
+    std::optional<std::string> reason =
+        fields.size() == 3 && IsKeyId(fields[1]) ? Unescape(fields[2]) : std::nullopt;
+    if (!reason) return std::nullopt;
+    verdict.state = SignatureState::kError;
+    verdict.key_id = fields[1];
+    verdict.reason = std::move(*reason);
     return verdict;
   }
   if (keyword == "GOOD")

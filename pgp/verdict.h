@@ -14,13 +14,14 @@ inline constexpr char kSignatureRecordVariable[] = "QUILLET_SIGNATURE_RECORD";
 inline constexpr char kSignatureRecordName[] = "temppgp.sig";
 
 // From the best to the worst a signature can be.
-enum class SignatureState { kNone, kGood, kUnknown, kExpired, kRevoked, kBad };
+enum class SignatureState { kNone, kGood, kUnknown, kError, kExpired, kRevoked, kBad };
 
 struct SignatureVerdict {
   SignatureState state = SignatureState::kNone;
   std::string key_id;   // the signer's long key ID, 16 upper-case hex digits; empty for kNone
   std::string made;     // "YYYY-MM-DD HH:MM" in UTC, for good, expired and revoked signatures
   std::string user_id;  // the signer's user ID as the key holds it (UTF-8), for the same three
+  std::string reason = "";  // why GnuPG could not check it (UTF-8), for kError
 };
 
 // The verdict of a record: the worst of the signatures it lists (the first of them when several
@@ -29,6 +30,7 @@ struct SignatureVerdict {
 //   NONE                                (alone)
 //   GOOD|EXPIRED|REVOKED <key id> <YYYY-MM-DDTHH:MM:SSZ> <user id, percent-escaped>
 //   UNKNOWN|BAD <key id>
+//   ERROR <key id> <reason, percent-escaped>
 std::optional<SignatureVerdict> ParseSignatureRecord(std::string_view text);
 
 // Reads the record at `path` and removes it. Nothing when there is none, or it is not a record.

@@ -207,10 +207,8 @@ bool ReportSignatures(const std::vector<Signature>& signatures) {
       const std::string signer = key_id == std::string(16, '0')
                                      ? "an unnamed key"
                                      : "key ID " + ShortKeyId(key_id.c_str());
-      const std::string reason = sig.status == GPG_ERR_NO_ERROR
-                                     ? "GnuPG did not name the signing key"
-                                     : ErrorText(gpg_error(sig.status));
-      std::printf("Signature from %s could not be checked: %s.\n", signer.c_str(), reason.c_str());
+      std::printf("Signature from %s could not be checked: %s.\n", signer.c_str(),
+                  ErrorReason(sig).c_str());
       continue;
     }
     const char* kind = verdict == Verdict::kGood      ? "Good signature from user"

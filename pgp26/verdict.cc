@@ -99,6 +99,12 @@ Verdict VerdictOf(const Signature& signature) {
   }
 }
 
+std::string ErrorReason(const Signature& signature) {
+  if (signature.status == GPG_ERR_NO_ERROR || signature.status == GPG_ERR_NO_PUBKEY)
+    return "GnuPG did not name the signing key";
+  return gpgme_strerror(signature.status);
+}
+
 std::string RecordKeyId(const Signature& signature) {
   const std::string key_id = LongKeyId(signature.fpr);
   return key_id.empty() ? std::string(16, '0') : key_id;
@@ -132,6 +138,7 @@ std::string RecordText(const std::vector<Signature>& signatures) {
     text += std::string(Keyword(verdict)) + ' ' + RecordKeyId(signature);
     if (verdict == Verdict::kGood || verdict == Verdict::kExpired || verdict == Verdict::kRevoked)
       text += ' ' + IsoTime(signature.created) + ' ' + PercentEscaped(signature.user_id);
+    if (verdict == Verdict::kError) text += ' ' + PercentEscaped(ErrorReason(signature));
     text += '\n';
   }
   return text;

@@ -8,11 +8,12 @@
 //   REVOKED <keyid> <created> <userid>   by a revoked key
 //   UNKNOWN <keyid>                      by a key that is not on the ring
 //   BAD <keyid>                          one that does not match the text (GnuPG's bad signature)
-//   ERROR <keyid>                        one that GnuPG could not check, for any other reason
+//   ERROR <keyid> <reason>               one that GnuPG could not check, for any other reason
 // or the single line "NONE" for a message without signatures. <keyid> is the signer's long key
 // ID in 16 upper-case hex digits, or 16 zeros when GnuPG did not name the key so; <created> is
-// "YYYY-MM-DDTHH:MM:SSZ" in UTC; <userid> is the signing key's first user ID in UTF-8, with every
-// byte outside '!'..'~', and '%', written as '%' and two upper-case hex digits.
+// "YYYY-MM-DDTHH:MM:SSZ" in UTC; <userid> is the signing key's first user ID in UTF-8, and
+// <reason> GnuPG's text for why it could not check the signature, each with every byte outside
+// '!'..'~', and '%', written as '%' and two upper-case hex digits.
 #ifndef QUILLET_PGP26_VERDICT_H_
 #define QUILLET_PGP26_VERDICT_H_
 
@@ -40,6 +41,9 @@ enum class Verdict { kGood, kExpired, kRevoked, kUnknown, kBad, kError };
 // checked, never a good one; so is any other signature whose key GnuPG did not name in at least
 // 16 hex digits, whatever its status: nothing may be vouched for without knowing the key.
 Verdict VerdictOf(const Signature& signature);
+
+// Why GnuPG could not check a signature whose verdict is kError, in its words.
+std::string ErrorReason(const Signature& signature);
 
 // The signer's long key ID as the record gives it: 16 upper-case hex digits, or 16 zeros.
 std::string RecordKeyId(const Signature& signature);

@@ -178,6 +178,8 @@ TEST_F(DecryptTest, TheSignatureVerdictHeadsTheNote) {
        "Signature: good, from Alice Example <alice@example.com>, made 2026-12-08 04:51 UTC."},
       {"UNKNOWN 89ABCDEF01234567\n",
        "Signature: NOT CHECKED: the signer's key (ID 0x89ABCDEF01234567) is not on your key ring."},
+      {"ERROR 89ABCDEF01234567 General%20error\n",
+       "Signature: NOT CHECKED: it could not be checked (General error)."},
       {"EXPIRED 0123456789ABCDEF 2020-01-02T03:04:05Z Old%20Key\n",
        "Signature: EXPIRED: made by Old Key (ID 0x0123456789ABCDEF) on 2020-01-02 03:04 UTC with "
        "a key or signature that has expired."},

@@ -158,6 +158,10 @@ TEST_F(RealPgpSignatureTest, EachVerdictReachesTheNoteAsGnuPGFoundIt) {
        "Trust me.\n"},
       {"not signed", Unsigned("Anyone could have written this.\n"),
        "Signature: none: this mail was not signed.\r\n", "Anyone could have written this.\n"},
+      // Clear-signed by the classic program (MD5, a version 3 key), which GnuPG cannot check.
+      {"signed by PGP 2.6.3", testing::ReadFile(PGP26_FIXTURES "/pgp2/clearsigned.asc"),
+       "Signature: NOT CHECKED: it could not be checked (General error).\r\n",
+       "Meet at noon.\nBring the plans.\n\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -31,6 +31,8 @@ TEST(SignatureRecord, AWellFormedRecordGivesItsWorstSignature) {
       {"good", kAlice, alice},
       {"unknown signer", "UNKNOWN 89ABCDEF01234567\n", {State::kUnknown, "89ABCDEF01234567", "", ""}},
       {"bad", "BAD 89ABCDEF01234567\n", {State::kBad, "89ABCDEF01234567", "", ""}},
+      {"not checked", "ERROR 89ABCDEF01234567 General%20error\n",
+       {State::kError, "89ABCDEF01234567", "", "", "General error"}},
       {"expired key",
        "EXPIRED 0123456789ABCDEF 2020-01-02T03:04:05Z Old%20Key\n",
        {State::kExpired, "0123456789ABCDEF", "2020-01-02 03:04", "Old Key"}},
@@ -59,6 +61,7 @@ TEST(SignatureRecord, AWellFormedRecordGivesItsWorstSignature) {
     EXPECT_EQ(verdict->key_id, c.verdict.key_id);
     EXPECT_EQ(verdict->made, c.verdict.made);
     EXPECT_EQ(verdict->user_id, c.verdict.user_id);
+    EXPECT_EQ(verdict->reason, c.verdict.reason);
   }
 }
 
@@ -76,6 +79,7 @@ TEST(SignatureRecord, AnythingElseIsNotReported) {
       {"lower case", "good" + good.substr(4)},
       {"an unknown verdict", "FINE 0123456789ABCDEF\n"},
       {"a short key ID", "UNKNOWN 89ABCDEF\n"},
+      {"an error without its reason", "ERROR 89ABCDEF01234567\n"},
       {"a lower-case key ID", "BAD 89abcdef01234567\n"},
       {"a key ID that is not hex", "BAD 89ABCDEF0123456G\n"},
       {"a trailing blank", "BAD 89ABCDEF01234567 \n"},

@@ -112,6 +112,8 @@ std::string Verdict(System& system, const std::optional<pgp::SignatureVerdict>& 
       return "good, from " + signer + ", made " + signature->made + " UTC.";
     case SignatureState::kUnknown:
       return "NOT CHECKED: the signer's key " + key + " is not on your key ring.";
+    case SignatureState::kError:
+      return "NOT CHECKED: it could not be checked (" + Shown(system, signature->reason) + ").";
     case SignatureState::kExpired:
       return "EXPIRED: made by " + signer + " " + key + " on " + signature->made +
              " UTC with a key or signature that has expired.";

@@ -274,7 +274,7 @@ TEST(SignatureRecord, TellsTheVerdictOfGnupgAloneAndOnlyOnceTheMessageIsRead) {
        "x",
        0,
        true,
-       "ERROR 938BD48EB14E7015\n",
+       "ERROR 938BD48EB14E7015 General%20error\n",
        {"Signature from key ID B14E7015 could not be checked: General error."},
        0,
        "Meet at noon.\nBring the plans.\n\n"},
