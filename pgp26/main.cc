@@ -25,6 +25,7 @@
 #include "pgp26/config.h"
 #include "pgp26/console.h"
 #include "pgp26/failure.h"
+#include "pgp26/files.h"
 #include "pgp26/process.h"
 #include "pgp26/session.h"
 #include "pgp26/system.h"
@@ -171,6 +172,21 @@ int Run(const std::vector<std::string>& argv) {
   return RunMessageCommand(session, args, config);
 }
 
+// Ends a failed run: the person at the console is told why, and so is the program that ran pgp,
+// in the file it named in QUILLET_NOTICE, since the console may close with the run.
+int Failed(const std::string& text, int code) {
+  std::fflush(stdout);
+  Notice(text);
+  if (const char* path = std::getenv("QUILLET_NOTICE"); path && *path) {
+    try {
+      WriteWholeFile(path, text + "\n", code);
+    } catch (const Failure&) {
+      // The console has it.
+    }
+  }
+  return code;
+}
+
 }  // namespace
 }  // namespace pgp26
 
@@ -191,12 +207,8 @@ int main(int argc, char** argv) {
   try {
     return pgp26::Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const pgp26::Failure& failure) {
-    std::fflush(stdout);
-    pgp26::Notice(failure.what());
-    return failure.code();
+    return pgp26::Failed(failure.what(), failure.code());
   } catch (const std::exception& error) {
-    std::fflush(stdout);
-    pgp26::Notice(std::string("pgp: ") + error.what());
-    return pgp26::kOtherError;
+    return pgp26::Failed(std::string("pgp: ") + error.what(), pgp26::kOtherError);
   }
 }

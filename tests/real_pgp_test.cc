@@ -92,5 +92,14 @@ TEST_F(RealPgpTest, SignOnlyAndKeyExtraction) {
   EXPECT_EQ(testing::ReadFile(tp_.system.RunLogPath()).find("alice pass"), std::string::npos);
 }
 
+// PGP's own words on why a run failed reach the driver; its console may have closed.
+TEST_F(RealPgpTest, APgp2KeyIsRefusedInPgpsWords) {
+  EXPECT_EQ(pgp_.AddKey(PGP26_FIXTURES "/pgp2/pubring.pgp"), 12);
+  EXPECT_EQ(pgp_.LastNotice,
+            "These are PGP 2.x keys, which current OpenPGP does not accept; make a new key with "
+            "pgp -kg.");
+  EXPECT_FALSE(std::filesystem::exists(File("temppgp.msg")));
+}
+
 }  // namespace
 }  // namespace quillet::pgp
