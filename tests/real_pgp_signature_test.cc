@@ -8,6 +8,7 @@
 
 #include "tests/real_pgp_home.h"
 #include "tests/ui_fixture.h"
+#include "ui/encrypt.h"
 #include "ui/pgp2.h"
 
 namespace quillet::ui {
@@ -218,6 +219,47 @@ TEST_F(RealPgpSignatureTest, AnAttachmentWithAnotherVerdictSaysSo) {
   EXPECT_EQ(note->attachments, (std::vector<Attachment>{{"temppgp", "See the plans.\n"},
                                                         {"doc0", "plan one"},
                                                         {"doc1", "plan two"}}));
+}
+
+// With EncryptToSelf, as Quillet writes config.txt for a PGP folder it makes, the mail Alice sent
+// is encrypted to her as well as to Bob: she can read her copy, whose body now holds only cipher
+// text, and Bob still can.
+TEST_F(RealPgpSignatureTest, TheSenderCanReadTheMailSheSent) {
+  std::ofstream(pgp_dir_ / "config.txt") << "EncryptToSelf = on\r\nArmorLines = 0\r\n";
+  for (const char* listing : {"quillet.key", "quillet.key.ids", "quillet.sec", "quillet.sec.ids"})
+    fs::remove(pgp_dir_ / listing);
+  client_.NewMail();
+  client_.TypeBody("Meet at noon.");
+  tp_.gui.QueueAnswer(gui::Answer::kOk);  // the dialog has the rings listed
+  TEncryptForm& form = program_.Own(std::make_unique<TEncryptForm>(program_));
+  form.window().Show();
+  const auto line_of = [](gui::ListBox& box, const std::string& part) {
+    for (int i = 0; i < box.Count(); ++i)
+      if (box.Item(i).find(part) != std::string::npos) return i;
+    return -1;
+  };
+  form.sendlist.SelectedIDs = {
+      form.sendlist.UserIDAt(line_of(form.sendlist.box(), "alice@example.com"))};
+  linux_platform::HeadlessWindow& dialog = tp_.gui.Find("EncryptForm");
+  dialog.UserSelect("RecipList", {line_of(form.RecipList.box(), "bob@example.org")});
+  dialog.UserChoose("EOption", 1);
+  dialog.UserType("Password", "alice pass");
+  dialog.UserClick("OKBtn");
+  tp_.gui.Settle();
+  const std::string sent = client_.NewItem().body;
+  ASSERT_TRUE(sent.starts_with("-----BEGIN PGP MESSAGE-----")) << sent;
+
+  const fs::path alice_alone = tp_.dir.path() / "alice";
+  testing::PrepareGnupgHome(alice_alone);
+  Import(alice_alone, "alice.asc");
+  const fs::path copy = tp_.dir.path() / "sent.asc";
+  std::ofstream(copy, std::ios::binary) << sent;
+  EXPECT_EQ(Gpg(alice_alone, "--passphrase 'alice pass' --decrypt '" + copy.string() + "'").output,
+            "Meet at noon.");
+  testing::RunShell("gpgconf --homedir '" + alice_alone.string() + "' --kill gpg-agent");
+  const std::optional<Item> note = Decrypt(sent);
+  ASSERT_TRUE(note.has_value());
+  EXPECT_EQ(note->attachments, (std::vector<Attachment>{{"temppgp", "Meet at noon."}}));
 }
 
 }  // namespace
