@@ -155,7 +155,7 @@ pgp_tests+=':KeyAddition.ImportsAKeyPastedIntoAMailBodyAndSkipsItTheSecondTime'
 pgp_tests+=':Decryption.AsksOnTheConsoleUpToThreeTimes:CachedPassPhrase.*'
 pgp_tests+=':AgentLifetime.*:DamagedMessage.*:OutputFiles.*:ConsoleText.*'
 pgp_tests+=':SignatureRecord.OneLine*:SignatureRecord.IsWritten*:SignatureRecord.AnOldRecord*'
-pgp_tests+=':KeyLookup.*:KeyListing.SelectsExactly*'
+pgp_tests+=':KeyLookup.*:KeyListing.SelectsExactly*:Config.*'
 [[ ${QUILLET_PGP_TESTS:-} == all ]] && pgp_tests='*'
 group pgp26 'wine 3600 build-win32/pgp26/pgp26_tests.exe --gtest_filter="$pgp_tests" </dev/null'
 
