@@ -10,8 +10,8 @@
 #                        and the lists the installer sets, as written (win32_access_check.exe)
 #   fresh-user           the user has no PGP folder and no configuration of their own yet
 #   user-folder          the user's PGP folder, made on first use: a copy of the installation's
-#                        PGP program, no GnuPG program, the batch file naming the copy, nothing
-#                        in it that others may change
+#                        PGP program, no GnuPG program, the batch file naming the copy, the PGP
+#                        options Quillet writes, nothing in it that others may change
 #   removed              no entry and no program left; the user's PGP folder kept as it was
 #   unconfigured         quillet.ini and the run log the installation made gone
 #   seed-earlier-choice  before installing: a quillet.ini naming another PGP program, a run log
@@ -220,6 +220,7 @@ check_user_folder() {
   for program in "${pgp_programs[@]:1}"; do expect_no_file "$user_pgp_dir\\$program"; done
   expect_content "$user_pgp_dir\\pgpkey.bat" \
     "$user_pgp_dir\\pgp.exe -kvc > quillet.key"$'\r\n'"$user_pgp_dir\\pgp.exe -kvc secring.pgp > quillet.sec"$'\r\n'
+  expect_content "$user_pgp_dir\\config.txt" $'EncryptToSelf = on\r\nArmorLines = 0\r\n'
   access_check --programs "$user_pgp_dir"
   # What the checks after uninstalling compare with.
   find "$(unix_path "$user_pgp_dir")" -type f -print0 | sort -z | xargs -0 md5sum \

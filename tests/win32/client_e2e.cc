@@ -163,12 +163,12 @@ struct Scene {
   // The arguments of each PGP run, as the test PGP program recorded them.
   std::vector<Texts> PgpRuns() const { return fakepgp::RecordedRuns(ReadFile(work / "args")); }
 
-  // Files other than the programs, the key ring, the listings and the batch left in the PGP
-  // directory.
+  // Files other than the PGP program, its options, the key ring, the listings and the batch left
+  // in the PGP directory.
   Texts LeftInPgpDirectory() const {
     static const std::set<std::string> kKept = {
-        "pgp.exe", "quillet.key", "quillet.sec", "quillet.key.ids", "quillet.sec.ids", "pgpkey.bat",
-        "pubring.kbx", "pubring.kbx~",
+        "pgp.exe", "config.txt", "quillet.key", "quillet.sec", "quillet.key.ids",
+        "quillet.sec.ids", "pgpkey.bat", "pubring.kbx", "pubring.kbx~",
         "trustdb.gpg", "gpg-agent.conf", "private-keys-v1.d", "random_seed", "openpgp-revocs.d",
         "S.gpg-agent", "S.gpg-agent.browser", "S.gpg-agent.extra", "S.gpg-agent.ssh",
         // GnuPG's locks, which stay as files on Windows, and its backup of the key ring.
