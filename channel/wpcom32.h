@@ -17,7 +17,8 @@ class TWP {
   explicit TWP(ole::Com& com);
 
   // Sends one command. The reply replaces ResultText; a failing command raises the mail client's
-  // description and leaves ResultText as it was.
+  // description, or, when the mail client answers FALSE, that it refused the command, and leaves
+  // ResultText as it was.
   void ExecuteToken(const std::string& command);
   // The reply of the last command.
   std::string GetResult() const { return ResultText; }

@@ -157,10 +157,13 @@ const ole::DispatchTable& Commander::Table() {
   return table;
 }
 
-std::int32_t Commander::execute(std::string& command, std::string& reply) {
+bool Commander::execute(std::string& command, std::string& reply) {
   // A copy: the caller's variable may change while the command runs.
   const std::string text = command;  // NOLINT(performance-unnecessary-copy-initialization)
-  if (std::optional<std::string> fault = client_.RecordCommand(text)) throw Error(*fault);
+  if (std::optional<std::string> fault = client_.RecordCommand(text)) {
+    if (client_.answers_false_for_faults()) return false;
+    throw Error(*fault);
+  }
 
   struct Entry {
     std::string_view name;
@@ -194,7 +197,7 @@ std::int32_t Commander::execute(std::string& command, std::string& reply) {
       throw Error("Syntax error: " + text);
     const std::string_view raw = rest.empty() ? rest : rest.substr(1, rest.size() - 2);
     if (Reply answer = (this->*entry.handler)(name, raw)) reply = std::move(*answer);
-    return 0;
+    return true;
   }
   throw Error("Unknown command: " + std::string(name.empty() ? text : name));
 }

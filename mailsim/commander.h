@@ -18,9 +18,10 @@ class Commander : public ole::AutoObject {
   explicit Commander(MailClient& client);
   static const ole::DispatchTable& Table();
 
-  // Always returns 0; a command that fails raises an error with the client's description and
-  // changes nothing. Commands whose effect is all that matters leave `reply` as it was.
-  std::int32_t execute(std::string& command, std::string& reply);
+  // TRUE when the command was performed; a command the client refuses answers FALSE or raises an
+  // error with the client's description (MailClient::AnswerFalseForFaults), and changes nothing
+  // either way. Commands whose effect is all that matters leave `reply` as it was.
+  bool execute(std::string& command, std::string& reply);
 
  private:
   using Reply = std::optional<std::string>;

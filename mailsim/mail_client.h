@@ -130,7 +130,11 @@ class MailClient {
   // Saving a body or an attachment to a file writes at most `bytes` of it, then fails with
   // "Disk full", as a full disk would.
   void LimitDiskSpace(std::size_t bytes);
-  // Takes back every fault set above.
+  // A failing command answers FALSE instead of raising its description, as GroupWise's Execute
+  // may answer.
+  void AnswerFalseForFaults(bool answer_false) { answer_false_ = answer_false; }
+  bool answers_false_for_faults() const { return answer_false_; }
+  // Takes back every fault set above but the way failing commands answer.
   void ClearFaults();
 
   // --- Registration ---
@@ -192,6 +196,7 @@ class MailClient {
   std::optional<std::string> attachment_count_answer_;
   std::map<std::string, ole::HResult> creation_faults_;
   std::optional<std::size_t> disk_space_;
+  bool answer_false_ = false;
 
   ole::Com* com_ = nullptr;
   Registry* registry_ = nullptr;

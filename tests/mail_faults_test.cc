@@ -129,6 +129,7 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
     std::function<void()> inject;
     Outcome outcome;
     Texts messages;
+    std::string refused = "";  // the command whose refusal the message "Refused." tells
   };
   std::vector<Case> cases;
   const std::string kept = PgpPath() + "temppgp.asc";
@@ -171,7 +172,8 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
              client_.FailCommand(static_cast<int>(client_.transcript().size() + k + 1), "Refused");
            },
            Outcome::kUnchanged,
-           {"Refused."}};
+           {"Refused."},
+           command.substr(0, command.find_first_of("( "))};
     if (command.starts_with("ItemSetText")) c.messages = {kTextPutBack};
     if (command.starts_with("AttachmentAdd")) c.messages = {kAttachmentsNotReplaced};
     if (command.starts_with("AttachmentDelete") && deletes++ == 0)
@@ -212,31 +214,41 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
        Outcome::kDamaged,
        {TextNotPutBack(kept)}});
 
-  int bodies_lost = 0, attachments_lost = 0, plain_files_left = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    client_.ClearFaults();
-    unsetenv("FAKEPGP_FAIL");
-    // A run that was killed left plain text behind; the next operation removes it first.
-    std::ofstream(pgp_dir_ / "temppgp", std::ios::binary) << kBody;
-    std::ofstream(pgp_dir_ / "doc7", std::ios::binary) << kOriginals[0].bytes;
-    c.inject();
-    EXPECT_EQ(Encrypt(c.messages.size()), c.messages);
-    EXPECT_EQ(Observed(), c.outcome) << Name(Observed());
-    EXPECT_EQ(PlainTextLeft(), Texts{});
-    for (const std::string& name : LeftInPgpDirectory())
-      EXPECT_FALSE(name.ends_with(".as1") || name.ends_with(".as2")) << name;
-    bodies_lost += BodyLost() ? 1 : 0;
-    attachments_lost += AttachmentsLost();
-    plain_files_left += static_cast<int>(PlainTextLeft().size());
-    std::filesystem::remove(pgp_dir_ / "temppgp.asc");
+  // The mail client refuses a command by raising its description, or by answering FALSE.
+  for (const bool answer_false : {false, true}) {
+    SCOPED_TRACE(answer_false ? "refusals answer FALSE" : "refusals raise");
+    client_.AnswerFalseForFaults(answer_false);
+    int bodies_lost = 0, attachments_lost = 0, plain_files_left = 0;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      client_.ClearFaults();
+      unsetenv("FAKEPGP_FAIL");
+      // A run that was killed left plain text behind; the next operation removes it first.
+      std::ofstream(pgp_dir_ / "temppgp", std::ios::binary) << kBody;
+      std::ofstream(pgp_dir_ / "doc7", std::ios::binary) << kOriginals[0].bytes;
+      c.inject();
+      Texts messages = c.messages;
+      for (std::string& message : messages)
+        if (answer_false && message == "Refused.")
+          message = "The mail client refused the command " + c.refused + ".";
+      EXPECT_EQ(Encrypt(messages.size()), messages);
+      EXPECT_EQ(Observed(), c.outcome) << Name(Observed());
+      EXPECT_EQ(PlainTextLeft(), Texts{});
+      for (const std::string& name : LeftInPgpDirectory())
+        EXPECT_FALSE(name.ends_with(".as1") || name.ends_with(".as2")) << name;
+      bodies_lost += BodyLost() ? 1 : 0;
+      attachments_lost += AttachmentsLost();
+      plain_files_left += static_cast<int>(PlainTextLeft().size());
+      std::filesystem::remove(pgp_dir_ / "temppgp.asc");
+    }
+    EXPECT_EQ(bodies_lost, 0);
+    EXPECT_EQ(attachments_lost, 0);
+    EXPECT_EQ(plain_files_left, 0);
+    std::cout << cases.size() << " fault cases, refusals "
+              << (answer_false ? "answering FALSE" : "raising") << ": " << bodies_lost
+              << " bodies lost, " << attachments_lost << " attachments lost, " << plain_files_left
+              << " plain-text files left\n";
   }
-  EXPECT_EQ(bodies_lost, 0);
-  EXPECT_EQ(attachments_lost, 0);
-  EXPECT_EQ(plain_files_left, 0);
-  std::cout << cases.size() << " fault cases: " << bodies_lost << " bodies lost, "
-            << attachments_lost << " attachments lost, " << plain_files_left
-            << " plain-text files left\n";
 }
 
 // While PGP runs, the saved body is the user's alone, and closing the main window does not pull

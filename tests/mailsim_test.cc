@@ -113,7 +113,13 @@ TEST_F(MailSimTest, ItemOfTheCurrentViewInEachKindOfView) {
 
   std::string text = "NewMail()";
   std::string reply = kUntouched;
-  EXPECT_EQ(ole::Get(commander_, "execute", {Value(&text), Value(&reply)}), Value(0));
+  // Told to, the client answers FALSE for a command it refuses, and does nothing.
+  client_.FailCommandsStartingWith("NewMail", "Refused");
+  client_.AnswerFalseForFaults(true);
+  EXPECT_EQ(ole::Get(commander_, "execute", {Value(&text), Value(&reply)}), Value(false));
+  EXPECT_EQ(client_.view().kind, ViewKind::kItemList);
+  client_.ClearFaults();
+  EXPECT_EQ(ole::Get(commander_, "execute", {Value(&text), Value(&reply)}), Value(true));
   EXPECT_EQ(reply, kUntouched);
   EXPECT_EQ(client_.view().kind, ViewKind::kCompose);
   EXPECT_EQ(client_.NewItem().sender, kAnn.display_name);
