@@ -1,5 +1,6 @@
 #include "base/file.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -22,6 +23,11 @@ void WriteWholeFile(const std::string& path, std::string_view bytes) {
   // Closed here, not by the destructor, whose failure nobody would see.
   out.close();
   if (!out) throw Error("Cannot write " + path);
+}
+
+FileRemovedAtExit::~FileRemovedAtExit() {
+  std::error_code ignored;
+  std::filesystem::remove(path_, ignored);
 }
 
 }  // namespace quillet

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quillet {
 
@@ -11,5 +12,18 @@ namespace quillet {
 std::string ReadWholeFile(const std::string& path);
 // Makes `bytes` the whole content of the file at `path`, creating it or replacing its content.
 void WriteWholeFile(const std::string& path, std::string_view bytes);
+
+// Removes the file at `path`, if there is one, when it goes out of scope, however the scope is
+// left.
+class FileRemovedAtExit {
+ public:
+  explicit FileRemovedAtExit(std::string path) : path_(std::move(path)) {}
+  ~FileRemovedAtExit();
+  FileRemovedAtExit(const FileRemovedAtExit&) = delete;
+  FileRemovedAtExit& operator=(const FileRemovedAtExit&) = delete;
+
+ private:
+  std::string path_;
+};
 
 }  // namespace quillet

@@ -303,6 +303,7 @@ Commander::Reply Commander::ItemSetText(std::string_view name, std::string_view 
     value += text;
   else
     value = text;
+  if (field == Field::kBody && value.size() > kBodyLimit) value.resize(kBodyLimit);
   return std::nullopt;
 }
 

@@ -25,6 +25,9 @@ inline constexpr char kSessionClsid[] = "{7B3E9A42-5C2D-4F18-A6B0-2D94E1C7F305}"
 // The ID under which the item being composed in the current view is addressed.
 inline constexpr char kNewItemId[] = "X00";
 // The window kind of the item-list window and the number of its item-list control.
+// A message body takes at most this many characters, through token commands or the object API;
+// what goes beyond is dropped without a word, as GroupWise does.
+inline constexpr std::size_t kBodyLimit = 32000;
 inline constexpr std::int32_t kItemListWindow = 624;
 inline constexpr std::int32_t kItemListControl = 219;
 // The contexts in which the client opens its windows.

@@ -101,7 +101,9 @@ class Message : public ole::AutoObject {
   }
 
   Value bodytext() { return TextOf(Field::kBody); }
-  void put_bodytext(const std::string& text) { client_.StoredItem(id_).body = text; }
+  void put_bodytext(const std::string& text) {
+    client_.StoredItem(id_).body = text.substr(0, kBodyLimit);
+  }
   Value subject() { return TextOf(Field::kSubject); }
   std::string messageid() { return client_.StoredItem(id_).id; }
   Value recipients() { return Value(MakeRef<RecipientList>(client_, id_)); }

@@ -286,13 +286,7 @@ DecryptResult TPGP::DecryptFile(const std::string& file, const std::string& pass
   const std::string record = PGPPath + kSignatureRecordName;
   // Only this run's record may be read, and none outlives the run.
   ClearOutput(record);
-  struct Removed {
-    const std::string& path;
-    ~Removed() {
-      std::error_code ignored;
-      std::filesystem::remove(path, ignored);
-    }
-  } removed{record};
+  const FileRemovedAtExit removed(record);
   DecryptResult result;
   result.exit_code = RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file),
                             {{kSignatureRecordVariable, record}});

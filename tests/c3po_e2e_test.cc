@@ -97,41 +97,59 @@ TEST_F(EndToEnd, AnErrorReachesTheHostAsADispatchException) {
   EXPECT_EQ(WindowsOf("Form1"), 0);  // released although the operation failed
 }
 
+// A body whose cipher text does not fit into a message body (32,000 characters) travels whole as
+// the first attachment, and arrives as any body does.
 TEST_F(EndToEnd, RoundTripFromComposerToRecipient) {
   client_.AddUser({"bob@example.com", "Bob"});
-  client_.NewMail();
-  client_.TypeSubject("Plans");
-  client_.TypeBody("Meet at noon.\nBring the plans.");
-  client_.Attach("plans.txt", "first floor");
-  client_.Attach("map.bin", std::string("\x00\x01\x02", 3));
-  client_.AddressTo("bob@example.com");
+  std::string long_text;
+  for (int i = 0; long_text.size() < 100000; ++i)
+    long_text += "Line " + std::to_string(i) + " of a long letter.\r\n";
+  for (const std::string& text : {std::string("Meet at noon.\r\nBring the plans."), long_text}) {
+    const bool attached = text.size() > 100;
+    SCOPED_TRACE(attached);
+    client_.SwitchUser("me@example.com");
+    client_.NewMail();
+    client_.TypeSubject("Plans");
+    client_.TypeBody(text);
+    client_.Attach("plans.txt", "first floor");
+    client_.Attach("map.bin", std::string("\x00\x01\x02", 3));
+    client_.AddressTo("bob@example.com");
 
-  Pick("&Encrypt");
-  auto& dialog = tp_.gui.Find("EncryptForm");
-  dialog.UserSelect("RecipList", {1});
-  dialog.UserChoose("EOption", 1);
-  dialog.UserType("Password", "secret");
-  dialog.UserClick("OKBtn");
-  EXPECT_TRUE(client_.NewItem().body.starts_with("-----BEGIN PGP MESSAGE-----\r\nMode: seaw\r\n"));
-  EXPECT_EQ(client_.NewItem().attachments.at(1).name, "doc1.asc");
-  const std::string sent = client_.SendNewMail();
-  EXPECT_EQ(client_.FindItem(sent).body.find("noon"), std::string::npos);
+    Pick("&Encrypt");
+    auto& dialog = tp_.gui.Find("EncryptForm");
+    dialog.UserSelect("RecipList", {1});
+    dialog.UserChoose("EOption", 1);
+    dialog.UserType("Password", "secret");
+    dialog.UserClick("OKBtn");
+    const Item& encrypted = client_.NewItem();
+    if (attached) {
+      EXPECT_EQ(encrypted.body, "The encrypted text of this message is in the attachment message.asc.");
+      EXPECT_EQ(encrypted.attachments.at(0).name, "message.asc");
+    } else {
+      EXPECT_TRUE(encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----\r\nMode: seaw\r\n"));
+    }
+    EXPECT_EQ(encrypted.attachments.back().name, "doc1.asc");
+    const std::string sent = client_.SendNewMail();
+    EXPECT_EQ(client_.FindItem(sent).body.find("noon"), std::string::npos);
 
-  client_.SwitchUser("bob@example.com");
-  const std::string received = client_.Mailbox("bob@example.com").back().id;
-  client_.ShowItemList({received});
-  EXPECT_TRUE(host_.newest_window().menu_bar.empty());  // the item list gets no menu
-  host_.OpenContextMenu("GW.MESSAGE.MAIL");             // the user right-clicks the item
-  EXPECT_EQ(host_.PickFromContextMenu("&Decrypt this item").result, ole::hr::kOk);
+    client_.SwitchUser("bob@example.com");
+    const std::string received = client_.Mailbox("bob@example.com").back().id;
+    client_.ShowItemList({received});
+    EXPECT_TRUE(host_.newest_window().menu_bar.empty());  // the item list gets no menu
+    host_.OpenContextMenu("GW.MESSAGE.MAIL");             // the user right-clicks the item
+    EXPECT_EQ(host_.PickFromContextMenu("&Decrypt this item").result, ole::hr::kOk);
 
-  const Item note = client_.FindItem(client_.view().item_id);
-  EXPECT_EQ(note.sender, "PGP message from Me");
-  EXPECT_EQ(note.attachments,
-            (std::vector<Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
-                                     {"doc0", "first floor"},
-                                     {"doc1", std::string("\x00\x01\x02", 3)}}));
-  // The armoured attachments of the composer's run may stay; no plain text does.
-  for (const std::string& left : LeftInPgpDirectory()) EXPECT_TRUE(left.ends_with(".asc")) << left;
+    const Item note = client_.FindItem(client_.view().item_id);
+    EXPECT_EQ(note.sender, "PGP message from Me");
+    const std::string first = attached ? "doc1" : "doc0";
+    EXPECT_EQ(note.attachments,
+              (std::vector<Attachment>{{"temppgp", text},
+                                       {first, "first floor"},
+                                       {attached ? "doc2" : "doc1", std::string("\x00\x01\x02", 3)}}));
+    // The armoured attachments of the composer's run may stay; no plain text does.
+    for (const std::string& left : LeftInPgpDirectory())
+      EXPECT_TRUE(left.ends_with(".asc")) << left;
+  }
 }
 
 }  // namespace

@@ -82,6 +82,20 @@ void AppendTextToBody(channel::TWP& wpo, const std::string& text) {
   }
 }
 
+std::size_t LengthAsSent(const std::string& text) {
+  std::size_t length = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    length += WithoutCr(std::string_view(text).substr(
+                            start, end == std::string::npos ? end : end - start))
+                  .size();
+    if (end == std::string::npos) break;
+    length += 2;
+    start = end + 1;
+  }
+  return length;
+}
+
 void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pgp_path,
                     const EncryptStep& step) {
   const auto tell = [&platform](const std::string& text) {
@@ -129,7 +143,19 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
     }
   }
 
-  if (!ReplaceBody(wpo, *cipher)) {
+  // The mail client would cut a body that does not fit, without a word: such cipher text goes
+  // whole, as the first attachment, and the body says where it is.
+  std::vector<std::string> additions;
+  const std::string attached = pgp_path + kArmourAttachment;
+  const FileRemovedAtExit attached_removed(attached);
+  const bool fits = LengthAsSent(*cipher) <= kBodyLimit;
+  if (!fits) {
+    WriteWholeFile(attached, *cipher);
+    additions.push_back(attached);
+  }
+  for (int i = 0; i < count; ++i) additions.push_back(pgp_path + "doc" + std::to_string(i) + ".asc");
+
+  if (!ReplaceBody(wpo, fits ? *cipher : std::string(kBodyInAttachment))) {
     if (ReplaceBody(wpo, original)) {
       DeleteFile(armoured);
       tell(kTextPutBack);
@@ -143,10 +169,11 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
   // The encrypted attachments go in first, so that a refused command can leave a duplicate but
   // never lose an attachment.
   int added = 0, removed = 0;
+  const int to_add = static_cast<int>(additions.size());
   try {
-    for (; added < count; ++added)
-      wpo.ExecuteToken("AttachmentAdd (\"" + pgp_path + "doc" + std::to_string(added) +
-                       ".asc\"; Yes!;)");
+    for (; added < to_add; ++added)
+      wpo.ExecuteToken("AttachmentAdd (\"" + additions[static_cast<std::size_t>(added)] +
+                       "\"; Yes!;)");
     for (; removed < count; ++removed) wpo.ExecuteToken("AttachmentDelete(0)");
   } catch (const std::exception&) {
     if (removed > 0) {

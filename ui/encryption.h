@@ -7,6 +7,7 @@
 // and deleted as soon as PGP has read it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -40,6 +41,17 @@ std::string OriginalAttachmentsLeft(int count);
 // Copies text to the end of the new item's body, two commands per line: the line, then a line
 // break. A last line without a line break gets none. Raises on a failing command.
 void AppendTextToBody(channel::TWP& wpo, const std::string& text);
+
+// A message body holds at most this many characters; the mail client takes no more and says
+// nothing.
+inline constexpr std::size_t kBodyLimit = 32000;
+// The characters AppendTextToBody puts into a body for `text`: each line end becomes CR LF.
+std::size_t LengthAsSent(const std::string& text);
+
+// An encrypted body too long for the body goes as this attachment, and the body says so.
+inline constexpr char kArmourAttachment[] = "message.asc";
+inline constexpr char kBodyInAttachment[] =
+    "The encrypted text of this message is in the attachment message.asc.";
 
 // Encrypts the body and the attachments of the new item with `step`, in the PGP directory
 // `pgp_path`, and puts the results into the item.

@@ -369,7 +369,15 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   const std::string armoured = base + ".asc";
   // Only this run's output may be delivered; the mail client takes its content at add.
   const PlainTextFile decrypted(program_.platform().system, base, PlainTextFile::WrittenBy::kPgp);
-  WriteWholeFile(armoured, message.BodyText());
+  const std::string id = message.MessageId();
+  // Cipher text too long for a body came as the first attachment.
+  const std::string body = message.BodyText();
+  const bool body_attached = std::string_view(body).substr(0, body.find_first_of("\r\n")) ==
+                             kBodyInAttachment;
+  if (body_attached)
+    WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";0;\"" + armoured + "\")");
+  else
+    WriteWholeFile(armoured, body);
   const pgp::DecryptResult result = DecryptWithPassword(base);
   // A message whose signature is bad is not delivered, whatever the program left behind.
   const Decrypted outcome = Outcome(result, base);
@@ -382,7 +390,6 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
       System& system = program_.platform().system;
       channel::GwMessage note = api.AddMailMessage();
       note.AddRecipient(api.Owner());
-      const std::string id = message.MessageId();
       WPO.ExecuteToken("itemgettext(\"" + id + "\";from!)");
       note.SetFromText("PGP message from " + WPO.GetResult());
       WPO.ExecuteToken("itemgettext(\"" + id + "\";Subject!)");
@@ -390,7 +397,7 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
       note.AssignBodyText("Signature: " + Verdict(system, result.signature, "mail") + "\r\n" +
                           kNoteBody);
       note.AddAttachment(base);
-      DecryptAttachments(id, note, result.signature);
+      DecryptAttachments(id, body_attached ? 1 : 0, note, result.signature);
       const channel::GwMessage sent = note.Send();
       WPO.ExecuteToken("ItemOpen(" + sent.MessageId() + ")");
     } catch (const std::exception& e) {
@@ -400,11 +407,11 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
   DeleteFile(armoured);
 }
 
-void TForm1::DecryptAttachments(const std::string& id, channel::GwMessage& note,
+void TForm1::DecryptAttachments(const std::string& id, int first, channel::GwMessage& note,
                                 const std::optional<pgp::SignatureVerdict>& signature) {
   WPO.ExecuteToken("ItemAttachmentGetCount(\"" + id + "\")");
   const int count = ParseInteger(WPO.GetResult());
-  for (int n = 0; n < count; ++n) {
+  for (int n = first; n < count; ++n) {
     const std::string file = PGP.PGPPath + "doc" + std::to_string(n);
     const PlainTextFile decrypted(program_.platform().system, file, PlainTextFile::WrittenBy::kPgp);
     WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";" + std::to_string(n) + ";\"" + file +

@@ -47,8 +47,9 @@ class TForm1 : public Form {
   // Decrypts a received message and delivers the result to the user as a new note, whose body
   // begins with the verdict on the message's signature.
   void DecryptItem(const channel::GwMessage& message);
-  // An attachment whose verdict is not the body's `signature` has its own in its body line.
-  void DecryptAttachments(const std::string& id, channel::GwMessage& note,
+  // The attachments from index `first` on; one whose verdict is not the body's `signature` has
+  // its own in its body line.
+  void DecryptAttachments(const std::string& id, int first, channel::GwMessage& note,
                           const std::optional<pgp::SignatureVerdict>& signature);
   pgp::DecryptResult DecryptWithPassword(const std::string& name);
   // Puts the armoured public key of the user ID at the end of the new item's body.
