@@ -104,9 +104,16 @@ TEST_F(EndToEnd, RoundTripFromComposerToRecipient) {
   std::string long_text;
   for (int i = 0; long_text.size() < 100000; ++i)
     long_text += "Line " + std::to_string(i) + " of a long letter.\r\n";
-  for (const std::string& text : {std::string("Meet at noon.\r\nBring the plans."), long_text}) {
-    const bool attached = text.size() > 100;
-    SCOPED_TRACE(attached);
+  // The test PGP program's armour of 15,478 and 15,479 characters is 31,999 and 32,001 long.
+  const struct {
+    std::string text;
+    bool attached;
+  } cases[] = {{"Meet at noon.\r\nBring the plans.", false},
+               {std::string(15478, 'x'), false},
+               {std::string(15479, 'x'), true},
+               {long_text, true}};
+  for (const auto& [text, attached] : cases) {
+    SCOPED_TRACE(text.size());
     client_.SwitchUser("me@example.com");
     client_.NewMail();
     client_.TypeSubject("Plans");
@@ -127,6 +134,9 @@ TEST_F(EndToEnd, RoundTripFromComposerToRecipient) {
       EXPECT_EQ(encrypted.attachments.at(0).name, "message.asc");
     } else {
       EXPECT_TRUE(encrypted.body.starts_with("-----BEGIN PGP MESSAGE-----\r\nMode: seaw\r\n"));
+      if (text.size() > 100) {
+        EXPECT_EQ(encrypted.body.size(), 31999u);
+      }
     }
     EXPECT_EQ(encrypted.attachments.back().name, "doc1.asc");
     const std::string sent = client_.SendNewMail();

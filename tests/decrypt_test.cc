@@ -242,6 +242,20 @@ TEST_F(KeyExchangeTest, MailKeyInsertsOnlyTheKeyAtTheCurrentIndex) {
   EXPECT_TRUE(LeftInPgpDirectory().empty());
 }
 
+// A key block that would not fit into the body, which the mail client would cut, is not added.
+TEST_F(KeyExchangeTest, MailKeyAddsNoKeyThatDoesNotFit) {
+  client_.NewMail();
+  client_.TypeBody(std::string(31950, 'x'));
+  Open();
+  Window().UserSelect("RecipList", {1});
+  tp_.gui.QueueAnswer(Answer::kOk);
+  Window().UserClick("MailKey");
+  EXPECT_EQ(Messages(), Texts{"The key does not fit into the message, whose body holds at most "
+                              "32,000 characters; nothing was added to the message."});
+  EXPECT_EQ(client_.NewItem().body, std::string(31950, 'x'));
+  EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
 // The classic program writes the key's listing before the block, and succeeds without a key.
 TEST_F(KeyExchangeTest, MailKeyWithTheClassicProgram) {
   setenv("FAKEPGP_CLASSIC", "1", 1);

@@ -232,6 +232,11 @@ TEST_F(MailSimTest, BodyIsEmptiedAndFilledLineByLine) {
   Execute("ItemSaveMessage(\"X00\";\"" + Path("temppgp") + "\";AnsiText!)");
   EXPECT_EQ(ReadFile(Path("temppgp")), expected);
 
+  // The body takes 32,000 characters, and drops what goes beyond without a word.
+  Execute("ItemSetText(\"X00\"; Message!; \"" + std::string(31998, 'x') + "\"; )");
+  Execute("ItemSetText(\"X00\"; Message!; \"abc\";Yes! )");
+  EXPECT_EQ(client_.NewItem().body, std::string(31998, 'x') + "ab");
+
   EXPECT_EQ(Fails("ItemSetText(\"X00\"; Message!; \"abc\";Maybe! )"),
             "ItemSetText: argument 4 is not one of No!, Yes!");
   EXPECT_EQ(Fails("ItemSetText(\"X00\"; Message!; abc;Yes! )"),

@@ -42,6 +42,9 @@ constexpr char kNoteBody[] =
     "Decrypted PGP text is attached to this note.  Select view attachments to see attachment.\r\n";
 constexpr char kKeyNotExtracted[] =
     "PGP could not extract the key; nothing was added to the message.";
+constexpr char kKeyDoesNotFit[] =
+    "The key does not fit into the message, whose body holds at most 32,000 characters; nothing "
+    "was added to the message.";
 constexpr char kKeyNotAdded[] =
     "The key could not be added to the message completely; check the message before sending it.";
 constexpr char kNotDelivered[] = "The decrypted message could not be delivered: ";
@@ -324,6 +327,12 @@ void TForm1::MailKeyIntoBody(const std::string& user_id) {
   if (!block) {
     program_.gui().Confirm(pgp::RemoveSplitArmour(key) ? pgp::kSplitArmourMessage : kKeyNotExtracted,
                            gui::Buttons::kOk);
+    return;
+  }
+  // The mail client would cut what does not fit into the body.
+  WPO.ExecuteToken("ItemGetText(\"X00\";Message!)");
+  if (WPO.GetResult().size() + LengthAsSent(*block) > kBodyLimit) {
+    program_.gui().Confirm(kKeyDoesNotFit, gui::Buttons::kOk);
     return;
   }
   try {
