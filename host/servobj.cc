@@ -49,7 +49,8 @@ const DispatchTable& C3POServer::Table() {
                     .Property("EventMonitor", &C3POServer::EventMonitor)
                     .Property("IconFactory", &C3POServer::IconFactory)
                     .Method("CanShutdown", &C3POServer::CanShutdown)
-                    .Method("Init", &C3POServer::Init));
+                    .Method("Init", &C3POServer::Init)
+                    .Method("DeInit", &C3POServer::DeInit));
   return table;
 }
 
@@ -70,6 +71,10 @@ bool C3POServer::CanShutdown() {
 }
 void C3POServer::Init(const Value& value) {
   program_.KeepServerInit(value);
+}
+// GroupWise shuts down cleanly only when every hold on its C3POManager is released here.
+void C3POServer::DeInit() {
+  program_.KeepServerInit(Value());
 }
 
 // --- CommandFactory ---

@@ -21,7 +21,9 @@ class C3POServer : public TC3POServer {
   Value EventMonitor();
   Value IconFactory();
   bool CanShutdown();
+  // GroupWise's C3POManager, which the server keeps until DeInit releases it.
   void Init(const Value& value);
+  void DeInit();
 
  private:
   Program& program_;

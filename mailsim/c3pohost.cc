@@ -68,19 +68,19 @@ class Event : public ole::AutoObject {
   std::string id_;
 };
 
-// What the host hands to the server's Init.
-class Client : public ole::AutoObject {
+}  // namespace
+
+// What the host hands to the server's Init: GroupWise's C3POManager.
+class C3POManager : public ole::AutoObject {
  public:
-  Client() : AutoObject(Table()) {}
+  C3POManager() : AutoObject(Table()) {}
   static const DispatchTable& Table() {
     static const DispatchTable table =
-        std::move(DispatchTable("Client").Property("Name", &Client::Name));
+        std::move(DispatchTable("C3POManager").Property("Name", &C3POManager::Name));
     return table;
   }
   std::string Name() { return "GroupWise"; }
 };
-
-}  // namespace
 
 C3POHost::C3POHost(ole::Com& com, std::string progid) : com_(com), progid_(std::move(progid)) {}
 
@@ -91,9 +91,14 @@ void C3POHost::Start() {
   command_factory_ = ole::Get(server_, "CommandFactory");
   icon_factory_ = ole::Get(server_, "IconFactory");
   event_monitor_ = ole::Get(server_, "EventMonitor");
-  ole::Call(server_, "Init", {Value(MakeRef<Client>())});
+  manager_ = MakeRef<C3POManager>();
+  ole::Call(server_, "Init", {Value(manager_)});
   factory_init_answer_ =
-      ole::Convert(ole::Get(command_factory_, "Init", {0}), ole::VarType::kInt).AsInt();
+      ole::Convert(ole::Get(command_factory_, "Init", {kLocaleId}), ole::VarType::kInt).AsInt();
+}
+
+std::uint32_t C3POHost::manager_holds() const {
+  return manager_ ? manager_->RefCount() - 1 : 0;
 }
 
 int C3POHost::OpenWindow(const std::string& context) {
@@ -139,6 +144,10 @@ Execution C3POHost::PickFromContextMenu(const std::string& caption) {
 }
 
 Execution C3POHost::Execute(const MenuEntry& entry) {
+  // GroupWise asks a command whether it may run before it runs it.
+  calls_.push_back("Validate");
+  ole::Get(entry.command, "Validate");
+  calls_.push_back("Execute");
   // Called directly, so that the host sees the dispatch exception itself.
   const ole::Ref<ole::Dispatch>& command = entry.command.AsObject();
   std::vector<ole::DispId> ids;
@@ -157,6 +166,13 @@ void C3POHost::Notify(const std::string& context, const std::string& event_id) {
 
 void C3POHost::Close() {
   if (event_monitor_.type() == ole::VarType::kObject) Notify("GW.CLIENT", "GW#E#2");
+  if (server_.type() == ole::VarType::kObject) {
+    calls_.push_back("CanShutdown");
+    if (ole::Convert(ole::Get(server_, "CanShutdown"), ole::VarType::kBool).AsBool()) {
+      calls_.push_back("DeInit");
+      ole::Call(server_, "DeInit");
+    }
+  }
   windows_.clear();
   event_monitor_ = icon_factory_ = command_factory_ = server_ = Value();
 }

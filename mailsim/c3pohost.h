@@ -4,7 +4,9 @@
 #pragma once
 
 #include <list>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/automation.h"
 #include "platform/com.h"
@@ -35,13 +37,18 @@ struct Execution {
   ole::ExcepInfo excep;
 };
 
+class C3POManager;
+
 class C3POHost {
  public:
+  // The locale the host hands to the command factory's Init: US English.
+  static constexpr std::int32_t kLocaleId = 1033;
+
   explicit C3POHost(ole::Com& com, std::string progid = "QUILLET.C3PO");
   ~C3POHost();
 
-  // Creates the server, reads its three factories, initialises the server and the command
-  // factory. Failures raise OleError.
+  // Creates the server, reads its three factories, initialises the server with a C3POManager
+  // and the command factory with the locale. Failures raise OleError.
   void Start();
   // A window of this context opens: its menu bar and context menu are customised. Returns the
   // window's index.
@@ -58,12 +65,18 @@ class C3POHost {
   // from the context menu.
   Execution Pick(const std::string& pull_down, const std::string& caption);
   Execution PickFromContextMenu(const std::string& caption);
+  // Validates the entry's command, then executes it.
   Execution Execute(const MenuEntry& entry);
 
   // Reports a client event to the event monitor, as an event object with that identifier.
   void Notify(const std::string& context, const std::string& event_id);
-  // The client closes: the closing event, then every reference is released.
+  // The client closes: the closing event, CanShutdown and, when the server agrees, DeInit; then
+  // every reference is released.
   void Close();
+  // The references to the C3POManager held by others than the host.
+  std::uint32_t manager_holds() const;
+  // The calls of Validate, Execute, CanShutdown and DeInit, in order.
+  const std::vector<std::string>& calls() const { return calls_; }
 
   std::int32_t factory_init_answer() const { return factory_init_answer_; }
   const ole::Value& server() const { return server_; }
@@ -80,6 +93,8 @@ class C3POHost {
   ole::Value event_monitor_;
   std::int32_t factory_init_answer_ = 0;
   std::list<HostWindow> windows_;
+  ole::Ref<C3POManager> manager_;
+  std::vector<std::string> calls_;
 };
 
 }  // namespace quillet::mailsim

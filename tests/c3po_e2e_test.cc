@@ -36,6 +36,17 @@ class EndToEnd : public testing::UiTest {
   mailsim::C3POHost host_{tp_.com};
 };
 
+// As GroupWise: each command is validated before it runs, and at shutdown CanShutdown and then
+// DeInit, after which Quillet holds nothing of the C3POManager it was given at Init.
+TEST_F(EndToEnd, CommandsAreValidatedAndShutdownReleasesTheManager) {
+  client_.NewMail();
+  Pick("&New PGP Key");
+  EXPECT_GE(host_.manager_holds(), 1u);
+  host_.Close();
+  EXPECT_EQ(host_.calls(), (Texts{"Validate", "Execute", "CanShutdown", "DeInit"}));
+  EXPECT_EQ(host_.manager_holds(), 0u);
+}
+
 TEST_F(EndToEnd, EncryptInAReceivedItemOpensANewMailFirst) {
   client_.OpenItem(client_.Deliver("me@example.com", {.sender = "Ann", .subject = "Hi"}));
   tp_.gui.Find("Form2").Show();

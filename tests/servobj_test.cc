@@ -142,7 +142,7 @@ TEST_F(C3POTest, ServerHandsOutTheSharedObjects) {
 TEST_F(C3POTest, IdentifiersByNameAndTheBaseBodiesByNumber) {
   const std::vector<std::pair<std::string, DispId>> server_ids = {
       {"CommandFactory", 8}, {"Description", 9}, {"EventMonitor", 10}, {"IconFactory", 11},
-      {"CanShutdown", 12},   {"DeInit", 6},      {"Init", 13},         {"description", 9}};
+      {"CanShutdown", 12},   {"DeInit", 14},     {"Init", 13},         {"description", 9}};
   for (const auto& [name, id] : server_ids) EXPECT_EQ(IdOf(server_, name), id) << name;
 
   const std::vector<std::pair<std::string, DispId>> factory_ids = {
