@@ -145,9 +145,9 @@ Execution C3POHost::PickFromContextMenu(const std::string& caption) {
 
 Execution C3POHost::Execute(const MenuEntry& entry) {
   // GroupWise asks a command whether it may run before it runs it.
-  calls_.push_back("Validate");
+  calls_.emplace_back("Validate");
   ole::Get(entry.command, "Validate");
-  calls_.push_back("Execute");
+  calls_.emplace_back("Execute");
   // Called directly, so that the host sees the dispatch exception itself.
   const ole::Ref<ole::Dispatch>& command = entry.command.AsObject();
   std::vector<ole::DispId> ids;
@@ -167,9 +167,9 @@ void C3POHost::Notify(const std::string& context, const std::string& event_id) {
 void C3POHost::Close() {
   if (event_monitor_.type() == ole::VarType::kObject) Notify("GW.CLIENT", "GW#E#2");
   if (server_.type() == ole::VarType::kObject) {
-    calls_.push_back("CanShutdown");
+    calls_.emplace_back("CanShutdown");
     if (ole::Convert(ole::Get(server_, "CanShutdown"), ole::VarType::kBool).AsBool()) {
-      calls_.push_back("DeInit");
+      calls_.emplace_back("DeInit");
       ole::Call(server_, "DeInit");
     }
   }
