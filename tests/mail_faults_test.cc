@@ -253,6 +253,21 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
 
 // While PGP runs, the saved body is the user's alone, and closing the main window does not pull
 // the files from under the operation.
+// A body put back after a refused rebuild is the user's text byte for byte, whatever its lines
+// hold that looks like the end of a quoted argument or of the command.
+TEST_F(MailFaultsTest, ABodyPutBackIsTheUsersTextByteForByte) {
+  const std::string text = "say \"hi\"; then\r\n\";Yes! )\r\n(\\x\\) \"\"\r\nC:\\PGP\\\r\n\"";
+  client_.NewMail();
+  client_.TypeBody(text);
+  client_.FailCommandsStartingWith("ItemSetText(\"X00\"; Message!; \"-----", "Refused");
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  Window().UserSelect("RecipList", {0});
+  Window().UserSelect("SendList", {0});
+  Window().UserClick("Encrypt");
+  EXPECT_EQ(Messages(), Texts{kTextPutBack});
+  EXPECT_EQ(client_.NewItem().body, text);
+}
+
 TEST_F(MailFaultsTest, ClosingTheWindowWhilePgpRunsLeavesTheOperationItsFiles) {
   setenv("FAKEPGP_DELAY", "0.3", 1);
   mode_t mode = 0;
