@@ -203,6 +203,17 @@ installer_keeps_steps() {
   check_install seed-earlier-choice
   install || return 1
   check_install installed earlier-choice-kept || failed=1
+  # The client finds Quillet through its registration with GroupWise; without it, not at all.
+  wine 60 'C:\windows\syswow64\reg.exe' delete \
+    'HKLM\Software\Novell\GroupWise\5.0\C3PO\DataTypes\GW.MESSAGE.MAIL\QUILLET.C3PO' /f >/dev/null
+  # Into a file: a server the client started would hold a pipe open after the client ended.
+  wine 300 build-win32/tests/win32/win32_client_e2e.exe \
+    --gtest_filter=InstalledSteps.ComStartsTheInstalledServer --installed 'C:\' \
+    </dev/null >"$WINEPREFIX/c3po-lookup.txt" 2>&1 || true
+  if ! grep -q 'no C3PO registered for mail windows' "$WINEPREFIX/c3po-lookup.txt"; then
+    echo "FAIL: the client found Quillet without its registration for mail windows"
+    failed=1
+  fi
   uninstall || failed=1
   check_install removed earlier-choice-kept || failed=1
   return "$failed"

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -542,6 +543,31 @@ std::string RunLogAfter(std::size_t offset) {
   return ReadFile(System::Default().RunLogPath()).substr(offset);
 }
 
+// The ProgIDs of the C3POs registered for a window of `context`, as GroupWise finds them: under
+// HKLM\SOFTWARE\Novell\GroupWise\5.0\C3PO\DataTypes, at the context and at each one above it
+// ("GW.MESSAGE.MAIL", "GW.MESSAGE", "GW"), every ProgID whose "Objects" names a command factory.
+std::vector<std::string> RegisteredC3POs(std::string context) {
+  std::vector<std::string> found;
+  for (;;) {
+    win32::UniqueKey types;
+    const std::string key = "SOFTWARE\\Novell\\GroupWise\\5.0\\C3PO\\DataTypes\\" + context;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, types.put()) == ERROR_SUCCESS) {
+      char name[256];
+      for (DWORD i = 0, size = sizeof name;
+           RegEnumKeyExA(types.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+           ++i, size = sizeof name) {
+        if (RegGetValueA(types.get(), (std::string(name) + "\\Objects").c_str(), "CommandFactory",
+                         RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+          found.emplace_back(name);
+      }
+    }
+    const std::size_t dot = context.rfind('.');
+    if (dot == std::string::npos) return found;
+    context.resize(dot);
+  }
+}
+
 // COM starts the quillet.exe that the installer registered, from Program Files; Alice's keys are
 // on the ring, as after she imported her own key ring.
 TEST_F(InstalledSteps, ComStartsTheInstalledServer) {
@@ -549,6 +575,10 @@ TEST_F(InstalledSteps, ComStartsTheInstalledServer) {
       Registry::Default().QueryValue(std::string(kClsidKey) + "\\LocalServer32");
   ASSERT_TRUE(server.has_value());
   if (server->size() > 1 && server->front() == '"') *server = server->substr(1, server->size() - 2);
+  // The client finds Quillet through its registration with GroupWise, as GroupWise does.
+  const std::vector<std::string> c3pos = RegisteredC3POs("GW.MESSAGE.MAIL");
+  ASSERT_NE(std::find(c3pos.begin(), c3pos.end(), "QUILLET.C3PO"), c3pos.end())
+      << "no C3PO registered for mail windows";
   EXPECT_FALSE(fs::exists(scene->pgp_dir)) << "not a fresh user";
   AddKeysWithPgp(fs::path(*server).parent_path() / "GnuPG" / "pgp.exe", "alice.asc");
   scene->host.emplace(scene->com);
@@ -760,7 +790,8 @@ int main(int argc, char** argv) {
         "       win32_client_e2e [GOOGLETEST-FLAGS] --installed FIXTURES-FOLDER\n");
     return 2;
   }
-  GTEST_FLAG_SET(filter, installed ? "InstalledSteps.*" : "ClientSteps.*");
+  if (GTEST_FLAG_GET(filter) == "*")
+    GTEST_FLAG_SET(filter, installed ? "InstalledSteps.*" : "ClientSteps.*");
   ole::Com& com = ole::Com::Default();
   com.Initialize();
   int status = 1;
