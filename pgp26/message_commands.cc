@@ -173,10 +173,11 @@ Failure ReadingFailure(const Session& session, gpgme_error_t error, const Readin
   if (const std::optional<std::string> problem = ArmourProblem(cipher_text))
     return Failure(kInvalidFile, "Error: the armour of '" + input + "' is corrupted (" + *problem +
                                      "); nothing was written.");
-  if (reading.unprotected) return Failure(kDamagedMessage, kUnprotected);
   const bool data_error = cause == GPG_ERR_NO_DATA || cause == GPG_ERR_BAD_DATA ||
                           cause == GPG_ERR_DECRYPT_FAILED || cause == GPG_ERR_INV_PACKET;
-  if (reading.session_key || (reading.has_recipients && data_error))
+  // Unprotected data was refused before it was read, from its packets: GnuPG's word that data
+  // is unprotected means protected data damaged into what looks like such a packet inside.
+  if (reading.unprotected || reading.session_key || (reading.has_recipients && data_error))
     return Failure(kDamagedMessage,
                    "Error: the message has been altered or is damaged; nothing was written.");
   if (cause == GPG_ERR_NO_DATA)

@@ -184,6 +184,9 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
   if (pass_phrase_) {
     if (refused_) return gpg_error(GPG_ERR_CANCELED);
     phrase = *pass_phrase_;
+  } else if (const std::string hint = uid_hint ? uid_hint : "";
+             !prev_was_bad && typed_ && typed_->first == hint) {
+    phrase = typed_->second;
   } else {
     if (console_tries_ >= kConsoleTries) return gpg_error(GPG_ERR_CANCELED);
     ++console_tries_;
@@ -198,6 +201,7 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
     const std::optional<std::string> answer = AskSecret(prompt + "Enter pass phrase: ");
     if (!answer) return gpg_error(GPG_ERR_CANCELED);
     phrase = *answer;
+    typed_.emplace(hint, phrase);
   }
   // GnuPG's own pass-phrase prompts give UTF-8 too, so a key serves both.
   phrase = system::ToUtf8(phrase) + '\n';
@@ -208,8 +212,10 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
 gpgme_error_t Session::RunWithPassPhrase(const std::function<gpgme_error_t()>& operation) {
   for (;;) {
     asked_ = refused_ = false;
+    typed_.reset();
     agent().ForgetPassPhrases();
     const gpgme_error_t error = operation();
+    typed_.reset();
     // Nor does an agent that caches (one the user runs) keep the pass phrase this run gave it.
     agent().ForgetPassPhrases();
     const gpgme_err_code_t code = gpgme_err_code(error);

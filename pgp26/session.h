@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -121,6 +122,9 @@ class Session {
   std::optional<OnInterrupt> cleanup_on_interrupt_;
   std::optional<std::string> pass_phrase_;
   int console_tries_ = 0;
+  // What was typed in this operation, and for which key: gpg may ask again for the same key
+  // within one operation, for data that turns out to be damaged, without the answer being wrong.
+  std::optional<std::pair<std::string, std::string>> typed_;
   bool asked_ = false;
   bool refused_ = false;
   bool pass_phrase_failed_ = false;
