@@ -252,6 +252,7 @@ std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters,
   }
   const std::string notice = PGPPath + kNoticeName;
   ClearOutput(notice);
+  const FileRemovedAtExit notice_removed(notice);
   EnvironmentAddition with_notice = environment;
   with_notice.emplace_back(kNoticeVariable, notice);
   const std::int32_t exit_code =
@@ -260,8 +261,6 @@ std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters,
     std::istringstream in(*text);
     GetLine(in, LastNotice);
   }
-  std::error_code ignored;
-  std::filesystem::remove(notice, ignored);
   return exit_code;
 }
 
