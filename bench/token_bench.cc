@@ -13,7 +13,6 @@
 #include "mailsim/mail_client.h"
 #include "platform/linux/file_registry.h"
 #include "platform/linux/process_com.h"
-#include "ui/encryption.h"
 
 namespace {
 
@@ -44,9 +43,9 @@ int Run() {
   const std::string body = bench::Prose(31000, 7);
   client.NewMail();
   start = Clock::now();
-  ui::AppendTextToBody(wpo, body);
+  wpo.AppendToBody(body);
   const double seconds = Since(start);
-  if (client.NewItem().body.size() != ui::LengthAsSent(body)) {
+  if (client.NewItem().body.size() != channel::TWP::LengthInBody(body)) {
     std::cerr << "the body was not rebuilt\n";
     return 1;
   }

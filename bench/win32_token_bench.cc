@@ -1,7 +1,7 @@
 // What a token command costs under Wine or on Windows, a report and never a test: ExecuteToken
 // calls per second with the simulated mail client's command object in this process, then from a
 // second process through COM, as quillet.exe calls the mail client; and the time to rebuild there
-// with AppendTextToBody a prose body as long as a message body may be (32,000 characters, line
+// with AppendToBody a prose body as long as a message body may be (32,000 characters, line
 // ends counted). Prints a Markdown table.
 //
 // Usage: win32_token_bench.exe
@@ -25,7 +25,6 @@
 #include "mailsim/mail_client.h"
 #include "platform/registry.h"
 #include "platform/win32/unique_handle.h"
-#include "ui/encryption.h"
 
 namespace {
 
@@ -46,7 +45,7 @@ struct Row {
   std::string unit;
 };
 
-// The body AppendTextToBody leaves for `text`: its lines ended by CR LF.
+// The body AppendToBody leaves for `text`: its lines ended by CR LF.
 std::string BodyOf(const std::string& text) {
   std::string body;
   for (char c : text) body += c == '\n' ? std::string("\r\n") : std::string(1, c);
@@ -65,7 +64,7 @@ double SecondsFor(const std::function<void()>& work) {
   return Since(start);
 }
 
-// `count` commands of the kind AppendTextToBody sends, through `wpo`; calls per second.
+// `count` commands of the kind AppendToBody sends, through `wpo`; calls per second.
 double CallsPerSecond(channel::TWP& wpo, int count) {
   const std::string line(70, 'x');
   const double seconds = SecondsFor([&] {
@@ -85,10 +84,10 @@ int Caller() {
     std::printf("ExecuteToken out of process\t%s\tcalls/s\n",
                 Fixed(CallsPerSecond(wpo, kOutOfProcessCalls), 0).c_str());
     const std::string prose = bench::Prose(kBodyBytes, 7);
-    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"\"; )");
-    const double seconds = SecondsFor([&] { ui::AppendTextToBody(wpo, prose); });
+    wpo.ClearBody();
+    const double seconds = SecondsFor([&] { wpo.AppendToBody(prose); });
     std::printf(
-        "31 KB prose body rebuilt out of process by AppendTextToBody (%d lines, two "
+        "31 KB prose body rebuilt out of process by AppendToBody (%d lines, two "
         "commands each)\t%s\ts\n",
         LineCount(prose), Fixed(seconds, 1).c_str());
   } catch (const std::exception& e) {

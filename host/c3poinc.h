@@ -16,8 +16,9 @@ inline constexpr std::int32_t kCmdNewKey = 105;
 
 // Menus are added to every window whose context name starts with this, ignoring case.
 inline constexpr char kMessageContext[] = "GW.MESSAGE";
-// The flags handed to AddMenu for the "&PGP" pull-down.
-inline constexpr std::int32_t kAddMenuFlags = 5;
+// AddMenu's AddBefore for the "&PGP" pull-down: it goes before the menu bar's entry at this
+// position, counted from 0, which in a message window puts it after "&Tools".
+inline constexpr std::int32_t kPgpMenuPosition = 5;
 // The command factory's answer to Init (bits 0 and 4).
 inline constexpr std::int32_t kFactoryInitAnswer = 17;
 // The event that tells the extension that GroupWise is closing.

@@ -1,5 +1,7 @@
 #include "mailsim/c3pohost.h"
 
+#include <algorithm>
+
 #include "base/error.h"
 #include "platform/autoobject.h"
 
@@ -11,7 +13,8 @@ using ole::Value;
 
 namespace {
 
-// The item collection of a menu: what the extension adds lands in `entries`.
+// The item collection of a menu: what the extension adds lands in `entries`, at the end or
+// before the entry that AddBefore names, by its position counted from 0 or by its caption.
 class MenuItems : public ole::AutoObject {
  public:
   explicit MenuItems(std::list<MenuEntry>& entries) : AutoObject(Table()), entries_(entries) {}
@@ -24,13 +27,18 @@ class MenuItems : public ole::AutoObject {
     return table;
   }
 
-  Value AddMenu(const std::string& caption, const Value& command, std::int32_t flags);
-  void Add(const std::string& caption, const Value& command) {
-    entries_.push_back({caption, command, 0, {}, false});
+  Value AddMenu(const std::string& caption, const ole::Optional& command,
+                const ole::Optional& add_before);
+  void Add(const std::string& caption, const Value& command, const ole::Optional& add_before) {
+    Insert({caption, command, {}, false}, add_before);
   }
-  void AddSeparator() { entries_.push_back({"", Value(), 0, {}, true}); }
+  void AddSeparator(const ole::Optional& add_before) {
+    Insert({"", Value(), {}, true}, add_before);
+  }
 
  private:
+  MenuEntry& Insert(MenuEntry entry, const ole::Optional& add_before);
+
   std::list<MenuEntry>& entries_;
 };
 
@@ -49,9 +57,23 @@ class Menu : public ole::AutoObject {
   std::list<MenuEntry>& entries_;
 };
 
-Value MenuItems::AddMenu(const std::string& caption, const Value& command, std::int32_t flags) {
-  entries_.push_back({caption, command, flags, {}, false});
-  return Value(MakeRef<Menu>(entries_.back().sub_menu));
+Value MenuItems::AddMenu(const std::string& caption, const ole::Optional& command,
+                         const ole::Optional& add_before) {
+  MenuEntry& added = Insert({caption, command.value, {}, false}, add_before);
+  return Value(MakeRef<Menu>(added.sub_menu));
+}
+
+MenuEntry& MenuItems::Insert(MenuEntry entry, const ole::Optional& add_before) {
+  auto before = entries_.end();
+  if (add_before.given() && add_before.value.type() == ole::VarType::kString) {
+    before = std::ranges::find(entries_, add_before.value.AsString(), &MenuEntry::caption);
+  } else if (add_before.given()) {
+    const std::int32_t position = ole::Convert(add_before.value, ole::VarType::kInt).AsInt();
+    if (position < 0) throw Error("AddBefore: no position " + std::to_string(position));
+    before = entries_.begin();
+    for (std::int32_t i = 0; i < position && before != entries_.end(); ++i) ++before;
+  }
+  return *entries_.insert(before, std::move(entry));
 }
 
 class Event : public ole::AutoObject {
@@ -82,6 +104,10 @@ class C3POManager : public ole::AutoObject {
   std::string Name() { return "GroupWise"; }
 };
 
+Value MenuObject(std::list<MenuEntry>& entries) {
+  return Value(MakeRef<Menu>(entries));
+}
+
 C3POHost::C3POHost(ole::Com& com, std::string progid) : com_(com), progid_(std::move(progid)) {}
 
 C3POHost::~C3POHost() = default;
@@ -104,13 +130,13 @@ std::uint32_t C3POHost::manager_holds() const {
 int C3POHost::OpenWindow(const std::string& context) {
   windows_.push_back({context, {}, {}, true});
   HostWindow& window = windows_.back();
-  window.customize_menu_answer =
-      ole::Convert(ole::Get(command_factory_, "CustomizeMenu",
-                            {context, Value(MakeRef<Menu>(window.menu_bar))}),
-                   ole::VarType::kBool)
-          .AsBool();
-  ole::Call(command_factory_, "CustomizeContextMenu",
-            {context, Value(MakeRef<Menu>(window.context_menu))});
+  for (const std::string& caption : kClientMenus)
+    window.menu_bar.push_back({caption, Value(), {}, false});
+  window.customize_menu_answer = ole::Convert(ole::Get(command_factory_, "CustomizeMenu",
+                                                       {context, MenuObject(window.menu_bar)}),
+                                              ole::VarType::kBool)
+                                     .AsBool();
+  ole::Call(command_factory_, "CustomizeContextMenu", {context, MenuObject(window.context_menu)});
   return static_cast<int>(windows_.size()) - 1;
 }
 
@@ -118,16 +144,14 @@ void C3POHost::OpenContextMenu(const std::string& context) {
   if (windows_.empty()) throw Error("no window is open");
   HostWindow& window = windows_.back();
   window.context_menu.clear();
-  ole::Call(command_factory_, "CustomizeContextMenu",
-            {context, Value(MakeRef<Menu>(window.context_menu))});
+  ole::Call(command_factory_, "CustomizeContextMenu", {context, MenuObject(window.context_menu)});
 }
 
 std::string C3POHost::LongPrompt(const MenuEntry& entry) {
   return ole::Convert(ole::Get(entry.command, "LongPrompt"), ole::VarType::kString).AsString();
 }
 
-const MenuEntry& C3POHost::Find(const std::list<MenuEntry>& menu,
-                                const std::string& caption) const {
+const MenuEntry& C3POHost::Find(const std::list<MenuEntry>& menu, const std::string& caption) {
   for (const MenuEntry& entry : menu)
     if (entry.caption == caption) return entry;
   throw Error("the menu has no entry " + caption);
@@ -167,10 +191,16 @@ void C3POHost::Notify(const std::string& context, const std::string& event_id) {
 void C3POHost::Close() {
   if (event_monitor_.type() == ole::VarType::kObject) Notify("GW.CLIENT", "GW#E#2");
   if (server_.type() == ole::VarType::kObject) {
-    calls_.emplace_back("CanShutdown");
-    if (ole::Convert(ole::Get(server_, "CanShutdown"), ole::VarType::kBool).AsBool()) {
-      calls_.emplace_back("DeInit");
-      ole::Call(server_, "DeInit");
+    try {
+      calls_.emplace_back("CanShutdown");
+      if (ole::Convert(ole::Get(server_, "CanShutdown"), ole::VarType::kBool).AsBool()) {
+        calls_.emplace_back("DeInit");
+        ole::Call(server_, "DeInit");
+      }
+    } catch (const ole::OleError& e) {
+      // A server in a process of its own may end on the closing event before it is asked; the
+      // client closes all the same.
+      if (e.code() != ole::hr::kDisconnected && e.code() != ole::hr::kServerUnavailable) throw;
     }
   }
   windows_.clear();

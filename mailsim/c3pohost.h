@@ -3,8 +3,8 @@
 // user picks, and reports the client's events. Every call crosses the dispatch interface by name.
 #pragma once
 
-#include <list>
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -13,15 +13,18 @@
 
 namespace quillet::mailsim {
 
-// One entry of a menu as the extension added it. Menus are lists, so that the menu objects handed
-// to the extension can keep pointing at them while entries are added.
+// One entry of a menu: the client's own, or one the extension added. Menus are lists, so that
+// the menu objects handed to the extension can keep pointing at them while entries are added.
 struct MenuEntry {
   std::string caption;            // empty for a separator
   ole::Value command;             // the host's reference to the command object
-  std::int32_t flags = 0;         // the flags given to AddMenu
   std::list<MenuEntry> sub_menu;  // the entries of a pull-down added with AddMenu
   bool separator = false;
 };
+
+// The pull-downs of a message window's menu bar before any extension adds to it.
+inline const std::vector<std::string> kClientMenus = {"&File",  "&Edit",   "&View", "&Actions",
+                                                      "&Tools", "&Window", "&Help"};
 
 // The menus of one window.
 struct HostWindow {
@@ -38,6 +41,9 @@ struct Execution {
 };
 
 class C3POManager;
+
+// The menu object the host hands to an extension for these entries.
+ole::Value MenuObject(std::list<MenuEntry>& entries);
 
 class C3POHost {
  public:
@@ -61,6 +67,8 @@ class C3POHost {
 
   // The text the host shows for an entry's command.
   static std::string LongPrompt(const MenuEntry& entry);
+  // The entry of that caption; raises when the menu has none.
+  static const MenuEntry& Find(const std::list<MenuEntry>& menu, const std::string& caption);
   // Picks an entry of the newest window: from the pull-down of that caption in the menu bar, or
   // from the context menu.
   Execution Pick(const std::string& pull_down, const std::string& caption);
@@ -70,8 +78,8 @@ class C3POHost {
 
   // Reports a client event to the event monitor, as an event object with that identifier.
   void Notify(const std::string& context, const std::string& event_id);
-  // The client closes: the closing event, CanShutdown and, when the server agrees, DeInit; then
-  // every reference is released.
+  // The client closes: the closing event, CanShutdown and, when the server agrees, DeInit (a
+  // server that has already ended is not asked); then every reference is released.
   void Close();
   // The references to the C3POManager held by others than the host.
   std::uint32_t manager_holds() const;
@@ -83,8 +91,6 @@ class C3POHost {
   const ole::Value& command_factory() const { return command_factory_; }
 
  private:
-  const MenuEntry& Find(const std::list<MenuEntry>& menu, const std::string& caption) const;
-
   ole::Com& com_;
   std::string progid_;
   ole::Value server_;

@@ -41,6 +41,9 @@ inline constexpr HResult kParamNotOptional = static_cast<HResult>(0x8002000F);
 inline constexpr HResult kNoAggregation = static_cast<HResult>(0x80040110);
 inline constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154);
 inline constexpr HResult kInvalidClassString = static_cast<HResult>(0x800401F3);
+// A call to an object whose server process has ended.
+inline constexpr HResult kDisconnected = static_cast<HResult>(0x80010108);
+inline constexpr HResult kServerUnavailable = static_cast<HResult>(0x800706BA);
 
 inline bool Failed(HResult code) {
   return code < 0;

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "base/error.h"
 #include "base/text.h"
 
 namespace quillet::ole {
@@ -81,6 +82,7 @@ HResult TakeArguments(const std::vector<ParamType>& types, const std::vector<Val
         taken = arg;
         break;
       case ParamType::kVariant:
+      case ParamType::kOptional:
         taken = arg.Dereferenced();
         break;
       case ParamType::kString:
@@ -121,9 +123,18 @@ HResult AutoObject::Invoke(DispId id, std::uint16_t flags, DispParams& params, V
     if (!params.named.empty()) return hr::kNoNamedArgs;
     types = member->params;
   }
-  if (params.args.size() != types.size()) return hr::kBadParamCount;
+  const std::size_t given = params.args.size();
+  std::size_t required = types.size();
+  while (required > 0 && types[required - 1] == ParamType::kOptional) --required;
+  if (given < required || given > types.size()) return hr::kBadParamCount;
+  // Arguments come last first: the ones left out go in front, as omitted.
+  std::vector<Value> passed(types.size() - given, Value::Omitted());
+  passed.insert(passed.end(), params.args.begin(), params.args.end());
   std::vector<Value> values;
-  if (HResult r = TakeArguments(types, params.args, &values, arg_error); hr::Failed(r)) return r;
+  if (HResult r = TakeArguments(types, passed, &values, arg_error); hr::Failed(r)) {
+    if (arg_error) *arg_error -= static_cast<std::uint32_t>(types.size() - given);
+    return r;
+  }
 
   try {
     if (put) {
@@ -135,6 +146,9 @@ HResult AutoObject::Invoke(DispId id, std::uint16_t flags, DispParams& params, V
     return hr::kOk;
   } catch (const std::exception& e) {
     if (excep) *excep = ExcepInfo{table_.class_name(), e.what(), hr::kFail};
+    return hr::kException;
+  } catch (...) {
+    if (excep) *excep = ExcepInfo{table_.class_name(), kUnknownError, hr::kFail};
     return hr::kException;
   }
 }

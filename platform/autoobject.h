@@ -16,7 +16,7 @@
 namespace quillet::ole {
 
 enum class MemberKind { kMethod, kProperty };
-enum class ParamType { kString, kInt, kVariant, kStringRef, kIntRef };
+enum class ParamType { kString, kInt, kVariant, kStringRef, kIntRef, kOptional };
 enum class ResultType { kNone, kString, kInt, kBool, kVariant };
 
 // The arguments of one call, converted to the declared parameter types, in natural order.
@@ -31,6 +31,13 @@ class Args {
 
  private:
   std::vector<Value> values_;
+};
+
+// A trailing parameter that callers may leave out, as COM's optional parameters; left out, or
+// passed as omitted, it holds Value::Omitted().
+struct Optional {
+  Value value;
+  bool given() const { return value.type() != VarType::kMissing; }
 };
 
 class AutoObject;
@@ -64,6 +71,11 @@ template <>
 struct Param<const Value&> {
   static constexpr ParamType kType = ParamType::kVariant;
   static const Value& Get(const Args& a, std::size_t i) { return a.Variant(i); }
+};
+template <>
+struct Param<const Optional&> {
+  static constexpr ParamType kType = ParamType::kOptional;
+  static Optional Get(const Args& a, std::size_t i) { return {a.Variant(i)}; }
 };
 template <>
 struct Param<std::string&> {
@@ -178,8 +190,9 @@ class LiveObjects {
 
 // A reference-counted automation object answering the dispatch interface from its table.
 // Failures of a call are answered as COM does: unknown names and identifiers, wrong kinds,
-// named or missing arguments, wrong counts and types, failed conversions with the argument's
-// position, and an escaping exception as DISP_E_EXCEPTION with the class name as source.
+// named or missing arguments, wrong counts (optional parameters may be left out) and types, failed
+// conversions with the argument's position, and an escaping exception as DISP_E_EXCEPTION with the
+// class name as source.
 class AutoObject : public Dispatch {
  public:
   HResult GetIDsOfNames(const std::vector<std::string>& names, std::vector<DispId>* ids) override;

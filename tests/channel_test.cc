@@ -26,6 +26,7 @@ class ChannelTest : public ::testing::Test {
   mailsim::MailClient client_{{"me@example.com", "Me"}};
 };
 
+// Every command the program sends, as the mail client receives it and acts on it.
 TEST_F(ChannelTest, EveryTokenCommandRoundTrips) {
   Item received;
   received.sender = "Ann";
@@ -38,45 +39,79 @@ TEST_F(ChannelTest, EveryTokenCommandRoundTrips) {
   client_.Attach("plan.txt", std::string("P\0Q", 3));
 
   TWP wpo(tp_.com);
-  std::vector<std::string> sent;
-  auto send = [&](const std::string& command) {
-    sent.push_back(command);
-    wpo.ExecuteToken(command);
-    return wpo.GetResult();
-  };
-  EXPECT_EQ(send("itemmessageidfromview()"), "X00");
-  send("ItemSaveMessage(\"X00\";\"" + Path("temppgp") + "\";AnsiText!)");
+  EXPECT_EQ(wpo.ItemMessageIdFromView(TWP::Spelling::kLower), "X00");
+  wpo.ItemSaveMessage(kNewItem, Path("temppgp"));
   EXPECT_EQ(testing::ReadFile(Path("temppgp")), "first\r\nsecond");
-  EXPECT_EQ(send("ItemAttachmentGetCount(\"X00\")"), "1");
-  send("ItemAttachmentSaveAs (\"X00\";0;\"" + Path("doc0") + "\")");
+  EXPECT_EQ(wpo.ItemAttachmentGetCount(kNewItem), 1);
+  wpo.ItemAttachmentSaveAs(kNewItem, 0, Path("doc0"));
   EXPECT_EQ(testing::ReadFile(Path("doc0")), std::string("P\0Q", 3));
-  send("ItemSetText(\"X00\"; Message!; \"\"; )");
+  wpo.ClearBody();
   EXPECT_EQ(client_.NewItem().body, "");
-  send("ItemSetText(\"X00\"; Message!; \"say \"hi\"; now\";Yes! )");
-  send("ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )");
-  EXPECT_EQ(client_.NewItem().body, "say \"hi\"; now\r\n");
-  send("AttachmentDelete(0)");
+  // Whatever a line holds comes back as it was.
+  const std::string text = "say \"hi\"; now\r\n\";Yes! )\n(\\x\\) \"\"\n\"";
+  wpo.AppendToBody(text);
+  EXPECT_EQ(client_.NewItem().body, "say \"hi\"; now\r\n\";Yes! )\r\n(\\x\\) \"\"\r\n\"");
+  EXPECT_EQ(TWP::LengthInBody(text), client_.NewItem().body.size());
+  wpo.AttachmentDelete(0);
   std::ofstream(Path("doc0.asc")) << "ARMOUR";
-  send("AttachmentAdd (\"" + Path("doc0.asc") + "\"; Yes!;)");
+  wpo.AttachmentAdd(Path("doc0.asc"));
   EXPECT_EQ(client_.NewItem().attachments, (std::vector<Attachment>{{"doc0.asc", "ARMOUR"}}));
-  send("NewMail()");
+  wpo.NewMail();
   EXPECT_TRUE(client_.NewItem().body.empty());
 
   client_.ShowItemList({id});
-  EXPECT_EQ(send("envcheckcurrentwindow(624)"), "TRUE");
-  const std::string list = send("itemlistcreatefromcontrol(219;1;)");
-  EXPECT_EQ(send("itemlistgetitem(" + list + ";0)"), id);
-  send("itemlistdelete");
-  EXPECT_EQ(send("itemgettext(\"" + id + "\";from!)"), "Ann");
-  EXPECT_EQ(send("itemgettext(\"" + id + "\";Subject!)"), "Hello");
-  EXPECT_EQ(send("ItemAttachmentGetCount(\"" + id + "\")"), "2");
-  send("ItemAttachmentSaveAs (\"" + id + "\";1;\"" + Path("doc1.asc") + "\")");
+  EXPECT_TRUE(wpo.EnvCheckCurrentWindow(624));
+  EXPECT_EQ(wpo.FirstSelectedItem(219), id);
+  EXPECT_EQ(wpo.ItemGetText(id, TWP::Field::kFrom), "Ann");
+  EXPECT_EQ(wpo.ItemGetText(id, TWP::Field::kSubject), "Hello");
+  EXPECT_EQ(wpo.ItemAttachmentGetCount(id), 2);
+  wpo.ItemAttachmentSaveAs(id, 1, Path("doc1.asc"));
   EXPECT_EQ(testing::ReadFile(Path("doc1.asc")), "BBB");
-  send("ItemOpen(" + id + ")");
-  EXPECT_EQ(send("ItemMessageIDFromView()"), id);
-  EXPECT_NE(send("envcheckcurrentwindow(624)"), "TRUE");
+  wpo.ItemOpen(id);
+  EXPECT_EQ(wpo.ItemMessageIdFromView(TWP::Spelling::kMixed), id);
+  EXPECT_FALSE(wpo.EnvCheckCurrentWindow(624));
 
-  EXPECT_EQ(client_.transcript(), sent);
+  const std::string q = "\"";
+  EXPECT_EQ(client_.transcript(),
+            (std::vector<std::string>{
+                "itemmessageidfromview()",
+                "ItemSaveMessage(\"X00\";" + q + Path("temppgp") + q + ";AnsiText!)",
+                "ItemAttachmentGetCount(\"X00\")",
+                "ItemAttachmentSaveAs (\"X00\";0;" + q + Path("doc0") + q + ")",
+                "ItemSetText(\"X00\"; Message!; \"\"; )",
+                "ItemSetText(\"X00\"; Message!; \"say \"hi\"; now\";Yes! )",
+                "ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )",
+                "ItemSetText(\"X00\"; Message!; \"\";Yes! )\";Yes! )",
+                "ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )",
+                "ItemSetText(\"X00\"; Message!; \"(\\x\\) \"\"\";Yes! )",
+                "ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )",
+                "ItemSetText(\"X00\"; Message!; \"\"\";Yes! )",
+                "AttachmentDelete(0)",
+                "AttachmentAdd (" + q + Path("doc0.asc") + q + "; Yes!;)",
+                "NewMail()",
+                "envcheckcurrentwindow(624)",
+                "itemlistcreatefromcontrol(219;1;)",
+                "itemlistgetitem(1;0)",
+                "itemlistdelete",
+                "itemgettext(\"" + id + "\";from!)",
+                "itemgettext(\"" + id + "\";Subject!)",
+                "ItemAttachmentGetCount(\"" + id + "\")",
+                "ItemAttachmentSaveAs (\"" + id + "\";1;" + q + Path("doc1.asc") + q + ")",
+                "ItemOpen(" + id + ")",
+                "ItemMessageIDFromView()",
+                "envcheckcurrentwindow(624)",
+            }));
+}
+
+// An ID or a file name is read up to the first quote (a bare one up to a separator): one that
+// holds such a character would end its argument early, and is never sent.
+TEST_F(ChannelTest, AnArgumentThatWouldEndEarlyIsNotSent) {
+  client_.NewMail();
+  TWP wpo(tp_.com);
+  EXPECT_THROW(wpo.ItemSaveMessage(kNewItem, "C:\\a\";AnsiText!)"), Error);
+  EXPECT_THROW(wpo.ItemGetText("X\"00", TWP::Field::kFrom), Error);
+  EXPECT_THROW(wpo.ItemOpen("4711);NewMail("), Error);
+  EXPECT_TRUE(client_.transcript().empty());
 }
 
 TEST_F(ChannelTest, AFailingCommandRaisesTheClientsDescriptionAndKeepsTheReply) {

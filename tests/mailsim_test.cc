@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mailsim/c3pohost.h"
 #include "platform/linux/file_registry.h"
 #include "platform/linux/process_com.h"
 #include "tests/test_platform.h"
@@ -517,6 +518,24 @@ TEST_F(MailSimObjectApiTest, FailingCalls) {
             "Cannot read file " + missing);
   EXPECT_EQ(client_.Mailbox(kAnn.address)[0],
             (Item{.id = client_.Mailbox(kAnn.address)[0].id, .sender = kAnn.display_name}));
+}
+
+// AddBefore places an entry before a position counted from 0 or before a caption; left out, or
+// passed as omitted, it appends, as does AddMenu's command.
+TEST(SimulatedMenus, AddBeforeIsOptionalAndNamesWhereTheEntryGoes) {
+  std::list<MenuEntry> bar(2);
+  bar.front().caption = "&File";
+  bar.back().caption = "&Help";
+  const Value items = ole::Get(MenuObject(bar), "MenuItems");
+  ole::Call(items, "Add", {"a", Value()});
+  ole::Call(items, "Add", {"b", Value(), 1});
+  ole::Call(items, "Add", {"c", Value(), "&Help"});
+  ole::Call(items, "AddSeparator", {Value::Omitted()});
+  ole::Get(items, "AddMenu", {"d"});
+  EXPECT_THROW(ole::Call(items, "Add", {"e", Value(), 1, 2}), ole::OleError);
+  std::vector<std::string> captions;
+  for (const MenuEntry& entry : bar) captions.push_back(entry.separator ? "-" : entry.caption);
+  EXPECT_EQ(captions, (std::vector<std::string>{"&File", "b", "c", "&Help", "a", "-", "d"}));
 }
 
 }  // namespace
