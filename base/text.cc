@@ -27,6 +27,32 @@ std::string AsciiLower(std::string_view text) {
   return lower;
 }
 
+std::optional<std::u32string> DecodeUtf8(std::string_view text) {
+  std::u32string characters;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    // The number of continuation bytes that follow the first.
+    const std::size_t more = lead < 0x80                   ? 0
+                             : lead >= 0xC0 && lead < 0xE0 ? 1
+                             : lead >= 0xE0 && lead < 0xF0 ? 2
+                             : lead >= 0xF0 && lead < 0xF8 ? 3
+                                                           : 4;
+    if (more == 4 || text.size() - i <= more) return std::nullopt;
+    char32_t c = more == 0 ? lead : lead & (0x3F >> more);
+    for (std::size_t k = 1; k <= more; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      c = (c << 6) | (next & 0x3F);
+    }
+    // A character written longer than it needs is none: the least that needs each length.
+    constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kLeast[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+    characters += c;
+    i += more + 1;
+  }
+  return characters;
+}
+
 std::string_view WithoutCr(std::string_view line) {
   return line.ends_with('\r') ? line.substr(0, line.size() - 1) : line;
 }

@@ -18,6 +18,11 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 // of UTF-8 among them, stay as they are, whatever the locale.
 std::string AsciiLower(std::string_view text);
 
+// The characters of UTF-8 text, or nothing when the bytes are not UTF-8 (a byte that begins no
+// character, a character cut short or written long, a surrogate, or beyond U+10FFFF): text in a
+// single-byte code page, whose letters beyond ASCII are single bytes, is hardly ever UTF-8 as well.
+std::optional<std::u32string> DecodeUtf8(std::string_view text);
+
 // The line without the CR of a CR LF line end, for text that may have either line end.
 std::string_view WithoutCr(std::string_view line);
 // std::getline, with the line's CR taken off as WithoutCr does.

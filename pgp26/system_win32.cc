@@ -30,15 +30,19 @@ std::wstring Widen(std::string_view text, UINT code_page) {
   return wide;
 }
 
-// Characters that the code page lacks become its default character.
+// Characters that the code page lacks become its default character, "?", and never a letter
+// that merely looks like them ("D" for "Ď"): a user ID shown with a plausible wrong letter names
+// someone else. UTF-8 lacks none, and takes no flags.
 std::string Narrow(std::wstring_view wide, UINT code_page) {
   if (wide.empty()) return {};
   const int size = static_cast<int>(wide.size());
-  std::string text(static_cast<std::size_t>(WideCharToMultiByte(code_page, 0, wide.data(), size,
-                                                                nullptr, 0, nullptr, nullptr)),
+  const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  std::string text(static_cast<std::size_t>(WideCharToMultiByte(code_page, flags, wide.data(),
+                                                                size, nullptr, 0, nullptr,
+                                                                nullptr)),
                    '\0');
-  WideCharToMultiByte(code_page, 0, wide.data(), size, text.data(), static_cast<int>(text.size()),
-                      nullptr, nullptr);
+  WideCharToMultiByte(code_page, flags, wide.data(), size, text.data(),
+                      static_cast<int>(text.size()), nullptr, nullptr);
   return text;
 }
 
@@ -123,7 +127,8 @@ std::optional<std::string> InstalledGnupgFolder() {
   // the registry's 32-bit view, where the 32-bit installer writes.
   std::vector<wchar_t> folder(MAX_PATH);
   for (;;) {
-    DWORD size = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+    const std::size_t bytes = folder.size() * sizeof(wchar_t);
+    DWORD size = static_cast<DWORD>(bytes);
     const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillet", L"GnuPG",
                                         RRF_RT_REG_SZ, nullptr, folder.data(), &size);
     if (status == ERROR_MORE_DATA) {
@@ -156,6 +161,11 @@ std::function<void()> TurnEchoOff() {
   if (!IsConsole(input, &saved) || !SetConsoleMode(input, saved & ~DWORD{ENABLE_ECHO_INPUT}))
     return {};
   return [input, saved] { SetConsoleMode(input, saved); };
+}
+
+bool InputIsConsole() {
+  DWORD mode = 0;
+  return IsConsole(GetStdHandle(STD_INPUT_HANDLE), &mode);
 }
 
 // A console is read as the characters typed, which are then given in the ANSI code page like
@@ -231,7 +241,7 @@ bool OverwriteWithZeros(const std::string& path) {
   if (!file || !GetFileSizeEx(file.get(), &size)) return false;
   const std::vector<char> zeros(64 * 1024, 0);
   for (long long left = size.QuadPart; left > 0;) {
-    const std::size_t chunk = static_cast<std::size_t>(std::min<long long>(left, 64 * 1024));
+    const std::size_t chunk = static_cast<std::size_t>(std::min<long long>(left, 64LL * 1024));
     if (!WriteAll(file.get(), zeros.data(), chunk)) return false;
     left -= static_cast<long long>(chunk);
   }

@@ -29,9 +29,13 @@ class System {
   virtual std::string ExpandEnvironment(const std::string& text) = 0;
   // The root directory of the system drive, with its separator ("c:\" on Windows).
   virtual std::string DriveRoot() = 0;
-  // UTF-8 text as this system's narrow strings hold it (the ANSI code page on Windows, where a
-  // character it lacks becomes "?").
-  virtual std::string FromUtf8(const std::string& text) = 0;
+  // UTF-8 text as this system's narrow strings hold it: the text itself on Linux; on Windows the
+  // ANSI code page, where a character it lacks becomes "?", never a letter that looks like it.
+  struct NarrowText {
+    std::string text;
+    bool lost = false;  // a character became "?"
+  };
+  virtual NarrowText FromUtf8(const std::string& text) = 0;
   // Makes a new, empty file at `path` that the user alone may read and write, whatever the folder
   // lets others do: mode 0600, or on Windows an access list that admits the user's account alone
   // and inherits nothing. Raises Error when something is at `path` already or the file cannot be

@@ -57,8 +57,10 @@ TEST_F(RealPgpTest, ListingsTrimToOneUserIdPerLine) {
             " Bob Builder <bob@example.org>\r\n\r\n");
 }
 
+// On Linux a mail's text is UTF-8 throughout, and comes back byte for byte.
 TEST_F(RealPgpTest, EncryptSignAndDecrypt) {
-  std::ofstream(File("temppgp"), std::ios::binary) << "Meet at noon.\r\n";
+  const std::string text = "Gr\u00fc\u00dfe aus K\u00f6ln \u2013 5 \u20ac f\u00fcr Stra\u00dfe\r\n";
+  std::ofstream(File("temppgp"), std::ios::binary) << text;
   pgp_.EncryptFile(File("temppgp"), {"<bob@example.org>"}, {"<alice@example.com>"}, "alice pass",
                    1);
   ASSERT_TRUE(std::filesystem::exists(File("temppgp.asc")));
@@ -69,7 +71,7 @@ TEST_F(RealPgpTest, EncryptSignAndDecrypt) {
   pgp_.DecryptFile(File("temppgp"), "wrong");
   EXPECT_FALSE(std::filesystem::exists(File("temppgp")));
   pgp_.DecryptFile(File("temppgp"), "bob pass");
-  EXPECT_EQ(testing::ReadFile(File("temppgp")), "Meet at noon.\r\n");
+  EXPECT_EQ(testing::ReadFile(File("temppgp")), text);
 }
 
 TEST_F(RealPgpTest, SignOnlyAndKeyExtraction) {

@@ -23,6 +23,17 @@ Outcome RunShell(const std::string& command) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
+System::NarrowText FixedSystem::FromUtf8(const std::string& text) {
+  if (!latin1) return {text};
+  NarrowText narrow;
+  const std::u32string characters = DecodeUtf8(text).value();
+  for (const char32_t c : characters) {
+    narrow.text += c < 0x100 ? static_cast<char>(c) : '?';
+    narrow.lost = narrow.lost || c >= 0x100;
+  }
+  return narrow;
+}
+
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   path_ = std::filesystem::temp_directory_path() /

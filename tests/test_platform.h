@@ -56,13 +56,16 @@ class FixedSystem : public System {
     });
   }
   std::string DriveRoot() override { return root_ + "/"; }
-  std::string FromUtf8(const std::string& text) override { return text; }
+  // The Linux system's text, or with `latin1` a code page that holds the first 256 characters
+  // alone, as a Windows code page holds a few hundred.
+  NarrowText FromUtf8(const std::string& text) override;
   void CreatePrivateFile(const std::string& path) override {
     System::Default().CreatePrivateFile(path);
   }
 
   // Where the program file is; a test may move it.
   std::string module_file_name;
+  bool latin1 = false;
 
  private:
   std::string root_;

@@ -185,8 +185,8 @@ std::string Text(const fs::path& path) {
   const std::wstring& wide = path.native();
   std::string text(wide.size() * 2, '\0');
   text.resize(static_cast<std::size_t>(
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
-                          static_cast<int>(text.size()), nullptr, nullptr)));
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                          text.data(), static_cast<int>(text.size()), nullptr, nullptr)));
   return text;
 }
 

@@ -81,7 +81,7 @@ class LinuxSystem : public System {
     });
   }
   std::string DriveRoot() override { return linux_platform::Root() + "/"; }
-  std::string FromUtf8(const std::string& text) override { return text; }
+  NarrowText FromUtf8(const std::string& text) override { return {text}; }
 
   void CreatePrivateFile(const std::string& path) override {
     // Never through a link someone else put there.

@@ -372,11 +372,18 @@ Bstr::Bstr(const std::string& ansi) {
   MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), b_, length);
 }
 
-std::string ToAnsi(const wchar_t* wide, int length) {
+std::string ToAnsi(const wchar_t* wide, int length, bool* lost) {
+  if (lost) *lost = false;
   if (!wide) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  // Never a look-alike letter ("D" for "Ď"): a name shown with a plausible wrong letter names
+  // someone else.
+  const int size =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0, nullptr, nullptr);
   std::string ansi(size, '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.data(), size, nullptr, nullptr);
+  BOOL defaulted = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, ansi.data(), size, nullptr,
+                      &defaulted);
+  if (lost) *lost = defaulted != FALSE;
   if (length < 0 && !ansi.empty()) ansi.pop_back();  // the terminating zero
   return ansi;
 }

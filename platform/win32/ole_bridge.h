@@ -77,8 +77,9 @@ class Variant {
 };
 static_assert(sizeof(Variant) == sizeof(VARIANT));
 
-// ANSI text to and from the wide text of BSTRs, through the ANSI code page.
-std::string ToAnsi(const wchar_t* wide, int length = -1);
+// ANSI text to and from the wide text of BSTRs, through the ANSI code page. A character the code
+// page lacks becomes "?", and `lost`, when given, says whether one did.
+std::string ToAnsi(const wchar_t* wide, int length = -1, bool* lost = nullptr);
 
 // A value as a VARIANT the caller then owns. By-reference values cannot be converted this way.
 void ToVariant(const ole::Value& value, VARIANT* out);

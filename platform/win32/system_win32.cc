@@ -8,6 +8,7 @@
 #include "platform/automation.h"
 #include "platform/system.h"
 #include "platform/win32/access_rights.h"
+#include "platform/win32/ole_bridge.h"
 #include "platform/win32/private_to_user.h"
 #include "platform/win32/unique_handle.h"
 
@@ -75,17 +76,14 @@ class Win32System : public System {
   }
   std::string DriveRoot() override { return "c:\\"; }
 
-  std::string FromUtf8(const std::string& text) override {
-    if (text.empty()) return text;
+  NarrowText FromUtf8(const std::string& text) override {
+    if (text.empty()) return {};
     const int size = static_cast<int>(text.size());
     const int wide_length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), wide_length);
-    const int length =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, narrow.data(), length, nullptr,
-                        nullptr);
+    NarrowText narrow;
+    narrow.text = win32::ToAnsi(wide.data(), wide_length, &narrow.lost);
     return narrow;
   }
 

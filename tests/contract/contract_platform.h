@@ -24,7 +24,7 @@ std::string ExitWhenExists(std::int32_t code, const std::string& gate);
 // entry per line, and ends with 0.
 std::string WritingEnvironment(const std::string& file);
 
-// "Zoë, 漢" in this system's narrow strings; nothing when the test cannot know them.
+// "Zoë Ďurová, 5 €, 漢" in this system's narrow strings; nothing when the test cannot know them.
 std::optional<std::string> NarrowSample();
 
 // The text of a batch file that writes its first two parameters as one line to the file named

@@ -58,7 +58,9 @@ std::string WritingEnvironment(const std::string& file) {
   return "/bin/sh -c " + QuoteArgument("env > \"$1\"") + " sh " + QuoteArgument(file);
 }
 
-std::optional<std::string> NarrowSample() { return "Zo\xC3\xAB, \xE6\xBC\xA2"; }
+std::optional<std::string> NarrowSample() {
+  return "Zo\xC3\xAB \xC4\x8Eurov\xC3\xA1, 5 \xE2\x82\xAC, \xE6\xBC\xA2";
+}
 
 std::string BatchWriting(const std::string& file) {
   return "echo $1 $2 > " + file + "\r\necho done >> " + file + "\r\n";

@@ -52,15 +52,19 @@ TEST(SystemContract, APrivateFileAdmitsTheUserAlone) {
   fs::remove_all(dir);
 }
 
-// User IDs come from PGP in UTF-8; the program's strings are the system's narrow ones.
+// User IDs and texts come from PGP in UTF-8; the program's strings are the system's narrow ones.
+// A letter the code page lacks is "?", never one that looks like it.
 TEST(SystemContract, UnicodeTextBecomesTheSystemsNarrowText) {
   System& system = System::Default();
-  EXPECT_EQ(system.FromUtf8(""), "");
-  EXPECT_EQ(system.FromUtf8("Alice Example <alice@example.com>"),
+  EXPECT_EQ(system.FromUtf8("").text, "");
+  EXPECT_EQ(system.FromUtf8("Alice Example <alice@example.com>").text,
             "Alice Example <alice@example.com>");
   const std::optional<std::string> sample = contract::NarrowSample();
   if (!sample) GTEST_SKIP() << "a code page this test does not know";
-  EXPECT_EQ(system.FromUtf8("Zo\xC3\xAB, \xE6\xBC\xA2"), *sample);
+  const System::NarrowText narrow =
+      system.FromUtf8("Zo\xC3\xAB \xC4\x8Eurov\xC3\xA1, 5 \xE2\x82\xAC, \xE6\xBC\xA2");
+  EXPECT_EQ(narrow.text, *sample);
+  EXPECT_EQ(narrow.lost, sample->find('?') != std::string::npos);
 }
 
 TEST(SystemContract, TheRunLogAndTheWindowsDirectoryAreOnTheSystemDrive) {
