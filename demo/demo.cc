@@ -58,7 +58,17 @@ int Run(const std::string& pgp_program, const std::vector<std::string>& key_file
   std::ofstream(pgp_dir / "config.txt") << "EncryptToSelf = on\r\nArmorLines = 0\r\n";
   Say("Both users' keys go onto the key ring in the PGP directory");
   for (const std::string& keys : key_files)
-    if (std::system((pgp + " -ka " + keys).c_str()) != 0) throw Error("cannot import " + keys);
+    if (std::system((pgp + " -ka " + keys + " < /dev/null").c_str()) != 0)
+      throw Error("cannot import " + keys);
+  // The two key pairs are their owners' own, as keys made with pgp -kg are, so that each one's
+  // signatures read good to the other: one PGP folder serves both.
+  const std::string gpg = "gpg --homedir '" + pgp_dir.string() + "' ";
+  if (std::system((gpg +
+                   "--with-colons --list-secret-keys | awk -F: '/^sec/ {s = 1} /^fpr/ && s "
+                   "{print $10 \":6:\"; s = 0}' | " +
+                   gpg + "--import-ownertrust 2>/dev/null")
+                      .c_str()) != 0)
+    throw Error("cannot make the key pairs their owners' own");
 
   linux_platform::FileRegistry registry((root / "registry.reg").string());
   linux_platform::ProcessCom com(registry);
@@ -79,7 +89,8 @@ int Run(const std::string& pgp_program, const std::vector<std::string>& key_file
 
   Say("Alice opens a new mail; GroupWise adds Quillet's menu to its window");
   client.NewMail();
-  for (const mailsim::MenuEntry& entry : host.newest_window().menu_bar.front().sub_menu)
+  for (const mailsim::MenuEntry& entry :
+       mailsim::C3POHost::Find(host.newest_window().menu_bar, "&PGP").sub_menu)
     std::cout << "&PGP > " << entry.caption << "   (" << mailsim::C3POHost::LongPrompt(entry)
               << ")\n";
   client.TypeSubject("Plans");

@@ -23,6 +23,12 @@ bool IsKeyId(std::string_view text) {
   return text.size() == 16 && std::all_of(text.begin(), text.end(), IsUpperHex);
 }
 
+// A version 4 (40 digits) or version 5 (64 digits) fingerprint.
+bool IsFingerprint(std::string_view text) {
+  return (text.size() == 40 || text.size() == 64) &&
+         std::all_of(text.begin(), text.end(), IsUpperHex);
+}
+
 // "YYYY-MM-DDTHH:MM:SSZ" as "YYYY-MM-DD HH:MM".
 std::optional<std::string> Made(std::string_view text) {
   constexpr std::string_view kShape = "0000-00-00T00:00:00Z";
@@ -81,17 +87,25 @@ std::optional<SignatureVerdict> ParseLine(std::string_view line) {
     verdict.reason = std::move(*reason);
     return verdict;
   }
-  if (keyword == "GOOD")
-    verdict.state = SignatureState::kGood;
-  else if (keyword == "EXPIRED")
+  // A good signature names its key's fingerprint and certification before the common fields.
+  std::size_t first = 2;
+  if (keyword == "GOOD") {
+    if (fields.size() != 6 || !IsFingerprint(fields[2]) ||
+        (fields[3] != "CERTIFIED" && fields[3] != "UNCERTIFIED"))
+      return std::nullopt;
+    verdict.state = fields[3] == "CERTIFIED" ? SignatureState::kGood : SignatureState::kUncertified;
+    verdict.fingerprint = fields[2];
+    first = 4;
+  } else if (keyword == "EXPIRED") {
     verdict.state = SignatureState::kExpired;
-  else if (keyword == "REVOKED")
+  } else if (keyword == "REVOKED") {
     verdict.state = SignatureState::kRevoked;
-  else
+  } else {
     return std::nullopt;
-  if (fields.size() != 4 || !IsKeyId(fields[1])) return std::nullopt;
-  std::optional<std::string> made = Made(fields[2]);
-  std::optional<std::string> user_id = Unescape(fields[3]);
+  }
+  if (fields.size() != first + 2 || !IsKeyId(fields[1])) return std::nullopt;
+  std::optional<std::string> made = Made(fields[first]);
+  std::optional<std::string> user_id = Unescape(fields[first + 1]);
   if (!made || !user_id) return std::nullopt;
   verdict.key_id = fields[1];
   verdict.made = std::move(*made);

@@ -9,12 +9,21 @@
 
 namespace quillet::pgp {
 
-// The environment variable that names the record file, and the record's name in the PGP directory.
+// The environment variable that names the record file (PgpDirectory::SignatureRecord).
 inline constexpr char kSignatureRecordVariable[] = "QUILLET_SIGNATURE_RECORD";
-inline constexpr char kSignatureRecordName[] = "temppgp.sig";
 
-// From the best to the worst a signature can be.
-enum class SignatureState { kNone, kGood, kUnknown, kError, kExpired, kRevoked, kBad };
+// From the best to the worst a signature can be. Only kGood vouches for the signer: kUncertified
+// is a correct signature by a key the user has not certified, whose name anyone could have chosen.
+enum class SignatureState {
+  kNone,
+  kGood,
+  kUncertified,
+  kUnknown,
+  kError,
+  kExpired,
+  kRevoked,
+  kBad
+};
 
 struct SignatureVerdict {
   SignatureState state = SignatureState::kNone;
@@ -22,13 +31,17 @@ struct SignatureVerdict {
   std::string made;     // "YYYY-MM-DD HH:MM" in UTC, for good, expired and revoked signatures
   std::string user_id;  // the signer's user ID as the key holds it (UTF-8), for the same three
   std::string reason = "";  // why GnuPG could not check it (UTF-8), for kError
+  // The full fingerprint of the signer's key (upper-case hex), for kGood and kUncertified.
+  std::string fingerprint = "";
 };
 
 // The verdict of a record: the worst of the signatures it lists (the first of them when several
 // are equally bad), or kNone for an unsigned message. Nothing unless the whole text is a record
 // as our PGP program writes it: LF-ended lines of
 //   NONE                                (alone)
-//   GOOD|EXPIRED|REVOKED <key id> <YYYY-MM-DDTHH:MM:SSZ> <user id, percent-escaped>
+//   GOOD <key id> <fingerprint> CERTIFIED|UNCERTIFIED <YYYY-MM-DDTHH:MM:SSZ> <user id, escaped>
+//                                       (kGood when CERTIFIED, kUncertified otherwise)
+//   EXPIRED|REVOKED <key id> <YYYY-MM-DDTHH:MM:SSZ> <user id, percent-escaped>
 //   UNKNOWN|BAD <key id>
 //   ERROR <key id> <reason, percent-escaped>
 std::optional<SignatureVerdict> ParseSignatureRecord(std::string_view text);

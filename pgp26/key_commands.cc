@@ -1,4 +1,4 @@
-// The key-ring commands: -kv, -ka, -kx, -kr and -kg.
+// The key-ring commands: -kv, -kc, -ka, -ks, -kx, -kr and -kg.
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -92,9 +92,108 @@ Key FindPublicKey(Session& session, const std::string& user_id, int error_code) 
   return key;
 }
 
+// Certifies every user ID of `key` with the user's secret key that `signer` names, or the first
+// of the secret ring; asks the person at the console first unless `confirmed`.
+void Certify(Session& session, gpgme_key_t key, const std::optional<std::string>& signer,
+             bool confirmed) {
+  std::string pattern;
+  if (signer) {
+    pattern = *signer;
+  } else {
+    const std::vector<Key> secret = session.ListKeys(true);
+    if (secret.empty() || !secret.front()->fpr)
+      throw Failure(kKeySignError,
+                    "The secret key ring 'secring.pgp' holds no key to certify with.");
+    pattern = std::string("0x") + secret.front()->fpr;
+  }
+  const Key own = SoleKey(std::move(session.FindKeys({{pattern, Usage::kSign}}).front()), pattern,
+                          kKeySignError);
+  if (!own)
+    throw Failure(kKeySignError, "Secret key for user ID \"" + pattern +
+                                     "\" not found in key ring 'secring.pgp', or not usable for "
+                                     "signing.");
+  std::fprintf(stderr, "\n%s", KeyDescription(key).c_str());
+  if (!confirmed &&
+      !AskYesNo("\nREAD CAREFULLY:  Based on your own direct first-hand knowledge, are\n"
+                "you absolutely certain that you are prepared to solemnly certify that\n"
+                "the above public key actually belongs to the user specified by the\n"
+                "above user ID (y/N)? "))
+    throw Failure(kKeySignError, "Key not certified.");
+  gpgme_ctx_t ctx = session.context();
+  gpgme_signers_clear(ctx);
+  gpgme_signers_add(ctx, own.get());
+  const gpgme_error_t error =
+      session.RunWithPassPhrase([&] { return gpgme_op_keysign(ctx, key, nullptr, 0, 0); });
+  gpgme_signers_clear(ctx);
+  if (session.PassPhraseFailed()) throw Failure(kKeySignError, session.PassPhraseFailure());
+  if (error) throw Failure(kKeySignError, "Cannot certify the key: " + ErrorText(error));
+  std::printf("Key signature certificate added.\n");
+}
+
+// Answers gpg's key editor for "trust": ultimate trust, confirmed, then done. `hook` tells
+// whether the command was given.
+gpgme_error_t AnswerUltimateTrust(void* hook, const char* keyword, const char* args, int fd) {
+  bool& given = *static_cast<bool*>(hook);
+  const std::string_view prompt = args ? args : "";
+  std::string answer;
+  if (prompt == "keyedit.prompt") {
+    answer = given ? "quit\n" : "trust\n";
+    given = true;
+  } else if (prompt == "edit_ownertrust.value") {
+    answer = "5\n";
+  } else if (prompt == "edit_ownertrust.set_ultimate.okay") {
+    answer = "y\n";
+  } else {
+    // A status line needs no answer; any other question means something unforeseen.
+    return std::string_view(keyword ? keyword : "").starts_with("GET_")
+               ? gpg_error(GPG_ERR_CANCELED)
+               : 0;
+  }
+  return gpgme_io_writen(fd, answer.data(), answer.size()) == 0 ? 0 : gpg_error(GPG_ERR_CANCELED);
+}
+
+// After -ka at an interactive console: a key pair just added becomes the user's own, trusted
+// ultimately and so vouching for the keys it certifies, only when the person says so. A secret key
+// can come by mail too, and taken as the user's own without asking, it would vouch for anything.
+void OfferOwnKeys(Session& session, const std::vector<std::string>& key_pairs) {
+  for (const std::string& fpr : key_pairs) {
+    for (const Key& key : session.CertifiedKeys("0x" + fpr)) {
+      if (IsCertified(key.get())) continue;
+      std::fprintf(stderr, "\n%s", KeyDescription(key.get()).c_str());
+      if (!AskYesNo("Its secret key is now on your secret key ring.  Is it your own key, to "
+                    "certify other\nkeys with, trusted ultimately (y/N)? "))
+        continue;
+      bool given = false;
+      const Data out = NewData();
+      if (const gpgme_error_t error = gpgme_op_interact(session.context(), key.get(), 0,
+                                                        &AnswerUltimateTrust, &given, out.get()))
+        Notice("Cannot make it your own key: " + ErrorText(error));
+    }
+  }
+}
+
+// After -ka at an interactive console: PGP 2.6's offer to certify the keys just added.
+void OfferCertification(Session& session, const std::vector<std::string>& added,
+                        const std::optional<std::string>& my_name) {
+  std::vector<Key> uncertified;
+  for (const std::string& fpr : added)
+    for (Key& key : session.CertifiedKeys("0x" + fpr))
+      if (!IsCertified(key.get())) uncertified.push_back(std::move(key));
+  if (uncertified.empty() ||
+      !AskYesNo("\nDo you want to certify any of these keys yourself (y/N)? "))
+    return;
+  for (const Key& key : uncertified) {
+    try {
+      Certify(session, key.get(), my_name, false);
+    } catch (const Failure& failure) {
+      Notice(failure.what());  // the other keys are offered all the same
+    }
+  }
+}
+
 }  // namespace
 
-int ViewKeys(Session& session, const std::vector<std::string>& operands, bool fingerprints) {
+int ViewKeys(Session& session, const std::vector<std::string>& operands, KeyView view) {
   std::string ring = kPublicRing, filter;
   bool secret = false;
   for (const std::string& operand : operands) {
@@ -106,16 +205,19 @@ int ViewKeys(Session& session, const std::vector<std::string>& operands, bool fi
     }
   }
   if (const std::optional<std::string> note = ClassicRingsNote(session.home())) Notice(*note);
-  const std::vector<Key> keys =
-      filter.empty() ? session.ListKeys(secret) : session.MatchingKeys(filter, secret);
+  if (view == KeyView::kCertifications && secret)
+    throw Failure(kBadArgument, "Certifications are listed from the public key ring alone.");
+  const std::vector<Key> keys = view == KeyView::kCertifications ? session.CertifiedKeys(filter)
+                                : filter.empty()                 ? session.ListKeys(secret)
+                                                 : session.MatchingKeys(filter, secret);
   std::printf("\nKey ring: '%s'\nType Bits/KeyID    Date       User ID\n", ring.c_str());
   for (const Key& key : keys)
-    std::fputs(ListingLines(key.get(), secret, fingerprints).c_str(), stdout);
+    std::fputs(ListingLines(key.get(), secret, view != KeyView::kUserIds).c_str(), stdout);
   std::printf("%s found.\n", Plural(static_cast<int>(keys.size()), "matching key").c_str());
   return kOk;
 }
 
-int AddKeys(Session& session, const std::string& file) {
+int AddKeys(Session& session, const std::string& file, const std::optional<std::string>& my_name) {
   const std::optional<std::string> text = ReadWholeFile(file);
   if (!text) throw Failure(kFileNotFound, "Key file '" + file + "' does not exist.");
   std::vector<std::string> blocks = ArmouredKeyBlocks(*text);
@@ -150,8 +252,12 @@ int AddKeys(Session& session, const std::string& file) {
   if (outcomes.empty())
     throw Failure(kKeyAddError, pgp2_keys ? kPgp2Keys : "No keys found in '" + file + "'.");
   int added = 0, changed = 0, skipped = 0, imported = 0;
+  std::vector<std::string> imported_keys, key_pairs;
   for (const auto& [fpr, outcome] : outcomes) {
     imported += outcome.imported ? 1 : 0;
+    if (outcome.imported && !fpr.empty()) imported_keys.push_back(fpr);
+    if (outcome.imported && !fpr.empty() && (outcome.status & GPGME_IMPORT_SECRET))
+      key_pairs.push_back(fpr);
     if (outcome.status & GPGME_IMPORT_NEW)
       ++added;
     else if (outcome.status & (GPGME_IMPORT_UID | GPGME_IMPORT_SIG | GPGME_IMPORT_SUBKEY))
@@ -166,6 +272,17 @@ int AddKeys(Session& session, const std::string& file) {
     std::printf("%s added to secret key ring.\n", Plural(secret, "secret key").c_str());
   if (pgp2_keys) throw Failure(kKeyAddError, kPgp2Keys);
   if (imported == 0) throw Failure(kKeyAddError, "No key could be added from '" + file + "'.");
+  if (Interactive()) {
+    OfferOwnKeys(session, key_pairs);
+    OfferCertification(session, imported_keys, my_name);
+  }
+  return kOk;
+}
+
+int CertifyKey(Session& session, const std::string& user_id,
+               const std::optional<std::string>& signer, bool force) {
+  const Key key = FindPublicKey(session, user_id, kKeySignError);
+  Certify(session, key.get(), signer, force);
   return kOk;
 }
 

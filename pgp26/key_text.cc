@@ -15,8 +15,20 @@ namespace {
 // Listing lines put the user ID in this column so that it can be cut out by position.
 constexpr int kUserIdColumn = 30;
 
-// "CAA3 FB61 5CC7 89FD 084B  7B18 8366 5BE8 C283 EB15": groups of 4 hex digits in upper case,
-// the two halves set apart by a second blank.
+// A certification's line, its signer's key ID and user ID in the columns of the pub line's.
+std::string CertificationLine(gpgme_key_sig_t sig) {
+  const gpgme_err_code_t status = gpgme_err_code(sig->status);
+  const char mark = status == GPG_ERR_NO_ERROR ? '!' : status == GPG_ERR_NO_PUBKEY ? '?' : '*';
+  const std::string signer = status == GPG_ERR_NO_PUBKEY || !sig->uid || !*sig->uid
+                                 ? "(Unknown signator, can't be checked)"
+                                 : ShownUserId(sig->uid);
+  std::string line = std::string("sig") + mark + std::string(6, ' ') + ShortKeyId(sig->keyid);
+  line.resize(kUserIdColumn, ' ');
+  return line + signer + "\n";
+}
+
+}  // namespace
+
 std::string GroupedFingerprint(const char* fpr) {
   const std::string_view digits = fpr ? fpr : "";
   std::string text;
@@ -26,8 +38,6 @@ std::string GroupedFingerprint(const char* fpr) {
   }
   return text;
 }
-
-}  // namespace
 
 std::string ShortKeyId(const char* key_id) {
   std::string id = key_id ? key_id : "";
@@ -69,6 +79,11 @@ std::string KeySummary(gpgme_key_t key) {
          ", created " + UtcDate(primary->timestamp);
 }
 
+std::string KeyDescription(gpgme_key_t key) {
+  return "Key for user ID: " + FirstUserId(key) + "\n" + KeySummary(key) + "\n" +
+         std::string(10, ' ') + "Key fingerprint = " + GroupedFingerprint(key->fpr) + "\n";
+}
+
 std::string ListingLines(gpgme_key_t key, bool secret, bool fingerprint) {
   const gpgme_subkey_t primary = key->subkeys;
   const char* flag = key->disabled ? "- " : key->invalid ? "? " : "  ";
@@ -78,17 +93,26 @@ std::string ListingLines(gpgme_key_t key, bool secret, bool fingerprint) {
                 ShortKeyId(primary ? primary->keyid : nullptr).c_str(),
                 UtcDate(primary ? primary->timestamp : 0).c_str());
   std::string lines = head;
+  const auto certifications = [&lines](gpgme_user_id_t uid) {
+    for (gpgme_key_sig_t sig = uid->signatures; sig; sig = sig->next)
+      if (!sig->revoked) lines += CertificationLine(sig);
+  };
   gpgme_user_id_t uid = key->uids;
   if (key->revoked) {
     lines += "*** KEY REVOKED ***\n";
   } else {
     lines += ShownUserId(uid ? uid->uid : nullptr) + "\n";
-    if (uid) uid = uid->next;
   }
   if (fingerprint)
     lines += std::string(10, ' ') + "Key fingerprint = " + GroupedFingerprint(key->fpr) + "\n";
-  for (; uid; uid = uid->next)
+  if (uid && !key->revoked) {
+    certifications(uid);
+    uid = uid->next;
+  }
+  for (; uid; uid = uid->next) {
     lines += std::string(kUserIdColumn, ' ') + ShownUserId(uid->uid) + "\n";
+    certifications(uid);
+  }
   return lines;
 }
 

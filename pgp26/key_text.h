@@ -24,9 +24,19 @@ std::string FirstUserId(gpgme_key_t key);
 // "3072-bit key, key ID 0A1B2C3D, created 2026/01/01".
 std::string KeySummary(gpgme_key_t key);
 
+// The key as PGP 2.6 showed it before a question about it, each line ending in '\n':
+// "Key for user ID: ...", its KeySummary, and its fingerprint line.
+std::string KeyDescription(gpgme_key_t key);
+
+// "CAA3 FB61 5CC7 89FD 084B  7B18 8366 5BE8 C283 EB15": the fingerprint `fpr` in groups of 4 hex
+// digits in upper case, the two halves set apart by a second blank.
+std::string GroupedFingerprint(const char* fpr);
+
 // The key's lines in a -kv listing, each ending in '\n': the pub line (sec with `secret`) with
 // its first user ID, with `fingerprint` the key's fingerprint line as -kvc shows it, and a line
-// for each further user ID.
+// for each further user ID. Each user ID is followed by its certifications when the listing
+// carries them (Session::CertifiedKeys), as -kc shows them: "sig!" for a good one, "sig?" for
+// one by a key not on the ring, "sig*" for one that does not hold.
 std::string ListingLines(gpgme_key_t key, bool secret, bool fingerprint);
 
 }  // namespace pgp26

@@ -1,7 +1,8 @@
 // pgp: the classic PGP 2.6 command line, performed with GnuPG through GPGME.
 //
 //   pgp [+force] [-z "pass phrase"] -kv[c] [userid] [secring.pgp]   (c: with fingerprints)
-//   pgp -ka keyfile | -kxa userid keyfile | -kr userid | -kg
+//   pgp -ka keyfile | -kxa userid keyfile | -kr userid | -kg | -kc [userid]
+//   pgp [+force] [-z "pass phrase"] -ks userid [-u your_userid]    (certifies the key)
 //   pgp [+force] [-z "pass phrase"] -{e|se|s|c}[a][t][w] file [recipient...] [-u signer]
 //   pgp [+force] [-z "pass phrase"] file         (decrypts file.asc or file.pgp into file)
 //
@@ -9,7 +10,9 @@
 // its config.txt may name the user's own key (MyName) and have messages encrypted to it too
 // (EncryptToSelf), as in PGP 2.6 (config.h).
 // A decryption also writes the verdict on the signatures to $QUILLET_SIGNATURE_RECORD when that
-// names a file (verdict.h).
+// names a file (verdict.h). An encryption of the file that $QUILLET_MAIL_TEXT names takes it as a
+// mail's text and encrypts it as UTF-8; a classic PGP program knows no such variable and encrypts
+// the code page's bytes, as its correspondents expect them.
 #include <gpgme.h>
 
 #include <algorithm>
@@ -45,7 +48,8 @@ struct Arguments {
 constexpr char kUsage[] =
     "usage: pgp [+force] [-z pass] {-e|-se|-s|-c}[a][t][w] file [userid...] [-u signer]\n"
     "       pgp [+force] [-z pass] file\n"
-    "       pgp -kv[c] [userid] [secring.pgp] | -ka file | -kxa userid file | -kr userid | -kg";
+    "       pgp -kv[c] [userid] [secring.pgp] | -kc [userid] | -ka file | -kxa userid file\n"
+    "       pgp -kr userid | -kg | [+force] [-z pass] -ks userid [-u your_userid]";
 
 // Several words of a user ID arrive as several arguments when the caller did not quote it.
 std::string Joined(std::vector<std::string>::const_iterator begin,
@@ -60,7 +64,8 @@ std::string Joined(std::vector<std::string>::const_iterator begin,
 // switch an option or make the next word the signer. Here options and the command come first;
 // from the first operand on, and from a key command on, every word is an operand. The signer
 // alone may follow, as in "-seaw file recipient... -u signer": the last "-u" after the file,
-// with every word after it as the signer's user ID.
+// with every word after it as the signer's user ID; so may the certifier in "-ks userid -u
+// your_userid".
 Arguments Parse(const std::vector<std::string>& args) {
   Arguments parsed;
   std::size_t i = 0;
@@ -73,6 +78,8 @@ Arguments Parse(const std::vector<std::string>& args) {
       if (arg != "+force" && arg != "+force=on" && arg != "+batchmode")
         throw Failure(kBadArgument, "Unknown option '" + arg + "'.");
       parsed.force = parsed.force || arg.starts_with("+force");
+      // PGP 2.6's batch mode: no question that a script could not answer.
+      if (arg == "+batchmode") AskNoSideQuestions();
     } else if (arg.size() > 1 && arg[0] == '-' && parsed.command.empty()) {
       parsed.command = arg.substr(1);
       if (parsed.command.starts_with("k")) {
@@ -85,7 +92,8 @@ Arguments Parse(const std::vector<std::string>& args) {
   }
   parsed.operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   std::vector<std::string>& ops = parsed.operands;
-  if (parsed.command.empty() || parsed.command.starts_with("k")) return parsed;
+  if (parsed.command.empty() || (parsed.command.starts_with("k") && parsed.command != "ks"))
+    return parsed;
   const auto signer = std::find(ops.rbegin(), ops.rend(), "-u");
   if (signer == ops.rend()) return parsed;
   if (signer == ops.rbegin()) throw Failure(kBadArgument, "Option -u needs a value.");
@@ -101,13 +109,18 @@ std::filesystem::path PgpDirectory() {
   return folder;
 }
 
-int RunKeyCommand(Session& session, const Arguments& args) {
+int RunKeyCommand(Session& session, const Arguments& args, const Config& config) {
   const std::string& command = args.command;
   const std::vector<std::string>& ops = args.operands;
-  if (command == "kv" || command == "kvv" || command == "kvc")
-    return ViewKeys(session, ops, command == "kvc");
+  if (command == "kv" || command == "kvv") return ViewKeys(session, ops, KeyView::kUserIds);
+  if (command == "kvc") return ViewKeys(session, ops, KeyView::kFingerprints);
+  if (command == "kc") return ViewKeys(session, ops, KeyView::kCertifications);
   if (command == "kg" && ops.empty()) return GenerateKey(session);
-  if (command == "ka" && ops.size() == 1) return AddKeys(session, ops[0]);
+  if (command == "ka" && ops.size() == 1) return AddKeys(session, ops[0], config.my_name);
+  // PGP 2.6's own key: the one -u names, else MyName's.
+  if (command == "ks" && !ops.empty())
+    return CertifyKey(session, Joined(ops.begin(), ops.end()),
+                      args.signer ? args.signer : config.my_name, args.force);
   if (command == "kr" && !ops.empty())
     return RemoveKey(session, Joined(ops.begin(), ops.end()), args.force);
   if ((command == "kxa" || command == "kx") && ops.size() >= 2)
@@ -138,6 +151,8 @@ int RunMessageCommand(Session& session, const Arguments& args, const Config& con
   // PGP 2.6's own key: the one -u names, else MyName's.
   request.signer = args.signer ? args.signer : config.my_name;
   request.encrypt_to_self = config.encrypt_to_self;
+  const char* mail_text = std::getenv("QUILLET_MAIL_TEXT");
+  request.mail_text = mail_text && request.file == mail_text;
   if (!request.encrypt && !request.recipients.empty())
     throw Failure(kBadArgument, "Only encryption takes recipients.\n" + std::string(kUsage));
   return Encrypt(session, request);
@@ -168,7 +183,7 @@ int Run(const std::vector<std::string>& argv) {
   const Config config = ReadConfig(directory / "config.txt");
   Session session(directory, pass_phrase);
   if (args.command.empty()) return Decrypt(session, args.operands[0], args.force, record);
-  if (args.command.starts_with("k")) return RunKeyCommand(session, args);
+  if (args.command.starts_with("k")) return RunKeyCommand(session, args, config);
   return RunMessageCommand(session, args, config);
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "pgp26/armour.h"
 #include "pgp26/commands.h"
@@ -12,6 +13,7 @@
 #include "pgp26/files.h"
 #include "pgp26/key_text.h"
 #include "pgp26/packets.h"
+#include "pgp26/system.h"
 #include "pgp26/verdict.h"
 
 namespace pgp26 {
@@ -56,6 +58,32 @@ std::string SelfPattern(Session& session, const EncryptRequest& request) {
     throw Failure(kEncryptError,
                   "EncryptToSelf is on, but the secret key ring 'secring.pgp' holds no key.");
   return std::string("0x") + secret.front()->fpr;
+}
+
+// PGP 2.6's warning about a key that is not certified, for the person at the console.
+std::string NotCertifiedWarning(const std::string& user_id) {
+  return "WARNING:  Because this public key is not certified with a trusted\n"
+         "signature, it is not known with high confidence that this public key\n"
+         "actually belongs to: \"" +
+         user_id + "\".";
+}
+
+// At an interactive console, asks as PGP 2.6 did before encrypting to a recipient whose key is
+// not certified; elsewhere the key the caller named is used as it is, so that no run without a
+// person to answer ever waits.
+void ConfirmUncertified(Session& session, const std::vector<Key>& recipients) {
+  if (!Interactive()) return;
+  for (const Key& recipient : recipients) {
+    const std::vector<Key> listed = recipient->fpr
+                                        ? session.CertifiedKeys(std::string("0x") + recipient->fpr)
+                                        : std::vector<Key>();
+    if (!listed.empty() && IsCertified(listed.front().get())) continue;
+    std::fprintf(stderr, "\n%s\n%s\n\n", KeyDescription(recipient.get()).c_str(),
+                 NotCertifiedWarning(FirstUserId(recipient.get())).c_str());
+    if (!AskYesNo("Are you sure you want to use this public key (y/N)? "))
+      throw Failure(kEncryptError, "Encryption cancelled: the key of \"" +
+                                       FirstUserId(recipient.get()) + "\" is not certified.");
+  }
 }
 
 MessageKeys FindMessageKeys(Session& session, const EncryptRequest& request) {
@@ -107,24 +135,6 @@ void AskConventionalPassPhrase(Session& session) {
   session.SetPassPhrase(*first);
 }
 
-// A forced run may replace an earlier output; when it fails, that output goes too, so that
-// whatever is left behind is this run's complete result.
-class RemoveOnFailure {
- public:
-  RemoveOnFailure(std::string path, bool active) : path_(std::move(path)), active_(active) {}
-  ~RemoveOnFailure() {
-    std::error_code error;
-    if (active_) std::filesystem::remove(path_, error);
-  }
-  RemoveOnFailure(const RemoveOnFailure&) = delete;
-  RemoveOnFailure& operator=(const RemoveOnFailure&) = delete;
-  void Keep() { active_ = false; }
-
- private:
-  std::string path_;
-  bool active_;
-};
-
 // Where the cipher text of FILE is, and where its plain text goes.
 struct DecryptPaths {
   std::string input, output;
@@ -167,7 +177,7 @@ Failure ReadingFailure(const Session& session, gpgme_error_t error, const Readin
                    : reading.has_recipients ? kDecryptError
                                             : kConventionalDecryptError;
   const gpgme_err_code_t cause = gpgme_err_code(error);
-  if (session.PassPhraseFailed()) return Failure(code, "Error:  Bad pass phrase.");
+  if (session.PassPhraseFailed()) return Failure(code, session.PassPhraseFailure());
   if (cause == GPG_ERR_NO_SECKEY)
     return Failure(code, "You do not have the secret key needed to decrypt this file.");
   if (const std::optional<std::string> problem = ArmourProblem(cipher_text))
@@ -220,6 +230,10 @@ bool ReportSignatures(const std::vector<Signature>& signatures) {
     std::printf("%s \"%s\".\nSignature made %s GMT\n", kind,
                 ShownUserId(sig.user_id.c_str()).c_str(),
                 UtcDate(static_cast<long>(sig.created), true).c_str());
+    if (verdict == Verdict::kGood && !sig.certified)
+      std::printf("\n%s\nKey fingerprint = %s\n",
+                  NotCertifiedWarning(ShownUserId(sig.user_id.c_str())).c_str(),
+                  GroupedFingerprint(sig.key_fpr.c_str()).c_str());
   }
   return intact;
 }
@@ -228,14 +242,18 @@ bool ReportSignatures(const std::vector<Signature>& signatures) {
 
 int Encrypt(Session& session, const EncryptRequest& request) {
   const std::string out = request.file + (request.armor ? ".asc" : ".pgp");
-  RemoveOnFailure cleanup(out, request.force);
-  const std::string plain = ReadInput(request.file);
+  // A forced run may replace an earlier output; when it fails, that output goes too, so that
+  // whatever is left behind is this run's complete result.
+  quillet::FileRemovedAtExit cleanup(out, request.force);
+  const std::string input = ReadInput(request.file);
+  const std::string plain = request.mail_text ? system::ToUtf8(input) : input;
   ConfirmOverwrite(out, request.force);
   gpgme_ctx_t ctx = session.context();
   gpgme_set_armor(ctx, request.armor ? 1 : 0);
   gpgme_set_textmode(ctx, request.text ? 1 : 0);
 
   const MessageKeys keys = FindMessageKeys(session, request);
+  ConfirmUncertified(session, keys.recipients);
   std::vector<gpgme_key_t> recipient_list;
   for (const Key& key : keys.recipients) recipient_list.push_back(key.get());
   recipient_list.push_back(nullptr);
@@ -248,6 +266,7 @@ int Encrypt(Session& session, const EncryptRequest& request) {
     const Data input = DataFrom(plain);
     gpgme_data_set_file_name(input.get(), name.c_str());
     cipher = NewData();
+    // The recipients are the keys the caller named, and uncertified ones were confirmed above.
     const auto flags = GPGME_ENCRYPT_ALWAYS_TRUST;
     if (request.conventional)
       return gpgme_op_encrypt(ctx, nullptr, GPGME_ENCRYPT_SYMMETRIC, input.get(), cipher.get());
@@ -263,7 +282,7 @@ int Encrypt(Session& session, const EncryptRequest& request) {
       takes_pass_phrase ? session.RunWithPassPhrase(operation) : operation();
   if (error) {
     const int code = ErrorCodeOf(request, session.PassPhraseFailed());
-    if (session.PassPhraseFailed()) throw Failure(code, "Error:  Bad pass phrase.");
+    if (session.PassPhraseFailed()) throw Failure(code, session.PassPhraseFailure());
     throw Failure(code, "Error: " + ErrorText(error));
   }
   const std::string result = DataText(cipher.get());
@@ -283,7 +302,7 @@ int Encrypt(Session& session, const EncryptRequest& request) {
 int Decrypt(Session& session, const std::string& file, bool force,
             const std::optional<std::string>& record) {
   const DecryptPaths paths = FindCipherText(file);
-  RemoveOnFailure cleanup(paths.output, force);
+  quillet::FileRemovedAtExit cleanup(paths.output, force);  // as in Encrypt
   const std::string cipher_text = ReadInput(paths.input);
   // Refused before any key or pass phrase is sought: whoever holds the key, nothing could tell
   // whether the data was altered. (GnuPG cannot use a PGP 2 secret key either, and would only

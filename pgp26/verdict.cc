@@ -19,16 +19,21 @@ namespace fs = std::filesystem;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// The last 16 hex digits of `fpr` in upper case, or "" when it is not that many hex digits.
-std::string LongKeyId(std::string_view fpr) {
-  if (fpr.size() < 16) return "";
-  std::string id;
-  for (const char c : fpr) {
+// `text` in upper case when it is all hex digits, else "".
+std::string UpperHex(std::string_view text) {
+  std::string hex;
+  for (const char c : text) {
     const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
     if (std::string_view(kHexDigits).find(upper) == std::string_view::npos) return "";
-    id += upper;
+    hex += upper;
   }
-  return id.substr(id.size() - 16);
+  return hex;
+}
+
+// The last 16 hex digits of `fpr` in upper case, or "" when it is not that many hex digits.
+std::string LongKeyId(std::string_view fpr) {
+  const std::string id = fpr.size() < 16 ? "" : UpperHex(fpr);
+  return id.empty() ? id : id.substr(id.size() - 16);
 }
 
 std::string IsoTime(unsigned long seconds_since_1970) {
@@ -79,6 +84,12 @@ const char* Keyword(Verdict verdict) {
   return "ERROR";
 }
 
+// A full fingerprint: 40 hex digits (version 4 keys) or 64 (version 5), in upper case.
+bool IsFingerprint(std::string_view fpr) {
+  return (fpr.size() == 40 || fpr.size() == 64) &&
+         fpr.find_first_not_of(kHexDigits) == std::string_view::npos;
+}
+
 }  // namespace
 
 Verdict VerdictOf(const Signature& signature) {
@@ -86,7 +97,7 @@ Verdict VerdictOf(const Signature& signature) {
   if (LongKeyId(signature.fpr).empty()) return Verdict::kError;
   switch (signature.status) {
     case GPG_ERR_NO_ERROR:
-      return Verdict::kGood;
+      return IsFingerprint(signature.key_fpr) ? Verdict::kGood : Verdict::kError;
     case GPG_ERR_KEY_EXPIRED:
     case GPG_ERR_SIG_EXPIRED:
       return Verdict::kExpired;
@@ -119,13 +130,19 @@ std::vector<Signature> VerifiedSignatures(gpgme_ctx_t ctx,
     signature.status = gpgme_err_code(sig->status);
     signature.fpr = sig->fpr ? sig->fpr : "";
     signature.created = sig->timestamp;
+    // Under PGP's trust model (the session's), full validity comes only from the user's own key
+    // or enough trusted introducers; marginal validity is not enough, as in PGP 2.6.
+    signature.certified =
+        sig->validity == GPGME_VALIDITY_FULL || sig->validity == GPGME_VALIDITY_ULTIMATE;
     signatures.push_back(std::move(signature));
   }
   // Only now: a lookup in `ctx` ends the result.
   for (Signature& signature : signatures) {
     if (signature.fpr.empty()) continue;
     const Key key = key_named(signature.fpr);
-    if (key && key->uids && key->uids->uid) signature.user_id = key->uids->uid;
+    if (!key) continue;
+    if (key->uids && key->uids->uid) signature.user_id = key->uids->uid;
+    if (key->fpr) signature.key_fpr = UpperHex(key->fpr);
   }
   return signatures;
 }
@@ -136,6 +153,8 @@ std::string RecordText(const std::vector<Signature>& signatures) {
   for (const Signature& signature : signatures) {
     const Verdict verdict = VerdictOf(signature);
     text += std::string(Keyword(verdict)) + ' ' + RecordKeyId(signature);
+    if (verdict == Verdict::kGood)
+      text += ' ' + signature.key_fpr + (signature.certified ? " CERTIFIED" : " UNCERTIFIED");
     if (verdict == Verdict::kGood || verdict == Verdict::kExpired || verdict == Verdict::kRevoked)
       text += ' ' + IsoTime(signature.created) + ' ' + PercentEscaped(signature.user_id);
     if (verdict == Verdict::kError) text += ' ' + PercentEscaped(ErrorReason(signature));

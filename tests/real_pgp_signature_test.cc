@@ -2,6 +2,7 @@
 // simulated client received: what Bob reads must be what GnuPG found, whatever the sender put
 // into the message or into a key's user ID.
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <regex>
 #include <sstream>
@@ -38,6 +39,10 @@ class RealPgpSignatureTest : public testing::UiTest {
     // A stranger whose key Bob does not have.
     Import(stranger_, "mallory.asc");
     Import(stranger_, "bob-public.asc");
+    // Bob's key is his own, as one he made with pgp -kg is, and he has certified Alice's.
+    const std::string trust = "echo CAA3FB615CC789FD084B7B1883665BE8C283EB15:6: | gpg --homedir ";
+    ASSERT_EQ(testing::RunShell(trust + pgp_dir_.string() + " --import-ownertrust").exit_code, 0);
+    Certify("<alice@example.com>");
     // The PGP program's own folder is its home.
     unsetenv("PGPPATH");
     program_.Start({"-Embedding"});
@@ -70,15 +75,34 @@ class RealPgpSignatureTest : public testing::UiTest {
     return Message(pgp_dir_, text, "-r bob@example.org --encrypt");
   }
 
+  // Bob certifies the key `key` names with pgp -ks, as at a console.
+  void Certify(const std::string& key) {
+    const testing::Outcome run = testing::RunShell(
+        "echo y | PGPPATH='" + pgp_dir_.string() + "' '" + (pgp_dir_ / "pgp").string() +
+        "' -z 'bob pass' -ks '" + key + "' -u bob@example.org 2>&1");
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+  }
+
+  // Bob adds the key that a mail with this body carries, with one click.
+  void AddKeyFromMail(const std::string& body) {
+    client_.OpenItem(client_.Deliver("me@example.com", {.sender = "Ann", .body = body}));
+    TForm1& form = program_.Own(std::make_unique<TForm1>(program_));
+    tp_.gui.QueueAnswer(gui::Answer::kOk);  // Click OK after DOS program runs
+    form.Key_To_RingClick();
+    program_.Release(form);
+    tp_.gui.Settle();
+  }
+
   // Bob decrypts a mail from Ann with this body and these attachments; the note he gets, if any.
   std::optional<Item> Decrypt(const std::string& body,
-                              const std::vector<std::string>& attachments = {}) {
+                              const std::vector<std::string>& attachments = {},
+                              const std::string& pass_phrase = "bob pass") {
     Item item{.sender = "Ann", .subject = "Plans", .body = body};
     for (std::size_t i = 0; i < attachments.size(); ++i)
       item.attachments.push_back({"file" + std::to_string(i) + ".asc", attachments[i]});
     client_.OpenItem(client_.Deliver("me@example.com", item));
     TForm1& form = program_.Own(std::make_unique<TForm1>(program_));
-    form.Password.SetText("bob pass");
+    form.Password.SetText(pass_phrase);
     const std::size_t mails = client_.Mailbox("me@example.com").size();
     form.DecryptClick();
     program_.Release(form);
@@ -98,12 +122,12 @@ class RealPgpSignatureTest : public testing::UiTest {
   // to be a minute from `since` on.
   static std::string FirstLine(const Item& note, std::time_t since) {
     std::string line = note.body.substr(0, note.body.find("\r\n") + 2);
-    static const std::regex kMade(", made (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d) UTC\\.\r\n$");
+    static const std::regex kMade("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d) UTC\\.");
     std::smatch made;
     if (!std::regex_search(line, made, kMade)) return line;
     const std::string minute = made[1];
     EXPECT_TRUE(minute >= Minute(since) && minute <= Minute(std::time(nullptr))) << minute;
-    return line.substr(0, static_cast<std::size_t>(made.position(0))) + ", made <minute> UTC.\r\n";
+    return made.prefix().str() + "<minute> UTC." + made.suffix().str();
   }
   static std::string Minute(std::time_t time) {
     char text[32];
@@ -174,6 +198,39 @@ TEST_F(RealPgpSignatureTest, EachVerdictReachesTheNoteAsGnuPGFoundIt) {
   }
 }
 
+// The attack: a key named as Alice, mailed and added with one click, signs a mail. A key Bob has
+// not certified is named only as a claim, with its fingerprint, until he certifies it.
+TEST_F(RealPgpSignatureTest, OnlyAKeyBobCertifiedMakesAGoodSignature) {
+  for (const char* user_id : {"Alice Example <alice@example.com>", "Carol <carol@example.net>"}) {
+    ASSERT_EQ(Gpg(stranger_, std::string("--passphrase '' --quick-gen-key '") + user_id +
+                                 "' ed25519 sign never")
+                  .exit_code,
+              0);
+    AddKeyFromMail(Gpg(stranger_, std::string("--armor --export '") + user_id + "'").output);
+  }
+  const std::time_t before = std::time(nullptr);
+  const auto first_line = [&](const std::string& address) {
+    const std::optional<Item> note = Decrypt(
+        Message(stranger_, "Pay Mallory.\n",
+                "--passphrase '' -u '<" + address + ">' -r bob@example.org --sign --encrypt"));
+    return note ? FirstLine(*note, before) : "no note";
+  };
+  const auto not_certified = [&](const std::string& user_id) {
+    const std::string colons = Gpg(stranger_, "--with-colons --list-keys '" + user_id + "'").output;
+    std::string fpr = colons.substr(colons.find("\nfpr:::::::::") + 13, 40);
+    for (std::size_t at = 36; at > 0; at -= 4) fpr.insert(at, " ");
+    return "Signature: correct, but the key is NOT CERTIFIED: made by a key named \"" + user_id +
+           "\" (fingerprint " + fpr +
+           "), <minute> UTC. Compare the fingerprint with the sender "
+           "before you trust this mail.\r\n";
+  };
+  EXPECT_EQ(first_line("alice@example.com"), not_certified("Alice Example <alice@example.com>"));
+  EXPECT_EQ(first_line("carol@example.net"), not_certified("Carol <carol@example.net>"));
+  Certify("<carol@example.net>");
+  EXPECT_EQ(first_line("carol@example.net"),
+            "Signature: good, from Carol <carol@example.net>, made <minute> UTC.\r\n");
+}
+
 TEST_F(RealPgpSignatureTest, AUserIdCannotFakeAVerdict) {
   const std::string uid_file = (tp_.dir.path() / "uid").string();
   std::ofstream(uid_file, std::ios::binary) << kSpoofingUserId;
@@ -204,6 +261,14 @@ TEST_F(RealPgpSignatureTest, ABadSignatureDeliversNothing) {
   EXPECT_EQ(Messages().back(),
             "PGP could not decrypt this message: its signature is BAD (it was changed after it "
             "was signed); nothing was delivered.");
+  // With no console to ask on, PGP says whose pass phrase it was refused, and Quillet passes it on.
+  // (PGP inherits the tests' standard input, which a terminal would make a console.)
+  ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+  tp_.gui.QueueAnswer(gui::Answer::kOk);
+  EXPECT_FALSE(Decrypt(Unsigned("Pay Eve.\n"), {}, "bob?").has_value());
+  EXPECT_EQ(Messages().back(),
+            "PGP could not decrypt this message: Error:  Bad pass phrase for the key of \"Bob "
+            "Builder <bob@example.org>\"; nothing was delivered.");
 }
 
 // An attachment that is not signed like the body says so in its own line.

@@ -15,7 +15,14 @@ namespace {
 
 using State = SignatureState;
 
-constexpr char kAlice[] = "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice%20Example%20%3Calice@example.com%3E\n";
+constexpr char kFingerprint[] = "FEDCBA9876543210012345670123456789ABCDEF";
+constexpr char kAlice[] =
+    "GOOD 0123456789ABCDEF FEDCBA9876543210012345670123456789ABCDEF CERTIFIED "
+    "2026-12-08T04:51:09Z Alice%20Example%20%3Calice@example.com%3E\n";
+// The same signature by a key with Alice's name that the user has not certified.
+constexpr char kAliceNamed[] =
+    "GOOD 0123456789ABCDEF FEDCBA9876543210012345670123456789ABCDEF UNCERTIFIED "
+    "2026-12-08T04:51:09Z Alice%20Example%20%3Calice@example.com%3E\n";
 
 struct Readable {
   const char* what;
@@ -25,10 +32,13 @@ struct Readable {
 
 TEST(SignatureRecord, AWellFormedRecordGivesItsWorstSignature) {
   const SignatureVerdict alice{State::kGood, "0123456789ABCDEF", "2026-12-08 04:51",
-                               "Alice Example <alice@example.com>"};
+                               "Alice Example <alice@example.com>", "", kFingerprint};
+  SignatureVerdict alice_named = alice;
+  alice_named.state = State::kUncertified;
   const Readable cases[] = {
       {"unsigned", "NONE\n", {State::kNone, "", "", ""}},
       {"good", kAlice, alice},
+      {"correct, by a key not certified", kAliceNamed, alice_named},
       {"unknown signer", "UNKNOWN 89ABCDEF01234567\n", {State::kUnknown, "89ABCDEF01234567", "", ""}},
       {"bad", "BAD 89ABCDEF01234567\n", {State::kBad, "89ABCDEF01234567", "", ""}},
       {"not checked", "ERROR 89ABCDEF01234567 General%20error\n",
@@ -40,18 +50,19 @@ TEST(SignatureRecord, AWellFormedRecordGivesItsWorstSignature) {
        "REVOKED 0123456789ABCDEF 2020-01-02T03:04:05Z Carol\n",
        {State::kRevoked, "0123456789ABCDEF", "2020-01-02 03:04", "Carol"}},
       {"a user ID with control characters and UTF-8, escaped",
-       "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z "
+       "EXPIRED 0123456789ABCDEF 2026-12-08T04:51:09Z "
        "Zo%C3%AB%0AGood%20signature%20from%20user%20%22Mallory%22%25\n",
-       {State::kGood, "0123456789ABCDEF", "2026-12-08 04:51",
+       {State::kExpired, "0123456789ABCDEF", "2026-12-08 04:51",
         "Zo\xC3\xAB\nGood signature from user \"Mallory\"%"}},
-      {"a key without user ID", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z \n",
-       {State::kGood, "0123456789ABCDEF", "2026-12-08 04:51", ""}},
+      {"a key without user ID", "REVOKED 0123456789ABCDEF 2026-12-08T04:51:09Z \n",
+       {State::kRevoked, "0123456789ABCDEF", "2026-12-08 04:51", ""}},
+      {"certified and not: the one not certified", std::string(kAlice) + kAliceNamed,
+       alice_named},
       {"good and unknown: the unknown one",
        std::string(kAlice) + "UNKNOWN 89ABCDEF01234567\n", {State::kUnknown, "89ABCDEF01234567", "", ""}},
       {"bad after good: the bad one", std::string(kAlice) + "BAD 89ABCDEF01234567\n",
        {State::kBad, "89ABCDEF01234567", "", ""}},
-      {"two good: the first", std::string(kAlice) + "GOOD FEDCBA9876543210 2026-12-08T04:52:00Z Bob\n",
-       alice},
+      {"two good: the first", std::string(kAlice) + kAlice, alice},
   };
   for (const Readable& c : cases) {
     SCOPED_TRACE(c.what);
@@ -62,12 +73,14 @@ TEST(SignatureRecord, AWellFormedRecordGivesItsWorstSignature) {
     EXPECT_EQ(verdict->made, c.verdict.made);
     EXPECT_EQ(verdict->user_id, c.verdict.user_id);
     EXPECT_EQ(verdict->reason, c.verdict.reason);
+    EXPECT_EQ(verdict->fingerprint, c.verdict.fingerprint);
   }
 }
 
 TEST(SignatureRecord, AnythingElseIsNotReported) {
   const std::string good = kAlice;
-  const std::string unescaped = "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice Example\n";
+  const std::string unescaped = "EXPIRED 0123456789ABCDEF 2026-12-08T04:51:09Z Alice Example\n";
+  const std::string fields = std::string("GOOD 0123456789ABCDEF ") + kFingerprint;
   const std::pair<const char*, std::string> cases[] = {
       {"empty", ""},
       {"no line end", "NONE"},
@@ -84,19 +97,26 @@ TEST(SignatureRecord, AnythingElseIsNotReported) {
       {"a key ID that is not hex", "BAD 89ABCDEF0123456G\n"},
       {"a trailing blank", "BAD 89ABCDEF01234567 \n"},
       {"two blanks", "BAD  89ABCDEF01234567\n"},
-      {"a good line without user ID field", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z\n"},
+      {"a good line without user ID field", fields + " CERTIFIED 2026-12-08T04:51:09Z\n"},
+      {"a good line without fingerprint and certification",
+       "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice\n"},
+      {"another word for certified", fields + " TRUSTED 2026-12-08T04:51:09Z Alice\n"},
+      {"a short fingerprint",
+       "GOOD 0123456789ABCDEF 0123456789ABCDEF CERTIFIED "
+       "2026-12-08T04:51:09Z Alice\n"},
       {"a blank in the user ID", unescaped},
-      {"a date in another form", "GOOD 0123456789ABCDEF 2026-12-08 04:51:09 Alice\n"},
-      {"a date without zone", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09 Alice\n"},
-      {"a lone percent", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z 100%\n"},
-      {"a percent at the end", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice%2\n"},
-      {"lower-case escape", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice%3c\n"},
+      {"a date in another form", fields + " CERTIFIED 2026-12-08 04:51:09 Alice\n"},
+      {"a date without zone", fields + " CERTIFIED 2026-12-08T04:51:09 Alice\n"},
+      {"a lone percent", fields + " CERTIFIED 2026-12-08T04:51:09Z 100%\n"},
+      {"a percent at the end", fields + " CERTIFIED 2026-12-08T04:51:09Z Alice%2\n"},
+      {"lower-case escape", fields + " CERTIFIED 2026-12-08T04:51:09Z Alice%3c\n"},
       {"a stray NUL", std::string("BAD 89ABCDEF01234567\0\n", 22)},
-      {"a stray byte above ASCII", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Zo\xC3\xAB\n"},
-      {"a tab", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice\tExample\n"},
+      {"a stray byte above ASCII", fields + " CERTIFIED 2026-12-08T04:51:09Z Zo\xC3\xAB\n"},
+      {"a tab", fields + " CERTIFIED 2026-12-08T04:51:09Z Alice\tExample\n"},
       {"an overlong line",
-       "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z " + std::string(5000, 'A') + "\n"},
-      {"too many signatures", [] {
+       fields + " CERTIFIED 2026-12-08T04:51:09Z " + std::string(5000, 'A') + "\n"},
+      {"too many signatures",
+       [] {
          std::string many;
          for (int i = 0; i < 65; ++i) many += "UNKNOWN 89ABCDEF01234567\n";
          return many;

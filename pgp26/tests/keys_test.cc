@@ -363,6 +363,45 @@ TEST(KeyAddition, ImportsAKeyPastedIntoAMailBodyAndSkipsItTheSecondTime) {
   EXPECT_EQ(again.out, "0 new keys added to key ring.\n0 keys changed.\n1 key skipped.\n");
 }
 
+// PGP 2.6 offered to certify the keys it added; pgp offers it to a person at a console alone, never
+// to a script, a run in batch mode or a calling program that collects the outcome: none waits.
+TEST(KeyAddition, OffersCertificationOnlyToAPersonAtTheConsole) {
+  const TestHome home({"alice.asc"});
+  const std::string key = Text(Fixture("bob-public.asc"));
+  constexpr char kOffer[] = "Do you want to certify any of these keys yourself (y/N)?";
+  const std::string script = home.Pgp({"-ka", key}, "y\n").err;
+  const std::string program =
+      home.PgpAtConsole({"-ka", key}, "n", kOffer, {"QUILLET_NOTICE=" + home.File("notice")})
+          .screen;
+  const std::string batch = home.PgpAtConsole({"+batchmode", "-ka", key}, "n", kOffer).screen;
+  EXPECT_EQ(Count(script + program + batch, "certify"), 0) << script << program << batch;
+  EXPECT_EQ(Count(home.PgpAtConsole({"-ka", key}, "n", kOffer).screen, kOffer), 1);
+}
+
+// A key pair added at a console is the user's own once the person says so: its signatures are then
+// certified, as those of a key made with -kg are.
+TEST(KeyAddition, AKeyPairIsTheUsersOwnOnceThePersonAtTheConsoleSaysSo) {
+  const TestHome home(kNoKeys);
+  EXPECT_EQ(
+      home.PgpAtConsole({"-ka", Text(Fixture("alice.asc"))}, "y", "ultimately (y/N)?").exit_code,
+      0);
+  WriteFile(home.File("note"), "signed\n");
+  ASSERT_EQ(home.Pgp({"+force", "-z", "alice pass", "-sa", home.File("note")}).exit_code, 0);
+  home.Pgp({"+force", home.File("note")}, "", {"QUILLET_SIGNATURE_RECORD=" + home.File("record")});
+  EXPECT_EQ(Count(ReadFile(home.File("record")), " CERTIFIED "), 1);
+}
+
+TEST(KeyCertification, CertifiesWithTheUsersKeyOnceConfirmedAndListsIt) {
+  const TestHome home(std::vector<std::string>{"alice.asc", "bob.asc"});
+  const std::vector<std::string> certify = {"-z", "bob pass", "-ks", "alice", "-u", "bob"};
+  EXPECT_EQ(home.Pgp(certify, "n\n").exit_code, 18);
+  EXPECT_EQ(home.Pgp(certify, "y\n").out, "Key signature certificate added.\n");
+  // Under each of Alice's two user IDs, in the columns of the pub line.
+  EXPECT_EQ(Count(home.Pgp({"-kc", "alice"}).out,
+                  "\nsig!      C283EB15            Bob Builder <bob@example.org>\n"),
+            2);
+}
+
 TEST(KeyAddition, ReportsChangedKeysAndSecretKeys) {
   // Alice revokes her work address; her updated key changes the copy another home has.
   const TestHome alice({"alice.asc"});
@@ -469,8 +508,13 @@ TEST(KeyGeneration, MakesAKeyPairProtectedByTheGivenPassPhrase) {
   WriteFile(home.File("note"), "to Dora\n");
   EXPECT_EQ(home.Pgp({"+force", "-z", "dora pw", "-seaw", home.File("note"), "dora"}).exit_code, 0);
   EXPECT_EQ(home.Pgp({"+force", "-z", "wrong", home.File("note")}).exit_code, 31);
-  EXPECT_EQ(home.Pgp({"+force", "-z", "dora pw", home.File("note")}).exit_code, 0);
+  EXPECT_EQ(home.Pgp({"+force", "-z", "dora pw", home.File("note")}, "",
+                     {"QUILLET_SIGNATURE_RECORD=" + home.File("record")})
+                .exit_code,
+            0);
   EXPECT_EQ(ReadFile(home.File("note")), "to Dora\n");
+  // The user's own key needs no certification.
+  EXPECT_NE(ReadFile(home.File("record")).find(" CERTIFIED "), std::string::npos);
 }
 
 TEST(KeyGeneration, FailsWithoutAUserIdOrMatchingPassPhrases) {
