@@ -5,6 +5,12 @@
 #include "host/program.h"
 
 int main(int argc, char** argv) {
-  quillet::host::Program program(quillet::Platform::Default());
-  return program.Run(std::vector<std::string>(argv + 1, argv + argc));
+  const quillet::Platform platform = quillet::Platform::Default();
+  int status = 1;
+  // A start that fails is told in a message box, and the exit status says so.
+  platform.gui.RunHandler([&] {
+    quillet::host::Program program(platform);
+    status = program.Run(std::vector<std::string>(argv + 1, argv + argc));
+  });
+  return status;
 }

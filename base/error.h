@@ -11,4 +11,7 @@ class Error : public std::runtime_error {
   explicit Error(const std::string& message) : std::runtime_error(message) {}
 };
 
+// What the user is told of something thrown that is not an exception of the standard library.
+inline constexpr char kUnknownError[] = "An unknown error occurred";
+
 }  // namespace quillet

@@ -27,7 +27,7 @@ void WriteWholeFile(const std::string& path, std::string_view bytes) {
 
 FileRemovedAtExit::~FileRemovedAtExit() {
   std::error_code ignored;
-  std::filesystem::remove(path_, ignored);
+  if (active_) std::filesystem::remove(path_, ignored);
 }
 
 }  // namespace quillet

@@ -14,16 +14,19 @@ std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, std::string_view bytes);
 
 // Removes the file at `path`, if there is one, when it goes out of scope, however the scope is
-// left.
+// left, unless it was told to keep it (or made inactive).
 class FileRemovedAtExit {
  public:
-  explicit FileRemovedAtExit(std::string path) : path_(std::move(path)) {}
+  explicit FileRemovedAtExit(std::string path, bool active = true)
+      : path_(std::move(path)), active_(active) {}
   ~FileRemovedAtExit();
   FileRemovedAtExit(const FileRemovedAtExit&) = delete;
   FileRemovedAtExit& operator=(const FileRemovedAtExit&) = delete;
+  void Keep() { active_ = false; }
 
  private:
   std::string path_;
+  bool active_;
 };
 
 }  // namespace quillet

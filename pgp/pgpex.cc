@@ -166,10 +166,10 @@ void ClearOutput(const std::string& path) {
 
 bool RemoveSplitArmour(const std::string& path) {
   if (!path.ends_with(".asc")) return false;
-  const std::string stem = path.substr(0, path.size() - 1);
   bool found = false;
   std::error_code ignored;
-  for (int part = 1; std::filesystem::remove(stem + std::to_string(part), ignored); ++part)
+  for (int part = 1; std::filesystem::remove(PgpDirectory::SplitArmourPart(path, part), ignored);
+       ++part)
     found = true;
   return found;
 }
@@ -206,10 +206,6 @@ std::optional<std::string> ReadArmouredOutput(std::int32_t exit_code, const std:
 
 bool NamesKey(const std::string& user_id) {
   return user_id.find_first_not_of(" \t") != std::string::npos;
-}
-
-std::string ListingKeysPath(const std::string& listing) {
-  return listing + ".ids";
 }
 
 void AppendToRunLog(System& system, const std::vector<std::string>& lines) {
@@ -250,7 +246,7 @@ std::optional<std::int32_t> TPGP::RunPGP(const std::string& parameters,
     platform_.gui.Confirm("You must first select the PGP program.", gui::Buttons::kOk);
     return std::nullopt;
   }
-  const std::string notice = PGPPath + kNoticeName;
+  const std::string notice = Directory().Notice();
   ClearOutput(notice);
   const FileRemovedAtExit notice_removed(notice);
   EnvironmentAddition with_notice = environment;
@@ -282,14 +278,15 @@ std::optional<std::int32_t> TPGP::ExtractKey(const std::string& user_id,
 }
 
 DecryptResult TPGP::DecryptFile(const std::string& file, const std::string& pass_phrase) {
-  const std::string record = PGPPath + kSignatureRecordName;
+  const std::string record = Directory().SignatureRecord();
   // Only this run's record may be read, and none outlives the run.
   ClearOutput(record);
   const FileRemovedAtExit removed(record);
   DecryptResult result;
-  result.exit_code = RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file),
-                            {{kSignatureRecordVariable, record}});
+  result.exit_code =
+      RunPGP(PassPhraseClause(pass_phrase) + " " + Arg(file), {{kSignatureRecordVariable, record}});
   result.signature = TakeSignatureRecord(record);
+  result.notice = LastNotice;
   return result;
 }
 
@@ -320,27 +317,28 @@ std::optional<std::int32_t> TPGP::EncryptFile(const std::string& file,
     if (!signers.empty() && NamesKey(signers.front()))
       parameters += " -u " + KeyArg(signers.front());
   }
-  return RunPGP(parameters);
+  return RunPGP(parameters, {{kMailTextVariable, Directory().MailText()}});
 }
 
 void TPGP::WriteKeyListBatch() {
   const std::string program = QuoteProgram(PGPPath + PGPProg);
-  WriteWholeFile(PGPPath + "pgpkey.bat", program + " -kvc > quillet.key\r\n" + program +
-                                             " -kvc secring.pgp > quillet.sec\r\n");
+  WriteWholeFile(Directory().ListingBatch(),
+                 program + " -kvc > " + PgpDirectory::kPublicListingName + "\r\n" + program +
+                     " -kvc secring.pgp > " + PgpDirectory::kSecretListingName + "\r\n");
 }
 
 void TPGP::RefreshKeyListings() {
-  const std::string keys = PGPPath + "quillet.key";
-  const std::string secret_keys = PGPPath + "quillet.sec";
+  const std::string keys = Directory().PublicListing();
+  const std::string secret_keys = Directory().SecretListing();
   if (Forcecheck == forcetype::NoForce && std::filesystem::exists(keys)) return;
   // A listing the batch does not rewrite must not be trimmed a second time, nor keep the keys of
   // an earlier one.
   std::error_code ignored;
   for (const std::string& listing : {keys, secret_keys}) {
     std::filesystem::remove(listing, ignored);
-    std::filesystem::remove(ListingKeysPath(listing), ignored);
+    std::filesystem::remove(PgpDirectory::ListingKeys(listing), ignored);
   }
-  if (!ShellRunConfirmed(platform_, PGPPath + "pgpkey.bat", "", PGPPath, kShowConsole)) return;
+  if (!ShellRunConfirmed(platform_, Directory().ListingBatch(), "", PGPPath, kShowConsole)) return;
   TrimKeyListing(keys);
   TrimKeyListing(secret_keys);
 }
@@ -352,7 +350,7 @@ void TPGP::TrimKeyListing(const std::string& path) {
   lines.erase(lines.begin(), lines.begin() + 3);
   const TrimmedListing trimmed = Trim(lines);
   // The keys first: a listing left untrimmed by a failure never has as many lines as they have.
-  WriteWholeFile(ListingKeysPath(path), trimmed.keys);
+  WriteWholeFile(PgpDirectory::ListingKeys(path), trimmed.keys);
   WriteWholeFile(path, trimmed.text);
 }
 
@@ -366,7 +364,7 @@ void TPGPList::LoadKeys() {
   if (Filename.empty()) throw ENoFile("Key Filename Property Not Set");
   if (!std::filesystem::exists(Filename)) throw ENoFile("Key File Does Not Exist");
   const std::vector<std::string> items = ReadLines(Filename);
-  std::vector<std::string> keys = ReadLines(ListingKeysPath(Filename));
+  std::vector<std::string> keys = ReadLines(PgpDirectory::ListingKeys(Filename));
   if (keys.size() == items.size()) {
     for (std::string& key : keys) key = ListedKey(key);
   } else {

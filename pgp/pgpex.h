@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "pgp/pgp_directory.h"
 #include "pgp/verdict.h"
 #include "platform/platform.h"
 
@@ -83,10 +84,6 @@ inline constexpr char kUnknownKeyMessage[] =
     "The key lists are out of date; press Load Keys in Quillet's main window and select the "
     "keys again.";
 
-// The file beside a trimmed listing that names, line by line, the key each of its lines belongs
-// to.
-std::string ListingKeysPath(const std::string& listing);
-
 enum class forcetype : std::uint8_t { Force = 0, NoForce = 1 };
 
 // How a decryption ended: PGP's exit code (nothing when no PGP program is chosen), and the
@@ -94,12 +91,19 @@ enum class forcetype : std::uint8_t { Force = 0, NoForce = 1 };
 struct DecryptResult {
   std::optional<std::int32_t> exit_code;
   std::optional<SignatureVerdict> signature;
+  std::string notice;  // why it failed, when our PGP program said so (TPGP::LastNotice)
 };
 
 // The environment variable through which a run asks our PGP program to write why it failed (one
-// line), and that file's name in the PGP directory. A classic program ignores it.
+// line) (PgpDirectory::Notice). A classic program ignores it.
 inline constexpr char kNoticeVariable[] = "QUILLET_NOTICE";
-inline constexpr char kNoticeName[] = "temppgp.msg";
+
+// The environment variable through which every encryption names the file that holds the mail's
+// text, the body the mail client saved in the ANSI code page. Our PGP program encrypts that text
+// as UTF-8, which current mail programs read; a classic program ignores the variable and encrypts
+// the code page's own bytes, which are what its correspondents read. Attachments are bytes, and
+// go as they are.
+inline constexpr char kMailTextVariable[] = "QUILLET_MAIL_TEXT";
 
 // The PGP command component of a window.
 class TPGP {
@@ -108,6 +112,7 @@ class TPGP {
   TPGP(Platform& platform, gui::Window* owner);
 
   std::string PGPPath;  // ends with the path separator when set
+  PgpDirectory Directory() const { return PgpDirectory(PGPPath); }
   std::string PGPProg;
   forcetype Forcecheck = forcetype::NoForce;
   // Why the last run failed, in the PGP program's words; empty when it did not say.
@@ -140,7 +145,7 @@ class TPGP {
   // Regenerates and trims both listings when forced or when the public listing is missing.
   void RefreshKeyListings();
   // Cuts a PGP key listing down to its user-ID column, in place, without its fingerprint lines,
-  // and writes beside it the key each remaining line belongs to (ListingKeysPath).
+  // and writes beside it the key each remaining line belongs to (PgpDirectory::ListingKeys).
   static void TrimKeyListing(const std::string& path);
 
  private:

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
+
 namespace quillet::gui {
 
 enum class Icon { kNone, kQuestion, kInformation, kWarning, kError };
@@ -195,16 +197,21 @@ class Gui {
   // The general error report: the error's text, with a full stop appended when its last character
   // sorts after ".", captioned with the title, with an error icon and an OK button.
   void ReportError(const std::string& message);
-  // Runs an event handler of the program. What it throws goes to the general error report: no
-  // exception may leave an event, on Windows least of all, where the system's code called the
-  // window procedure.
+  // Runs code that the system called: an event handler, a posted task, a window procedure, the
+  // program's start. Whatever it throws goes to the general error report, and false is returned:
+  // no exception may leave an event, on Windows least of all, where the system's code called the
+  // window procedure. Both implementations run every handler they call through this.
   template <typename F>
-  void RunHandler(F&& handler) {
+  bool RunHandler(F&& handler) {
     try {
       handler();
+      return true;
     } catch (const std::exception& e) {
       ReportError(e.what());
+    } catch (...) {
+      ReportError(kUnknownError);
     }
+    return false;
   }
   // A confirmation box: caption "Confirm", question icon.
   Answer Confirm(const std::string& text, Buttons buttons);

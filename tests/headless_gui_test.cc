@@ -193,6 +193,20 @@ TEST_F(HeadlessGuiTest, OnlyTheUserRaisesClicks) {
   EXPECT_EQ(mode.ItemIndex(), 2);
 }
 
+// Whatever a handler or a posted task throws goes to the error report, and no further.
+TEST_F(HeadlessGuiTest, WhatAHandlerThrowsIsReported) {
+  window_.list_box("Signer").SetItems({"alice"});
+  window_.list_box("Signer").SetOnClick([] { throw Error("Key File Does Not Exist"); });
+  gui_.Post([] { throw 42; });
+  gui_.QueueAnswer(Answer::kOk);
+  gui_.QueueAnswer(Answer::kOk);
+  window_.UserSelect("Signer", {0});
+  gui_.ProcessMessages();
+  ASSERT_EQ(gui_.messages().size(), 2u);
+  EXPECT_EQ(gui_.messages()[0].spec.text, "Key File Does Not Exist.");
+  EXPECT_EQ(gui_.messages()[1].spec.text, "An unknown error occurred.");
+}
+
 TEST_F(HeadlessGuiTest, CloseAsksTheCloseQueryFirst) {
   bool allow = false;
   int queries = 0, closes = 0;

@@ -251,8 +251,6 @@ TEST_F(MailFaultsTest, TheMessageIsNeverWorseAndEveryFailureIsSaid) {
   }
 }
 
-// While PGP runs, the saved body is the user's alone, and closing the main window does not pull
-// the files from under the operation.
 // A body put back after a refused rebuild is the user's text byte for byte, whatever its lines
 // hold that looks like the end of a quoted argument or of the command.
 TEST_F(MailFaultsTest, ABodyPutBackIsTheUsersTextByteForByte) {
@@ -268,6 +266,8 @@ TEST_F(MailFaultsTest, ABodyPutBackIsTheUsersTextByteForByte) {
   EXPECT_EQ(client_.NewItem().body, text);
 }
 
+// While PGP runs, the saved body is the user's alone, and closing the main window does not pull
+// the files from under the operation.
 TEST_F(MailFaultsTest, ClosingTheWindowWhilePgpRunsLeavesTheOperationItsFiles) {
   setenv("FAKEPGP_DELAY", "0.3", 1);
   mode_t mode = 0;

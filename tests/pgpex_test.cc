@@ -39,6 +39,9 @@ class TPGPTest : public ::testing::Test {
   }
 
   std::string Log() { return testing::ReadFile(tp_.system.RunLogPath()); }
+  // The run log's lines at these positions. A run writes "Command line", its command line,
+  // "parameters", the parameters, "Exit Code" and the code: six lines.
+  void ExpectLogLines(const std::vector<std::pair<std::size_t, std::string>>& expected);
 
   testing::TestPlatform tp_;
   Platform platform_ = tp_.platform();
@@ -61,18 +64,22 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+void TPGPTest::ExpectLogLines(const std::vector<std::pair<std::size_t, std::string>>& expected) {
+  const std::vector<std::string> log = Lines(Log());
+  for (const auto& [position, line] : expected) {
+    ASSERT_LT(position, log.size());
+    EXPECT_EQ(log[position], line) << "log line " << position;
+  }
+}
+
 TEST_F(TPGPTest, ExitCodesFailedStartsAndAMissingLog) {
   ASSERT_FALSE(std::filesystem::exists(tp_.system.RunLogPath()));  // created by the first run
   setenv("FAKEPGP_EXIT", "3", 1);
   pgp_.GenerateKey();
   pgp_.PGPProg = "missing";
   pgp_.GenerateKey();
-  const std::vector<std::string> log = Lines(Log());
-  ASSERT_EQ(log.size(), 12u);
-  EXPECT_EQ(log[4], "Exit Code");
-  EXPECT_EQ(log[5], "3");
-  EXPECT_EQ(log[9], pgp_.PGPPath + "missing  -kg");
-  EXPECT_EQ(log[11], "2");
+  EXPECT_EQ(Lines(Log()).size(), 12u);
+  ExpectLogLines({{4, "Exit Code"}, {5, "3"}, {9, pgp_.PGPPath + "missing  -kg"}, {11, "2"}});
 }
 
 TEST_F(TPGPTest, KeyOperationsAndDecryption) {
@@ -87,13 +94,12 @@ TEST_F(TPGPTest, KeyOperationsAndDecryption) {
                                        {"-kxa", "<alice@example.com>", f},
                                        {"+force", "-z", "secret", f},
                                        {"+force", "-z", "", f}}));
-  const std::vector<std::string> log = Lines(Log());
   const std::string p = pgp_.PGPPath + "pgp ";
-  EXPECT_EQ(log[1], p + "-kr <bob@example.com>");
-  EXPECT_EQ(log[13], p + "-kxa <alice@example.com> " + f);
-  EXPECT_EQ(log[19], p + "+force -z \"********\" " + f);
-  EXPECT_EQ(log[21], p + " +force -z \"********\" " + f);
-  EXPECT_EQ(log[25], p + "+force -z \"********\" " + f);  // the empty pass phrase too
+  ExpectLogLines({{1, p + "-kr <bob@example.com>"},
+                  {13, p + "-kxa <alice@example.com> " + f},
+                  {19, p + "+force -z \"********\" " + f},
+                  {21, p + " +force -z \"********\" " + f},
+                  {25, p + "+force -z \"********\" " + f}});  // the empty pass phrase too
   EXPECT_EQ(Log().find("secret"), std::string::npos);
 }
 
@@ -127,15 +133,14 @@ TEST_F(TPGPTest, EncryptionInEveryMode) {
                         {"+force", "-z", "pw", "-saw", f},
                         {"-caw", f},
                         {f}}));
-  const std::vector<std::string> log = Lines(Log());
   const std::string p = pgp_.PGPPath + "pgp ";
-  EXPECT_EQ(log[1], p + "+force -z \"********\" -eaw " + f + " <r1@x> <r2@x>  -u <s@x>");
-  EXPECT_EQ(log[3], p + " +force -z \"********\" -eaw " + f + " <r1@x> <r2@x>  -u <s@x>");
-  EXPECT_EQ(log[7], p + "+force -z \"********\" -seaw " + f + " <r1@x> <r2@x>  -u <s@x>");
-  EXPECT_EQ(log[13], p + "+force -z \"********\" -saw " + f + " ");
-  EXPECT_EQ(log[19], p + " -caw " + f + " ");
-  EXPECT_EQ(log[21], p + "  -caw " + f + " ");
-  EXPECT_EQ(log[25], p + f + " ");
+  ExpectLogLines({{1, p + "+force -z \"********\" -eaw " + f + " <r1@x> <r2@x>  -u <s@x>"},
+                  {3, p + " +force -z \"********\" -eaw " + f + " <r1@x> <r2@x>  -u <s@x>"},
+                  {7, p + "+force -z \"********\" -seaw " + f + " <r1@x> <r2@x>  -u <s@x>"},
+                  {13, p + "+force -z \"********\" -saw " + f + " "},
+                  {19, p + " -caw " + f + " "},
+                  {21, p + "  -caw " + f + " "},
+                  {25, p + f + " "}});
 }
 
 TEST_F(TPGPTest, EncryptionWithoutRecipientsOrSigner) {
@@ -165,8 +170,9 @@ TEST(PgpResult, OnlyAWholeArmouredBlockOfASuccessfulRunCounts) {
     bool counts;
     std::string_view kind = "MESSAGE";
   };
-  const std::string key = "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nVersion: 2.6.3ia\r\n\r\nmQ\r\n"
-                          "=ab+/\r\n-----END PGP PUBLIC KEY BLOCK-----\r\n";
+  const std::string key =
+      "-----BEGIN PGP PUBLIC KEY BLOCK-----\r\nVersion: 2.6.3ia\r\n\r\nmQ\r\n"
+      "=ab+/\r\n-----END PGP PUBLIC KEY BLOCK-----\r\n";
   // What the classic program writes before the block.
   const std::string listing =
       "Type Bits/KeyID    Date       User ID\r\n"
@@ -309,7 +315,8 @@ TEST_F(KeyListingsTest, AListingThatWasNotRewrittenIsNotTrimmedTwice) {
   pgp_.Forcecheck = forcetype::Force;
   tp_.gui.QueueAnswer(gui::Answer::kOk);
   pgp_.RefreshKeyListings();
-  std::ofstream(pgp_.PGPPath + "pgpkey.bat", std::ios::trunc).close();  // a batch that lists nothing
+  std::ofstream(pgp_.PGPPath + "pgpkey.bat", std::ios::trunc)
+      .close();  // a batch that lists nothing
   tp_.gui.QueueAnswer(gui::Answer::kOk);
   try {
     pgp_.RefreshKeyListings();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test: on Linux, again on Linux with
-# the sanitizers, then the Windows builds with their tests under Wine (tools/windows.sh).
+# the sanitizers, then the Windows builds with their tests under Wine (tools/windows.sh), then
+# clang-tidy over both trees (tools/lint.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install.sh
@@ -34,3 +35,5 @@ if [[ -n "$leftover" ]]; then
   exit 1
 fi
 bash tools/windows.sh
+# clang-tidy over the Linux and the Windows trees; any finding fails the run.
+bash tools/lint.sh

@@ -51,8 +51,7 @@ bool ProvideUserCopy(System& system, const SplitFile& program) {
   const std::string master = SplitPath(system.ModuleFileName()).directory + "GnuPG" +
                              system.PathSeparator() + program.file;
   const bool installed = std::filesystem::is_regular_file(master);
-  if (std::filesystem::exists(path) &&
-      (!installed || ReadWholeFile(path) == ReadWholeFile(master)))
+  if (std::filesystem::exists(path) && (!installed || ReadWholeFile(path) == ReadWholeFile(master)))
     return false;
   if (!installed)
     throw Error("The PGP program " + path + " is missing, and there is no " + master +
@@ -92,14 +91,14 @@ namespace {
 void TakeUp(const SplitFile& location, const PgpSetup& setup) {
   setup.pgp.PGPProg = location.file;
   setup.pgp.PGPPath = location.directory;
-  setup.recipients.Filename = setup.pgp.PGPPath + "quillet.key";
-  setup.senders.Filename = setup.pgp.PGPPath + "quillet.sec";
+  setup.recipients.Filename = setup.pgp.Directory().PublicListing();
+  setup.senders.Filename = setup.pgp.Directory().SecretListing();
 }
 
 // The PGP options of a folder Quillet made, unless the user has set their own: the sender can
 // decrypt what they sent, whose body now holds only cipher text, and long armour stays whole.
 void WriteNewPgpConfig(const std::string& directory) {
-  const std::string path = directory + "config.txt";
+  const std::string path = pgp::PgpDirectory(directory).Config();
   if (std::filesystem::exists(path)) return;
   WriteWholeFile(path, "EncryptToSelf = on\r\nArmorLines = 0\r\n");
 }

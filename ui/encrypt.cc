@@ -91,7 +91,7 @@ TEncryptForm::TEncryptForm(App& program)
       PGP(program_.platform(), window_.get()),
       WPO(program.platform().com) {
   auto handle = [this](void (TEncryptForm::*handler)()) {
-    return Reporting(program_.gui(), [this, handler] { (this->*handler)(); });
+    return [this, handler] { (this->*handler)(); };
   };
   window_->button("OKBtn").SetOnClick(handle(&TEncryptForm::OKBtnClick));
   window_->button("CancelBtn").SetOnClick(handle(&TEncryptForm::CancelBtnClick));

@@ -17,16 +17,12 @@ namespace fs = std::filesystem;
 // refused a command; the body may then hold part of the text.
 bool ReplaceBody(channel::TWP& wpo, const std::string& text) {
   try {
-    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"\"; )");
-    AppendTextToBody(wpo, text);
+    wpo.ClearBody();
+    wpo.AppendToBody(text);
     return true;
   } catch (const std::exception&) {
     return false;
   }
-}
-
-bool IsDigits(const std::string& text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 }  // namespace
@@ -55,45 +51,18 @@ void DeleteFile(const std::string& path) {
 
 void RemoveLeftovers(const std::string& pgp_path) {
   if (pgp_path.empty()) return;
-  DeleteFile(pgp_path + "temppgp");
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(pgp_path, error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with("doc") && IsDigits(name.substr(3))) DeleteFile(entry.path().string());
+    if (pgp::PgpDirectory::IsPlainTextLeftover(entry.path().filename().string()))
+      DeleteFile(entry.path().string());
   }
 }
 
-PlainTextFile::PlainTextFile(System& system, std::string path, WrittenBy writer)
-    : path_(std::move(path)) {
-  DeleteFile(path_);
+PlainTextFile::PlainTextFile(System& system, const std::string& path, WrittenBy writer)
+    : removed_(path) {
+  DeleteFile(path);
   // The mail client writes into the file that is there, which keeps its access list.
-  if (writer == WrittenBy::kMailClient) system.CreatePrivateFile(path_);
-}
-
-void AppendTextToBody(channel::TWP& wpo, const std::string& text) {
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\n', start);
-    const std::string_view line =
-        WithoutCr(std::string_view(text).substr(start, end == std::string::npos ? end : end - start));
-    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!; \"" + std::string(line) + "\";Yes! )");
-    if (end == std::string::npos) break;
-    wpo.ExecuteToken("ItemSetText(\"X00\"; Message!;\"\r\n\";Yes! )");
-    start = end + 1;
-  }
-}
-
-std::size_t LengthAsSent(const std::string& text) {
-  std::size_t length = 0;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\n', start);
-    length += WithoutCr(std::string_view(text).substr(
-                            start, end == std::string::npos ? end : end - start))
-                  .size();
-    if (end == std::string::npos) break;
-    length += 2;
-    start = end + 1;
-  }
-  return length;
+  if (writer == WrittenBy::kMailClient) system.CreatePrivateFile(path);
 }
 
 void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pgp_path,
@@ -101,8 +70,9 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
   const auto tell = [&platform](const std::string& text) {
     platform.gui.Confirm(text, gui::Buttons::kOk);
   };
-  const std::string temp = pgp_path + "temppgp";
-  const std::string armoured = temp + ".asc";
+  const pgp::PgpDirectory directory(pgp_path);
+  const std::string temp = directory.MailText();
+  const std::string armoured = pgp::PgpDirectory::Armoured(temp);
 
   // The body: its plain text is kept in memory for as long as it may have to be put back.
   pgp::ClearOutput(armoured);
@@ -110,7 +80,7 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
   std::optional<std::int32_t> exit_code;
   {
     const PlainTextFile plain(platform.system, temp, PlainTextFile::WrittenBy::kMailClient);
-    wpo.ExecuteToken("ItemSaveMessage(\"X00\";\"" + temp + "\";AnsiText!)");
+    wpo.ItemSaveMessage(channel::kNewItem, temp);
     original = ReadWholeFile(temp);
     exit_code = step(temp);
   }
@@ -124,20 +94,20 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
   }
 
   // Every attachment, before anything in the item changes.
-  wpo.ExecuteToken("ItemAttachmentGetCount(\"X00\")");
-  const int count = ParseInteger(wpo.GetResult());
+  const int count = wpo.ItemAttachmentGetCount(channel::kNewItem);
   for (int i = 0; i < count; ++i) {
-    const std::string file = pgp_path + "doc" + std::to_string(i);
-    pgp::ClearOutput(file + ".asc");
+    const std::string file = directory.Document(i);
+    const std::string file_armoured = pgp::PgpDirectory::Armoured(file);
+    pgp::ClearOutput(file_armoured);
     {
       const PlainTextFile plain(platform.system, file, PlainTextFile::WrittenBy::kMailClient);
-      wpo.ExecuteToken("ItemAttachmentSaveAs (\"X00\";" + std::to_string(i) + ";\"" + file + "\")");
+      wpo.ItemAttachmentSaveAs(channel::kNewItem, i, file);
       exit_code = step(file);
     }
-    if (!exit_code || !pgp::ReadArmouredOutput(*exit_code, file + ".asc", "MESSAGE")) {
+    if (!exit_code || !pgp::ReadArmouredOutput(*exit_code, file_armoured, "MESSAGE")) {
       DeleteFile(armoured);
-      DeleteFile(file + ".asc");
-      const bool split = pgp::RemoveSplitArmour(file + ".asc");
+      DeleteFile(file_armoured);
+      const bool split = pgp::RemoveSplitArmour(file_armoured);
       if (exit_code) tell(split ? pgp::kSplitArmourMessage : AttachmentNotEncrypted(i + 1));
       return;
     }
@@ -146,14 +116,15 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
   // The mail client would cut a body that does not fit, without a word: such cipher text goes
   // whole, as the first attachment, and the body says where it is.
   std::vector<std::string> additions;
-  const std::string attached = pgp_path + kArmourAttachment;
+  const std::string attached = directory.ArmourAttachment();
   const FileRemovedAtExit attached_removed(attached);
-  const bool fits = LengthAsSent(*cipher) <= kBodyLimit;
+  const bool fits = channel::TWP::LengthInBody(*cipher) <= kBodyLimit;
   if (!fits) {
     WriteWholeFile(attached, *cipher);
     additions.push_back(attached);
   }
-  for (int i = 0; i < count; ++i) additions.push_back(pgp_path + "doc" + std::to_string(i) + ".asc");
+  for (int i = 0; i < count; ++i)
+    additions.push_back(pgp::PgpDirectory::Armoured(directory.Document(i)));
 
   if (!ReplaceBody(wpo, fits ? *cipher : std::string(kBodyInAttachment))) {
     if (ReplaceBody(wpo, original)) {
@@ -171,10 +142,8 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
   int added = 0, removed = 0;
   const int to_add = static_cast<int>(additions.size());
   try {
-    for (; added < to_add; ++added)
-      wpo.ExecuteToken("AttachmentAdd (\"" + additions[static_cast<std::size_t>(added)] +
-                       "\"; Yes!;)");
-    for (; removed < count; ++removed) wpo.ExecuteToken("AttachmentDelete(0)");
+    for (; added < to_add; ++added) wpo.AttachmentAdd(additions[static_cast<std::size_t>(added)]);
+    for (; removed < count; ++removed) wpo.AttachmentDelete(0);
   } catch (const std::exception&) {
     if (removed > 0) {
       tell(OriginalAttachmentsLeft(count - removed));
@@ -183,8 +152,7 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
     // The added ones follow the originals; taking them out again restores the item.
     bool put_back = true;
     try {
-      for (int i = 0; i < added; ++i)
-        wpo.ExecuteToken("AttachmentDelete(" + std::to_string(count) + ")");
+      for (int i = 0; i < added; ++i) wpo.AttachmentDelete(count);
     } catch (const std::exception&) {
       put_back = false;
     }

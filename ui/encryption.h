@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "base/file.h"
 #include "channel/wpcom32.h"
 #include "platform/platform.h"
 
@@ -38,18 +39,12 @@ inline constexpr char kAttachmentsNotPutBack[] =
     "be put back as it was; check it before sending it.";
 std::string OriginalAttachmentsLeft(int count);
 
-// Copies text to the end of the new item's body, two commands per line: the line, then a line
-// break. A last line without a line break gets none. Raises on a failing command.
-void AppendTextToBody(channel::TWP& wpo, const std::string& text);
-
 // A message body holds at most this many characters; the mail client takes no more and says
 // nothing.
 inline constexpr std::size_t kBodyLimit = 32000;
-// The characters AppendTextToBody puts into a body for `text`: each line end becomes CR LF.
-std::size_t LengthAsSent(const std::string& text);
 
-// An encrypted body too long for the body goes as this attachment, and the body says so.
-inline constexpr char kArmourAttachment[] = "message.asc";
+// An encrypted body too long for the body goes as an attachment (PgpDirectory::ArmourAttachment),
+// and the body says so.
 inline constexpr char kBodyInAttachment[] =
     "The encrypted text of this message is in the attachment message.asc.";
 
@@ -62,7 +57,7 @@ void EncryptNewItem(channel::TWP& wpo, Platform& platform, const std::string& pg
 void DeleteFile(const std::string& path);
 
 // Removes what a run that was killed may have left in the PGP directory: the plain text of a
-// body ("temppgp") or of an attachment ("doc" + index).
+// body or of an attachment (PgpDirectory::IsPlainTextLeftover).
 void RemoveLeftovers(const std::string& pgp_path);
 
 // Plain text on its way to or from PGP. The file is removed when the guard is made, so that only
@@ -72,13 +67,10 @@ void RemoveLeftovers(const std::string& pgp_path);
 class PlainTextFile {
  public:
   enum class WrittenBy { kMailClient, kPgp };
-  PlainTextFile(System& system, std::string path, WrittenBy writer);
-  ~PlainTextFile() { DeleteFile(path_); }
-  PlainTextFile(const PlainTextFile&) = delete;
-  PlainTextFile& operator=(const PlainTextFile&) = delete;
+  PlainTextFile(System& system, const std::string& path, WrittenBy writer);
 
  private:
-  std::string path_;
+  FileRemovedAtExit removed_;
 };
 
 }  // namespace quillet::ui

@@ -13,9 +13,4 @@ class Form {
   virtual gui::Window& window() = 0;
 };
 
-// An event handler whose escaping errors go to the application's general error report.
-inline std::function<void()> Reporting(gui::Gui& gui, std::function<void()> handler) {
-  return [&gui, handler = std::move(handler)] { gui.RunHandler(handler); };
-}
-
 }  // namespace quillet::ui

@@ -23,6 +23,11 @@ namespace fs = std::filesystem;
 constexpr char kText[] = "The plans are in the safe.\n";
 constexpr char kRecordVariable[] = "QUILLET_SIGNATURE_RECORD=";
 constexpr char kAliceRecordUserId[] = "Alice%20Example%20<alice@example.com>";
+// Alice's key, imported with gpg and never certified in the homes of these tests.
+constexpr char kAliceUncertified[] =
+    "GOOD 0DCF3C53DB754C09 32DE3555422DFDA9F6C6F1260DCF3C53DB754C09 UNCERTIFIED";
+constexpr char kAliceFingerprintLine[] =
+    "Key fingerprint = 32DE 3555 422D FDA9 F6C6  F126 0DCF 3C53 DB75 4C09";
 constexpr char kAliceGood[] = "Good signature from user \"Alice Example <alice@example.com>\".";
 // A user ID made to look, once printed, like a second and good verdict.
 constexpr char kForgedUserId[] =
@@ -178,107 +183,67 @@ TEST(SignatureRecord, TellsTheVerdictOfGnupgAloneAndOnlyOnceTheMessageIsRead) {
     int good_lines;                     // console lines that start with "Good signature"
     std::string text = kText;           // the plain text, when written
   };
+  const std::string alice_good =
+      std::string(kAliceUncertified) + " {created} " + kAliceRecordUserId + "\n";
+  // A row reads as a few lines of named fields, not one field a line.
+  // clang-format off
   const Case cases[] = {
-      {"encrypted and signed by Alice",
-       home,
-       signed_letter,
-       "bob pass",
-       0,
-       true,
-       std::string("GOOD 0DCF3C53DB754C09 {created} ") + kAliceRecordUserId + "\n",
-       {kAliceGood},
-       1},
-      {"encrypted, not signed", home, plain_letter, "bob pass", 0, true, "NONE\n", {}, 0},
-      {"clear-signed by a stranger",
-       stranger,
-       unknown_signer,
-       "x",
-       0,
-       true,
-       "UNKNOWN 0DCF3C53DB754C09\n",
-       {"Key matching expected Key ID DB754C09 not found in key ring 'pubring.pgp', can't check "
-        "signature integrity."},
-       0},
-      {"clear-signed and altered",
-       home,
-       tampered,
-       "bob pass",
-       30,
-       false,
-       "BAD 0DCF3C53DB754C09\n",
-       {"WARNING: Bad signature, doesn't match file contents!"},
-       0},
-      {"signed by a key revoked since",
-       home,
-       by_revoked,
-       "bob pass",
-       0,
-       true,
-       "REVOKED " + LongId(rex) + " {created} Rex%20Revoked%20<rex@example.com>\n",
-       {"Signature made by REVOKED key, from user \"Rex Revoked <rex@example.com>\"."},
-       0},
-      {"signed by a key expired since",
-       home,
-       by_expired,
-       "bob pass",
-       0,
-       true,
-       "EXPIRED " + LongId(eve) + " 2020-01-01T00:01:00Z Eve%20Expired%20<eve@example.com>\n",
-       {"Signature made by expired key, from user \"Eve Expired <eve@example.com>\".",
-        "Signature made 2020/01/01 00:01 GMT"},
-       0},
-      {"signed with an expiry that has passed",
-       home,
-       by_stale_signature,
-       "bob pass",
-       0,
-       true,
-       "EXPIRED " + LongId(sam) + " 2020-01-01T00:02:00Z Sam%20Stale%20<sam@example.com>\n",
-       {"Expired signature from user \"Sam Stale <sam@example.com>\".",
-        "Signature made 2020/01/01 00:02 GMT"},
-       0},
-      {"with a forged literal name",
-       home,
-       forged_name,
-       "bob pass",
-       0,
-       true,
-       std::string("GOOD 0DCF3C53DB754C09 {created} ") + kAliceRecordUserId + "\n",
-       {kAliceGood},
-       1},
-      {"signed by a forged user ID",
-       home,
-       by_forged_user_id,
-       "bob pass",
-       0,
-       true,
-       "GOOD " + LongId(forger) +
-           " {created} "
-           "x%0AGood%20signature%20from%20user%20\"Alice%20Example%20<alice@example.com>\"."
-           "\n",
-       {std::string("Good signature from user \"") + kForgedShown + "\"."},
-       1},
-      {"wrong pass phrase",
-       home,
-       wrong_pass,
-       "bob?",
-       31,
-       false,
-       std::nullopt,
-       {"Error:  Bad pass phrase."},
-       0},
-      {"no PGP message", home, no_message, "bob pass", 1, false, std::nullopt, {}, 0},
-      {"signed by PGP 2.6.3, which GnuPG cannot check",
-       home,
-       by_pgp2,
-       "x",
-       0,
-       true,
-       "ERROR 938BD48EB14E7015 General%20error\n",
-       {"Signature from key ID B14E7015 could not be checked: General error."},
-       0,
-       "Meet at noon.\nBring the plans.\n\n"},
+      {.what = "encrypted and signed by Alice", .home = home, .file = signed_letter,
+       .pass = "bob pass", .exit_code = 0, .plain_text = true, .record = alice_good,
+       .shown = {kAliceGood, kAliceFingerprintLine}, .good_lines = 1},
+      {.what = "encrypted, not signed", .home = home, .file = plain_letter, .pass = "bob pass",
+       .exit_code = 0, .plain_text = true, .record = "NONE\n", .shown = {}, .good_lines = 0},
+      {.what = "clear-signed by a stranger", .home = stranger, .file = unknown_signer,
+       .pass = "x", .exit_code = 0, .plain_text = true, .record = "UNKNOWN 0DCF3C53DB754C09\n",
+       .shown = {"Key matching expected Key ID DB754C09 not found in key ring 'pubring.pgp', "
+                 "can't check signature integrity."},
+       .good_lines = 0},
+      {.what = "clear-signed and altered", .home = home, .file = tampered, .pass = "bob pass",
+       .exit_code = 30, .plain_text = false, .record = "BAD 0DCF3C53DB754C09\n",
+       .shown = {"WARNING: Bad signature, doesn't match file contents!"}, .good_lines = 0},
+      {.what = "signed by a key revoked since", .home = home, .file = by_revoked,
+       .pass = "bob pass", .exit_code = 0, .plain_text = true,
+       .record = "REVOKED " + LongId(rex) + " {created} Rex%20Revoked%20<rex@example.com>\n",
+       .shown = {"Signature made by REVOKED key, from user \"Rex Revoked <rex@example.com>\"."},
+       .good_lines = 0},
+      {.what = "signed by a key expired since", .home = home, .file = by_expired,
+       .pass = "bob pass", .exit_code = 0, .plain_text = true,
+       .record = "EXPIRED " + LongId(eve) +
+                 " 2020-01-01T00:01:00Z Eve%20Expired%20<eve@example.com>\n",
+       .shown = {"Signature made by expired key, from user \"Eve Expired <eve@example.com>\".",
+                 "Signature made 2020/01/01 00:01 GMT"},
+       .good_lines = 0},
+      {.what = "signed with an expiry that has passed", .home = home, .file = by_stale_signature,
+       .pass = "bob pass", .exit_code = 0, .plain_text = true,
+       .record = "EXPIRED " + LongId(sam) +
+                 " 2020-01-01T00:02:00Z Sam%20Stale%20<sam@example.com>\n",
+       .shown = {"Expired signature from user \"Sam Stale <sam@example.com>\".",
+                 "Signature made 2020/01/01 00:02 GMT"},
+       .good_lines = 0},
+      {.what = "with a forged literal name", .home = home, .file = forged_name,
+       .pass = "bob pass", .exit_code = 0, .plain_text = true, .record = alice_good,
+       .shown = {kAliceGood, kAliceFingerprintLine}, .good_lines = 1},
+      {.what = "signed by a forged user ID", .home = home, .file = by_forged_user_id,
+       .pass = "bob pass", .exit_code = 0, .plain_text = true,
+       .record = "GOOD " + LongId(forger) + " " + forger +
+                 " CERTIFIED {created} "
+                 "x%0AGood%20signature%20from%20user%20\"Alice%20Example%20<alice@example.com>\"."
+                 "\n",
+       .shown = {std::string("Good signature from user \"") + kForgedShown + "\"."},
+       .good_lines = 1},
+      {.what = "wrong pass phrase", .home = home, .file = wrong_pass, .pass = "bob?",
+       .exit_code = 31, .plain_text = false, .record = std::nullopt,
+       .shown = {"Error:  Bad pass phrase for the key of \"Bob Builder <bob@example.org>\"."},
+       .good_lines = 0},
+      {.what = "no PGP message", .home = home, .file = no_message, .pass = "bob pass",
+       .exit_code = 1, .plain_text = false, .record = std::nullopt, .shown = {}, .good_lines = 0},
+      {.what = "signed by PGP 2.6.3, which GnuPG cannot check", .home = home, .file = by_pgp2,
+       .pass = "x", .exit_code = 0, .plain_text = true,
+       .record = "ERROR 938BD48EB14E7015 General%20error\n",
+       .shown = {"Signature from key ID B14E7015 could not be checked: General error."},
+       .good_lines = 0, .text = "Meet at noon.\nBring the plans.\n\n"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     // An earlier run's record must never stand for this one.

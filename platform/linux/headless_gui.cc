@@ -128,7 +128,7 @@ void HeadlessListBox::SetSelected(int index, bool selected) {
   selected_[index] = selected;
 }
 
-void HeadlessListBox::UserSelect(const std::vector<int>& indices) {
+void HeadlessListBox::UserSelect(const std::vector<int>& indices, gui::Gui& gui) {
   for (int i : indices)
     if (i < 0 || i >= Count()) throw std::out_of_range("the list has no item " + std::to_string(i));
   if (!spec().multi_select && indices.size() != 1)
@@ -136,14 +136,14 @@ void HeadlessListBox::UserSelect(const std::vector<int>& indices) {
   selected_.assign(items_.size(), false);
   for (int i : indices) selected_[i] = true;
   if (!indices.empty()) index_ = indices.back();
-  if (on_click_) on_click_();
+  if (on_click_) gui.RunHandler(on_click_);
 }
 
-void HeadlessRadioGroup::UserChoose(int index) {
+void HeadlessRadioGroup::UserChoose(int index, gui::Gui& gui) {
   if (index < 0 || index >= static_cast<int>(spec().items.size()))
     throw std::out_of_range("the radio group has no item " + std::to_string(index));
   index_ = index;
-  if (on_click_) on_click_();
+  if (on_click_) gui.RunHandler(on_click_);
 }
 
 // --- Windows ---
@@ -233,7 +233,7 @@ HeadlessControl& HeadlessWindow::Reachable(const std::string& name) const {
 
 void HeadlessWindow::UserClick(const std::string& button) {
   Reachable(button);
-  Get<HeadlessButton>(button).UserClick();
+  Get<HeadlessButton>(button).UserClick(gui_);
 }
 
 void HeadlessWindow::UserType(const std::string& edit, const std::string& text) {
@@ -243,17 +243,17 @@ void HeadlessWindow::UserType(const std::string& edit, const std::string& text) 
 
 void HeadlessWindow::UserSelect(const std::string& list, const std::vector<int>& indices) {
   Reachable(list);
-  Get<HeadlessListBox>(list).UserSelect(indices);
+  Get<HeadlessListBox>(list).UserSelect(indices, gui_);
 }
 
 void HeadlessWindow::UserChoose(const std::string& radio_group, int index) {
   Reachable(radio_group);
-  Get<HeadlessRadioGroup>(radio_group).UserChoose(index);
+  Get<HeadlessRadioGroup>(radio_group).UserChoose(index, gui_);
 }
 
 void HeadlessWindow::UserClose() {
   if (!visible_) gui_.Fail("the user cannot close " + spec_.name + ": the window is hidden");
-  Close();
+  gui_.RunHandler([this] { Close(); });
 }
 
 // --- The application ---
@@ -344,7 +344,7 @@ bool HeadlessGui::RunPosted() {
   if (posted_.empty()) return false;
   std::function<void()> task = std::move(posted_.front());
   posted_.pop_front();
-  task();
+  RunHandler(task);
   return true;
 }
 
@@ -368,7 +368,7 @@ bool HeadlessGui::RunIdleTask() {
   if (idle_tasks_.empty()) return false;
   std::function<void()> task = std::move(idle_tasks_.front());
   idle_tasks_.pop_front();
-  task();
+  RunHandler(task);
   return true;
 }
 

@@ -44,8 +44,8 @@ class HeadlessButton : public HeadlessControl, public gui::Button {
  public:
   using HeadlessControl::HeadlessControl;
   void SetOnClick(std::function<void()> handler) override { on_click_ = std::move(handler); }
-  void UserClick() {
-    if (on_click_) on_click_();
+  void UserClick(gui::Gui& gui) {
+    if (on_click_) gui.RunHandler(on_click_);
   }
 
  private:
@@ -80,7 +80,7 @@ class HeadlessListBox : public HeadlessControl, public gui::ListBox {
   void SetOnClick(std::function<void()> handler) override { on_click_ = std::move(handler); }
   // The user selects exactly these items (clicking and shift/ctrl-clicking); the last one gets
   // the caret. A single-select list takes one item.
-  void UserSelect(const std::vector<int>& indices);
+  void UserSelect(const std::vector<int>& indices, gui::Gui& gui);
 
  private:
   void CheckIndex(int index) const;
@@ -98,7 +98,7 @@ class HeadlessRadioGroup : public HeadlessControl, public gui::RadioGroup {
   int ItemIndex() const override { return index_; }
   void SetItemIndex(int index) override { index_ = index; }
   void SetOnClick(std::function<void()> handler) override { on_click_ = std::move(handler); }
-  void UserChoose(int index);
+  void UserChoose(int index, gui::Gui& gui);
 
  private:
   int index_;

@@ -304,8 +304,10 @@ class Win32RadioGroup : public Win32Control, public gui::RadioGroup {
                                        UINT_PTR /*id*/, DWORD_PTR group_data) {
     auto* group = reinterpret_cast<Win32RadioGroup*>(group_data);
     if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED && lparam) {
-      group->UpdateTabStop();
-      if (group->on_click_) group->gui_.RunHandler(group->on_click_);
+      group->gui_.RunHandler([group] {
+        group->UpdateTabStop();
+        if (group->on_click_) group->on_click_();
+      });
       return 0;
     }
     return DefSubclassProc(box, message, wparam, lparam);
@@ -703,7 +705,10 @@ LRESULT CALLBACK Win32Window::Procedure(HWND hwnd, UINT message, WPARAM wparam, 
   auto* window = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   // Until CreateWindowExA has returned, the object is not complete.
   if (!window || !window->window_) return DefWindowProcA(hwnd, message, wparam, lparam);
-  return window->Handle(message, wparam, lparam);
+  // No exception may unwind through the system's code that called us.
+  LRESULT result = 0;
+  window->gui_.RunHandler([&] { result = window->Handle(message, wparam, lparam); });
+  return result;
 }
 
 LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {

@@ -490,6 +490,7 @@ TEST(Bridge, SystemObjectThroughTheDispatchInterface) {
 
 // Bstr and Variant hand what they own on when moved, and leave the source empty; Receive empties
 // the owner for a function that fills it.
+// NOLINTBEGIN(bugprone-use-after-move): the moved-from objects are what is checked.
 TEST(Bridge, BstrAndVariantMoveWhatTheyOwn) {
   Bstr text("moved");
   Bstr moved = std::move(text);
@@ -510,6 +511,7 @@ TEST(Bridge, BstrAndVariantMoveWhatTheyOwn) {
   EXPECT_TRUE(win32::FromVariant(*value.get()) == ole::Value("seven"));
   EXPECT_EQ(value.Receive()->vt, VT_EMPTY);
 }
+// NOLINTEND(bugprone-use-after-move)
 
 // While above zero, the number of allocations until one fails: the one that brings it to zero.
 std::atomic<int> allocations_until_failure{0};

@@ -736,17 +736,17 @@ TEST(Gui, PostOrder) {
   spec.caption = "Posting";
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
   std::vector<std::string> ran;
-  window->SetOnClose([&] { ran.push_back("close"); });
-  gui->Post([&] { ran.push_back("a"); });
+  window->SetOnClose([&] { ran.emplace_back("close"); });
+  gui->Post([&] { ran.emplace_back("a"); });
   PostMessageA(FindWindowA(win32::kFormClassName, "Posting"), WM_CLOSE, 0, 0);
   gui->Post([&] {
-    ran.push_back("b");
+    ran.emplace_back("b");
     gui->Post([&] {
-      ran.push_back("c");
+      ran.emplace_back("c");
       gui->Terminate();
     });
   });
-  gui->Post([&] { ran.push_back("d"); });
+  gui->Post([&] { ran.emplace_back("d"); });
   EXPECT_TRUE(ran.empty());
   {
     TimeLimit limit(*gui, 5000);
@@ -763,22 +763,22 @@ TEST(Gui, IdleTasks) {
   std::unique_ptr<gui::Window> window = gui->NewWindow(spec);
   window->Show();
   std::vector<std::string> ran;
-  gui->PostToIdle([&] { ran.push_back("idle 1"); });
+  gui->PostToIdle([&] { ran.emplace_back("idle 1"); });
   gui->ProcessMessages();
-  gui->Post([&] { ran.push_back("posted"); });
+  gui->Post([&] { ran.emplace_back("posted"); });
   gui->ProcessMessages();
   EXPECT_EQ(ran, (std::vector<std::string>{"posted"}));
   // Neither a modal box nor ProcessMessages inside a task runs them.
   gui->Post([&] {
-    ran.push_back("task");
+    ran.emplace_back("task");
     gui->PostToIdle([&] {
-      ran.push_back("idle 2");
+      ran.emplace_back("idle 2");
       gui->Terminate();
     });
     gui->ProcessMessages();
     gui->ShowMessage({"Waiting", "Idle box", gui::Icon::kInformation, gui::Buttons::kOk});
     gui->ProcessMessages();
-    ran.push_back("task done");
+    ran.emplace_back("task done");
   });
   User user([] {
     const HWND box = AwaitBox("Idle box");

@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
   // The files are known before GoogleTest takes its flags out of argv: it makes the tests of
   // each file as it does so.
   for (int i = 1; i < argc; ++i)
-    if (!std::string(argv[i]).starts_with("--gtest_")) executables.push_back(argv[i]);
+    if (!std::string(argv[i]).starts_with("--gtest_")) executables.emplace_back(argv[i]);
   if (executables.empty()) {
     std::printf("usage: win32_resource_tests [GOOGLETEST-FLAGS] PATH-OF-quillet.exe...\n");
     return 2;
