@@ -18,6 +18,7 @@
 #include <sstream>
 #include <vector>
 
+#include "bench/pgp_folder.h"
 #include "bench/report.h"
 #include "bench/texts.h"
 #include "host/program.h"
@@ -42,7 +43,6 @@ double CpuSeconds() {
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
 
 // Counts the processor time this program spends from each start of PGP to its end.
 class MeasuringProcesses : public Processes {
@@ -94,7 +94,8 @@ double Median(std::vector<double> values) {
 }
 
 std::string SizeText(std::size_t size) {
-  return size >= (1u << 20) ? std::to_string(size >> 20) + " MB" : std::to_string(size >> 10) + " KB";
+  return size >= (1u << 20) ? std::to_string(size >> 20) + " MB"
+                            : std::to_string(size >> 10) + " KB";
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -102,20 +103,11 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
 }
 
 int Run(const std::string& pgp_program, const std::string& alice, const std::string& bob) {
-  const std::filesystem::path root =
-      std::filesystem::temp_directory_path() / ("quillet-bench-" + std::to_string(getpid()));
-  const std::filesystem::path pgp_dir = root / "PGP";
-  std::filesystem::create_directories(pgp_dir);
-  std::filesystem::create_directories(root / "windows");
-  setenv("QUILLET_ROOT", root.c_str(), 1);
-  const std::string pgp = (pgp_dir / "pgp").string();
-  std::filesystem::copy_file(pgp_program, pgp);
-  for (const std::string& keys : {alice, bob})
-    if (std::system((pgp + " -ka " + keys + " >/dev/null 2>&1").c_str()) != 0) return 1;
-  std::ofstream(root / "windows" / "quillet.ini") << "/opt/quillet\r\n"
-                                                  << pgp << "\r\nnotice\r\nDo not delete.\r\n";
-  std::ofstream(pgp_dir / "pgpkey.bat") << pgp << " -kv > quillet.key\r\n"
-                                        << pgp << " -kv secring.pgp > quillet.sec\r\n";
+  const std::optional<bench::PgpFolder> folder =
+      bench::MakePgpFolder("quillet-bench", pgp_program, {alice, bob});
+  if (!folder) return 1;
+  const std::filesystem::path& root = folder->root;
+  const std::filesystem::path& pgp_dir = folder->directory;
 
   linux_platform::FileRegistry registry((root / "registry.reg").string());
   linux_platform::ProcessCom com(registry);
@@ -180,9 +172,8 @@ int Run(const std::string& pgp_program, const std::string& alice, const std::str
         ratios.push_back(through_quillet / pgp_alone);
       }
       table << "| " << (prose ? "prose" : "random text") << " | " << SizeText(size) << " | "
-                << rounds << " | " << Fixed(Median(quillet) * 1000, 0) << " | "
-                << Fixed(Median(alone) * 1000, 0) << " | " << Fixed(Median(ratios), 3)
-                << " |\n";
+            << rounds << " | " << Fixed(Median(quillet) * 1000, 0) << " | "
+            << Fixed(Median(alone) * 1000, 0) << " | " << Fixed(Median(ratios), 3) << " |\n";
     }
   }
   table << "\nProcessor time of Quillet while PGP ran: " << Fixed(100 * waiting_cpu / waited, 3)

@@ -118,7 +118,7 @@ bool CommandFactory::CustomizeMenu(const std::string& context, const Value& menu
   if (!IsMessageContext(context)) return false;
   const Value items = ole::Get(menu_bar, "MenuItems");
   Ref<Command> pull_down = MakeRef<Command>(program_, kCmdPgpMenu);
-  const Value sub_menu = ole::Get(items, "AddMenu", {"&PGP", Value(pull_down), kAddMenuFlags});
+  const Value sub_menu = ole::Get(items, "AddMenu", {"&PGP", Value(pull_down), kPgpMenuPosition});
   pull_down->SetLongPrompt("Access Quillet functions");
   pull_down.reset();
   for (const MenuEntry& entry : kEntries)
@@ -164,17 +164,25 @@ std::int32_t Command::Validate() {
 }
 namespace {
 
-// Runs an operation on a new main window that nobody sees, and releases the window afterwards,
-// whether the operation succeeds or fails.
+// Releases a window of one command when the command ends, however it ends, unless the user has
+// it in front of them.
+struct ReleasedUnlessShown {
+  ReleasedUnlessShown(Program& program, ui::Form& form) : program(program), form(form) {}
+  Program& program;
+  ui::Form& form;
+  ReleasedUnlessShown(const ReleasedUnlessShown&) = delete;
+  ReleasedUnlessShown& operator=(const ReleasedUnlessShown&) = delete;
+  ~ReleasedUnlessShown() {
+    if (!form.window().Visible()) program.Release(form);
+  }
+};
+
+// Runs an operation on a new main window that nobody sees, and releases the window afterwards.
 template <typename Operation>
 void OnHiddenMainWindow(Program& program, Operation operation) {
   ui::TForm1& form = program.Own(std::make_unique<ui::TForm1>(program));
   form.window().Hide();
-  struct Release {
-    Program& program;
-    ui::TForm1& form;
-    ~Release() { program.Release(form); }
-  } release{program, form};
+  const ReleasedUnlessShown release{program, form};
   operation(form);
 }
 
@@ -195,13 +203,13 @@ void Command::Execute() {
     }
     case kCmdEncrypt: {
       ui::TEncryptForm& dialog = program_.Own(std::make_unique<ui::TEncryptForm>(program_));
-      dialog.WPO.ExecuteToken("itemmessageidfromview()");
-      if (dialog.WPO.GetResult() == "X00") {
+      const ReleasedUnlessShown release{program_, dialog};
+      if (dialog.WPO.ItemMessageIdFromView(channel::TWP::Spelling::kLower) == channel::kNewItem) {
         dialog.window().Show();
         dialog.window().BringToForeground();
       } else {
         // The user picks Encrypt again in the new mail; this dialog is not used.
-        dialog.WPO.ExecuteToken("NewMail()");
+        dialog.WPO.NewMail();
       }
       HideResidentWindow(program_);
       break;
@@ -214,8 +222,8 @@ void Command::Execute() {
       break;
     case kCmdMailKey:
       OnHiddenMainWindow(program_, [this](ui::TForm1& form) {
-        form.WPO.ExecuteToken("itemmessageidfromview()");
-        if (form.WPO.GetResult() != "X00") form.WPO.ExecuteToken("NewMail()");
+        if (form.WPO.ItemMessageIdFromView(channel::TWP::Spelling::kLower) != channel::kNewItem)
+          form.WPO.NewMail();
         const std::string user_id = form.SendList.UserIDAt(0);
         if (user_id.empty()) {
           program_.gui().Confirm("No secret key found. Make a key with New PGP Key first.",

@@ -1,6 +1,7 @@
 #include "pgp26/console.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 
@@ -60,6 +61,22 @@ bool AskYesNo(const std::string& prompt) {
   const std::optional<std::string> answer = AskLine(prompt);
   const std::size_t start = answer ? answer->find_first_not_of(" \t") : std::string::npos;
   return start != std::string::npos && ((*answer)[start] == 'y' || (*answer)[start] == 'Y');
+}
+
+namespace {
+
+// Set once, while the arguments are read, before any question.
+bool batch_mode = false;
+
+}  // namespace
+
+bool Interactive() {
+  const char* notice = std::getenv("QUILLET_NOTICE");
+  return !batch_mode && system::InputIsConsole() && !(notice && *notice);
+}
+
+void AskNoSideQuestions() {
+  batch_mode = true;
 }
 
 void Notice(const std::string& text) {

@@ -19,6 +19,16 @@ std::optional<std::string> AskSecret(const std::string& prompt);
 // True only for an answer that starts with 'y' or 'Y'; no answer means no.
 bool AskYesNo(const std::string& prompt);
 
+// True when a person answers at the console: standard input is a console, the run is not in
+// batch mode (+batchmode), and no program ran pgp for its own ends (one that names a file in
+// QUILLET_NOTICE takes the outcome from there, and has asked its user what it needed). The
+// questions that PGP 2.6 asked on the side, whose answer "no" leaves the run as it would be without
+// them, are asked only then: no script and no calling program ever waits for them.
+bool Interactive();
+
+// Makes Interactive false for the rest of the run.
+void AskNoSideQuestions();
+
 // A notice for the person at the console (standard error), with a line end added.
 void Notice(const std::string& text);
 

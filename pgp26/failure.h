@@ -20,6 +20,7 @@ enum ExitCode : int {
   kKeyExtractError = 13,
   kKeyViewError = 15,
   kKeyRemoveError = 16,
+  kKeySignError = 18,
   kSignError = 20,
   kEncryptError = 21,
   kConventionalError = 22,

@@ -20,6 +20,11 @@ namespace fs = std::filesystem;
 
 constexpr int kConsoleTries = 3;
 
+// PGP's web of trust: the user's own keys (those made with -kg) are trusted ultimately, and a key
+// is valid when one of them, or enough trusted introducers, certified it. Verification tells
+// certified keys by it; encryption to a key the user names does not ask for it (commands.h).
+constexpr char kTrustModel[] = "pgp";
+
 bool IsHex(std::string_view text) {
   if (text.empty()) return false;
   for (const char c : text)
@@ -120,6 +125,14 @@ Key SoleKey(std::vector<Key> keys, const std::string& pattern, int code) {
   throw Failure(code, message);
 }
 
+bool IsCertified(gpgme_key_t key) {
+  for (gpgme_user_id_t uid = key->uids; uid; uid = uid->next)
+    if (!uid->revoked && !uid->invalid &&
+        (uid->validity == GPGME_VALIDITY_FULL || uid->validity == GPGME_VALIDITY_ULTIMATE))
+      return true;
+  return false;
+}
+
 Session::Session(const fs::path& home, std::optional<std::string> pass_phrase)
     : home_(home), pass_phrase_(std::move(pass_phrase)) {
   PrepareHome(home_);
@@ -137,6 +150,7 @@ Session::Session(const fs::path& home, std::optional<std::string> pass_phrase)
   gpgme_error_t error = gpgme_set_pinentry_mode(raw, GPGME_PINENTRY_MODE_LOOPBACK);
   // gpg keeps conventional pass phrases in the agent's cache too, by the message's salt.
   if (!error) error = gpgme_set_ctx_flag(raw, "no-symkey-cache", "1");
+  if (!error) error = gpgme_set_ctx_flag(raw, "trust-model", kTrustModel);
   if (error) throw Failure(kOtherError, "Cannot set up GnuPG: " + ErrorText(error));
   gpgme_set_keylist_mode(raw, GPGME_KEYLIST_MODE_LOCAL);
   gpgme_set_passphrase_cb(raw, &Session::PassPhraseCallback, this);
@@ -180,20 +194,28 @@ gpgme_error_t Session::AnswerPassPhrase(const char* uid_hint, bool prev_was_bad,
     refused_ = true;
     Notice("Error:  Bad pass phrase.");
   }
+  // The hint is the key ID followed by the user ID.
+  const std::string hint = uid_hint ? uid_hint : "";
+  const std::size_t blank = hint.find(' ');
+  const std::string user =
+      blank == std::string::npos ? std::string() : ShownUserId(hint.c_str() + blank + 1);
+  needed_for_ = user;
   std::string phrase;
-  if (pass_phrase_) {
-    if (refused_) return gpg_error(GPG_ERR_CANCELED);
+  const bool given = pass_phrase_ && !pass_phrase_->empty() && !given_refused_;
+  if (given && !refused_) {
     phrase = *pass_phrase_;
-  } else if (const std::string hint = uid_hint ? uid_hint : "";
-             !prev_was_bad && typed_ && typed_->first == hint) {
+  } else if (!prev_was_bad && typed_ && typed_->first == hint) {
     phrase = typed_->second;
   } else {
+    // Without a pass phrase of its own the program reads the answers from standard input, as
+    // scripts give them; a run given one asks only a person at a console.
+    given_refused_ = given_refused_ || given;
+    if (pass_phrase_ && !system::InputIsConsole()) {
+      no_console_ = pass_phrase_->empty();
+      return gpg_error(GPG_ERR_CANCELED);
+    }
     if (console_tries_ >= kConsoleTries) return gpg_error(GPG_ERR_CANCELED);
     ++console_tries_;
-    // The hint is the key ID followed by the user ID.
-    std::string user = uid_hint ? uid_hint : "";
-    const std::size_t blank = user.find(' ');
-    user = blank == std::string::npos ? std::string() : ShownUserId(user.c_str() + blank + 1);
     const std::string prompt =
         user.empty() ? std::string()
                      : "You need a pass phrase to unlock your secret key.\nKey for user ID \"" +
@@ -221,9 +243,18 @@ gpgme_error_t Session::RunWithPassPhrase(const std::function<gpgme_error_t()>& o
     const gpgme_err_code_t code = gpgme_err_code(error);
     pass_phrase_failed_ =
         error && asked_ && (refused_ || code == GPG_ERR_BAD_PASSPHRASE || code == GPG_ERR_CANCELED);
-    if (!pass_phrase_failed_ || pass_phrase_ || console_tries_ >= kConsoleTries) return error;
+    // gpg may refuse a given pass phrase without asking again.
+    given_refused_ = given_refused_ || (pass_phrase_failed_ && pass_phrase_);
+    const bool may_ask = !pass_phrase_ || (given_refused_ && system::InputIsConsole());
+    if (!pass_phrase_failed_ || !may_ask || console_tries_ >= kConsoleTries) return error;
     if (!refused_) Notice("Error:  Bad pass phrase.");
   }
+}
+
+std::string Session::PassPhraseFailure() const {
+  if (no_console_) return "No pass phrase given and no console to ask on.";
+  return needed_for_.empty() ? "Error:  Bad pass phrase."
+                             : "Error:  Bad pass phrase for the key of \"" + needed_for_ + "\".";
 }
 
 gpgme_error_t Session::Search(const std::vector<std::string>& searches, Listing listing,
@@ -235,12 +266,15 @@ gpgme_error_t Session::Search(const std::vector<std::string>& searches, Listing 
   patterns.push_back(nullptr);
   gpgme_ctx_t ctx = context();
   const gpgme_keylist_mode_t mode = GPGME_KEYLIST_MODE_LOCAL;
-  gpgme_set_keylist_mode(
-      ctx, listing == Listing::kMarkingSecret ? mode | GPGME_KEYLIST_MODE_WITH_SECRET : mode);
-  // The keys' validity goes unused, and without a trust model gpg reads the trust database for
-  // it far less: a fifth of the listing's time with 10,000 keys. Revoked, expired and disabled
-  // keys are still told.
-  gpgme_error_t error = gpgme_set_ctx_flag(ctx, "trust-model", "always");
+  gpgme_set_keylist_mode(ctx, listing == Listing::kMarkingSecret
+                                  ? mode | GPGME_KEYLIST_MODE_WITH_SECRET
+                              : listing == Listing::kCertified ? mode | GPGME_KEYLIST_MODE_SIGS
+                                                               : mode);
+  // Other listings leave the keys' validity unused, and without a trust model gpg reads the trust
+  // database for it far less: a fifth of the listing's time with 10,000 keys. Revoked, expired
+  // and disabled keys are still told.
+  gpgme_error_t error = gpgme_set_ctx_flag(ctx, "trust-model",
+                                           listing == Listing::kCertified ? kTrustModel : "always");
   if (!error)
     error =
         gpgme_op_keylist_ext_start(ctx, patterns.data(), listing == Listing::kSecret ? 1 : 0, 0);
@@ -251,7 +285,7 @@ gpgme_error_t Session::Search(const std::vector<std::string>& searches, Listing 
   }
   gpgme_op_keylist_end(ctx);
   gpgme_set_keylist_mode(ctx, mode);
-  gpgme_set_ctx_flag(ctx, "trust-model", "");
+  gpgme_set_ctx_flag(ctx, "trust-model", kTrustModel);
   return gpgme_err_code(error) == GPG_ERR_EOF ? 0 : error;
 }
 
@@ -280,11 +314,19 @@ std::vector<Key> Session::Candidates(const std::vector<std::string>& patterns, L
   return Keys(searches, listing);
 }
 
-std::vector<Key> Session::MatchingKeys(std::string_view pattern, bool secret) {
+std::vector<Key> Session::Matching(std::string_view pattern, Listing listing) {
   std::vector<Key> keys;
-  for (Key& key : Candidates({std::string(pattern)}, secret ? Listing::kSecret : Listing::kPublic))
+  for (Key& key : Candidates({std::string(pattern)}, listing))
     if (MatchesUserId(key.get(), pattern)) keys.push_back(std::move(key));
   return keys;
+}
+
+std::vector<Key> Session::MatchingKeys(std::string_view pattern, bool secret) {
+  return Matching(pattern, secret ? Listing::kSecret : Listing::kPublic);
+}
+
+std::vector<Key> Session::CertifiedKeys(std::string_view pattern) {
+  return pattern.empty() ? Keys({}, Listing::kCertified) : Matching(pattern, Listing::kCertified);
 }
 
 std::vector<std::vector<Key>> Session::FindKeys(const std::vector<Lookup>& lookups) {

@@ -45,6 +45,11 @@ std::vector<gpgme_key_t> UsableKeys(std::span<const gpgme_key_t> ring, const Loo
 // name the one it means.
 Key SoleKey(std::vector<Key> keys, const std::string& pattern, int code);
 
+// True when GnuPG holds `key`, from Session::CertifiedKeys, valid under PGP's web of trust: a
+// user ID of it is fully valid (certified by the user's own key or by enough trusted introducers,
+// or the user's own key itself).
+bool IsCertified(gpgme_key_t key);
+
 class Session {
  public:
   // Prepares `home` for GnuPG and makes it the home of every GnuPG run of this process.
@@ -69,17 +74,24 @@ class Session {
 
   // Runs `operation`, which must make its outputs afresh on each call, and runs it again after
   // a wrong pass phrase typed on the console, three tries in all. A given pass phrase gets one
-  // try. Before each try the agent forgets its cached pass phrases, so that only the one given
+  // try; when it is empty or refused, a person at a console is asked as above, as PGP 2.6 did,
+  // and without a console the run fails. Before each try the agent forgets its cached pass phrases, so that only the one given
   // to this run counts, and after it again, so that no later user of the agent finds it. Returns the last error; PassPhraseFailed tells whether the pass phrase
   // was refused (an error after it was accepted is not the pass phrase's fault).
   gpgme_error_t RunWithPassPhrase(const std::function<gpgme_error_t()>& operation);
   bool PassPhraseFailed() const { return pass_phrase_failed_; }
+  // Why the pass phrase failed, naming the key that needed it when GnuPG said which.
+  std::string PassPhraseFailure() const;
 
   // The keys of the public or the secret ring, in GnuPG's order.
   std::vector<Key> ListKeys(bool secret);
 
   // The keys of that ring that answer to `pattern`, in GnuPG's order.
   std::vector<Key> MatchingKeys(std::string_view pattern, bool secret);
+
+  // The public keys that answer to `pattern`, or the whole ring for an empty one, with their
+  // certifications (each checked) and their validity under PGP's web of trust.
+  std::vector<Key> CertifiedKeys(std::string_view pattern);
 
   // For each lookup, the keys of the public ring that UsableKeys gives for it; one search of the
   // ring finds them all.
@@ -96,8 +108,9 @@ class Session {
   void EndRun();
   Agent& agent();
   // How a ring is read: the public keys, the public keys with those that have their secret key
-  // at hand marked (gpgme_key_t::secret), or the secret keys alone.
-  enum class Listing { kPublic, kMarkingSecret, kSecret };
+  // at hand marked (gpgme_key_t::secret), the secret keys alone, or the public keys with their
+  // certifications and validity.
+  enum class Listing { kPublic, kMarkingSecret, kSecret, kCertified };
   // The keys GnuPG finds for `searches`, or the whole ring when there are none; Keys throws where
   // Search returns the error.
   gpgme_error_t Search(const std::vector<std::string>& searches, Listing listing,
@@ -106,6 +119,8 @@ class Session {
   // The keys that may answer to `patterns`: those GnuPG finds for them, or the whole ring when
   // GnuPG's search could miss one.
   std::vector<Key> Candidates(const std::vector<std::string>& patterns, Listing listing);
+  // The keys of the listing that answer to `pattern`.
+  std::vector<Key> Matching(std::string_view pattern, Listing listing);
   static gpgme_error_t PassPhraseCallback(void* hook, const char* uid_hint,
                                           const char* passphrase_info, int prev_was_bad, int fd);
   gpgme_error_t AnswerPassPhrase(const char* uid_hint, bool prev_was_bad, int fd);
@@ -128,6 +143,12 @@ class Session {
   bool asked_ = false;
   bool refused_ = false;
   bool pass_phrase_failed_ = false;
+  // The given pass phrase was refused; the console is asked from then on.
+  bool given_refused_ = false;
+  // A pass phrase was needed with none given and no console to ask on.
+  bool no_console_ = false;
+  // The user ID of the key whose pass phrase was asked for last, as shown.
+  std::string needed_for_;
 };
 
 }  // namespace pgp26

@@ -62,6 +62,9 @@ class ProcessWatch {
 // an empty function when standard input is no console.
 std::function<void()> TurnEchoOff();
 
+// True when standard input is a console (a terminal).
+bool InputIsConsole();
+
 // One line of standard input without its line end; nothing at the end of the input.
 std::optional<std::string> ReadLine();
 

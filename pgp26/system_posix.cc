@@ -169,6 +169,10 @@ std::function<void()> TurnEchoOff() {
   return [saved] { tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved); };
 }
 
+bool InputIsConsole() {
+  return isatty(STDIN_FILENO) != 0;
+}
+
 std::optional<std::string> ReadLine() {
   std::string line;
   if (!std::getline(std::cin, line)) return std::nullopt;

@@ -174,7 +174,8 @@ TEST_F(DecryptTest, AFailedDecryptionIsSaidAndDeliversNothing) {
 TEST_F(DecryptTest, TheSignatureVerdictHeadsTheNote) {
   const std::pair<std::string, std::string> cases[] = {
       {"NONE\n", "Signature: none: this mail was not signed."},
-      {"GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Alice%20Example%20%3Calice@example.com%3E\n",
+      {"GOOD 0123456789ABCDEF FEDCBA9876543210012345670123456789ABCDEF CERTIFIED "
+       "2026-12-08T04:51:09Z Alice%20Example%20%3Calice@example.com%3E\n",
        "Signature: good, from Alice Example <alice@example.com>, made 2026-12-08 04:51 UTC."},
       {"UNKNOWN 89ABCDEF01234567\n",
        "Signature: NOT CHECKED: the signer's key (ID 0x89ABCDEF01234567) is not on your key ring."},
@@ -187,7 +188,8 @@ TEST_F(DecryptTest, TheSignatureVerdictHeadsTheNote) {
        "Signature: REVOKED: made by Carol (ID 0x0123456789ABCDEF) on 2020-01-02 03:04 UTC with a "
        "key that has been revoked; do not trust this mail."},
       // A user ID cannot start a line of its own in the note.
-      {"GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z Mallory%0D%0ASignature:%20good%1B\n",
+      {"GOOD 0123456789ABCDEF FEDCBA9876543210012345670123456789ABCDEF CERTIFIED "
+       "2026-12-08T04:51:09Z Mallory%0D%0ASignature:%20good%1B\n",
        "Signature: good, from Mallory\\x0D\\x0ASignature: good\\x1B, made 2026-12-08 04:51 UTC."},
       // Text that only looks like a verdict is none.
       {"Good signature from user \"Alice\".\n", "Signature: not reported by this PGP program."},
@@ -208,7 +210,10 @@ TEST_F(DecryptTest, TheSignatureVerdictHeadsTheNote) {
   // The test program writes its output all the same: the verdict alone refuses it.
   client_.OpenItem(Receive({"attached"}));
   TForm1& form = Open();
-  setenv("FAKEPGP_RECORD", "GOOD 0123456789ABCDEF 2026-12-08T04:51:09Z A\nBAD 89ABCDEF01234567\n", 1);
+  setenv("FAKEPGP_RECORD",
+         "GOOD 0123456789ABCDEF FEDCBA9876543210012345670123456789ABCDEF CERTIFIED "
+         "2026-12-08T04:51:09Z A\nBAD 89ABCDEF01234567\n",
+         1);
   tp_.gui.QueueAnswer(Answer::kOk);
   const std::size_t mails = client_.Mailbox("me@example.com").size();
   form.DecryptClick();
@@ -217,6 +222,35 @@ TEST_F(DecryptTest, TheSignatureVerdictHeadsTheNote) {
             "signed); nothing was delivered.");
   EXPECT_EQ(client_.Mailbox("me@example.com").size(), mails);
   EXPECT_TRUE(LeftInPgpDirectory().empty());
+}
+
+// Our PGP program, known by its record, gives the body as sent: UTF-8 reaches the note in the
+// system's text (here of 256 characters), which says once that some could not be shown. Text that
+// is not UTF-8, a classic program's text and attachments stay bytes.
+TEST_F(DecryptTest, TheBodyOfOurProgramIsShownInTheSystemsText) {
+  tp_.system.latin1 = true;
+  const std::string greeting = "Gr\u00fc\u00dfe, 5 \u20ac \u2013 ok";
+  const std::string ours =
+      "Signature: none: this mail was not signed.\r\n" + std::string(kDecryptedText);
+  const std::string lost =
+      "Some characters of the decrypted text cannot be shown on this system; "
+      "each is shown as \"?\".\r\n";
+  const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
+      {"NONE\n", greeting, std::string("Gr\xFC\xDF") + "e, 5 ? ? ok", ours + lost},
+      {"NONE\n", "K\xF6ln", "K\xF6ln", ours},
+      {nullptr, greeting, greeting, kNoteBody}};
+  for (const auto& [record, body, shown, heading] : cases) {
+    client_.OpenItem(client_.Deliver(
+        "me@example.com",
+        {.sender = "Ann", .body = Armour(body), .attachments = {{"a.asc", Armour(greeting)}}}));
+    TForm1& form = Open();
+    record ? setenv("FAKEPGP_RECORD", record, 1) : unsetenv("FAKEPGP_RECORD");
+    form.DecryptClick();
+    EXPECT_EQ(Note().body, heading + PgpPath() + "doc0 attached\r\n");
+    EXPECT_EQ(Note().attachments,
+              (std::vector<Attachment>{{"temppgp", shown}, {"doc0", greeting}}));
+    program_.Release(form);
+  }
 }
 
 class KeyExchangeTest : public DecryptTest {};

@@ -48,6 +48,9 @@ constexpr char kKeyDoesNotFit[] =
 constexpr char kKeyNotAdded[] =
     "The key could not be added to the message completely; check the message before sending it.";
 constexpr char kNotDelivered[] = "The decrypted message could not be delivered: ";
+constexpr char kNotAllShown[] =
+    "Some characters of the decrypted text cannot be shown on this system; each is shown as "
+    "\"?\".\r\n";
 
 constexpr char kBadSignature[] = "its signature is BAD (it was changed after it was signed)";
 
@@ -55,9 +58,12 @@ bool IsBad(const std::optional<pgp::SignatureVerdict>& signature) {
   return signature && signature->state == pgp::SignatureState::kBad;
 }
 
-// Why PGP gave no result: its bad-signature verdict, or else its exit code.
+// Why PGP gave no result: its bad-signature verdict, or what it said (which key's pass phrase
+// was refused, say), or else its exit code.
 std::string Reason(const pgp::DecryptResult& result) {
   if (IsBad(result.signature)) return std::string(": ") + kBadSignature;
+  if (!result.notice.empty())
+    return ": " + result.notice.substr(0, result.notice.find_last_not_of('.') + 1);
   return " (exit code " + std::to_string(result.exit_code.value_or(0)) + ")";
 }
 
@@ -80,6 +86,18 @@ Decrypted Outcome(const pgp::DecryptResult& result, const std::string& path) {
   return text->empty() && !result.signature ? Decrypted::kNoText : Decrypted::kText;
 }
 
+// Our PGP program, which reports its verdict, writes the text as GnuPG gives it, and what current
+// mail programs send is UTF-8: a body file whose bytes are UTF-8 goes to the note in the system's
+// own text. A classic program reports none; it and its correspondents write the code page's own
+// bytes, which stay as they are. True when a character could not be shown.
+bool ShowInSystemText(System& system, const std::string& path) {
+  const std::string text = ReadWholeFile(path);
+  if (!DecodeUtf8(text)) return false;
+  const System::NarrowText narrow = system.FromUtf8(text);
+  if (narrow.text != text) WriteWholeFile(path, narrow.text);
+  return narrow.lost;
+}
+
 // A line of the note's body, in place of the line of an attachment that is left out.
 std::string AttachmentNotDecrypted(int number, const pgp::DecryptResult& result) {
   return "Attachment " + std::to_string(number) + " could not be decrypted" + Reason(result) +
@@ -91,7 +109,7 @@ std::string AttachmentNotDecrypted(int number, const pgp::DecryptResult& result)
 std::string Shown(System& system, const std::string& user_id) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string shown;
-  for (const char c : system.FromUtf8(user_id)) {
+  for (const char c : system.FromUtf8(user_id).text) {
     const auto byte = static_cast<unsigned char>(c);
     if ((byte < 0x20 && c != '\t') || byte == 0x7F)
       shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xF];
@@ -99,6 +117,14 @@ std::string Shown(System& system, const std::string& user_id) {
       shown += c;
   }
   return shown;
+}
+
+// "1234 5678 ... 9ABC": a fingerprint in groups of four, as the sender reads it out.
+std::string Grouped(const std::string& fingerprint) {
+  std::string text;
+  for (std::size_t i = 0; i < fingerprint.size(); i += 4)
+    text += (i == 0 ? "" : " ") + fingerprint.substr(i, 4);
+  return text;
 }
 
 // What the verdict on the signature of a mail or an attachment (`item`) says.
@@ -113,6 +139,10 @@ std::string Verdict(System& system, const std::optional<pgp::SignatureVerdict>& 
       return "none: this " + item + " was not signed.";
     case SignatureState::kGood:
       return "good, from " + signer + ", made " + signature->made + " UTC.";
+    case SignatureState::kUncertified:
+      return "correct, but the key is NOT CERTIFIED: made by a key named \"" + signer +
+             "\" (fingerprint " + Grouped(signature->fingerprint) + "), " + signature->made +
+             " UTC. Compare the fingerprint with the sender before you trust this " + item + ".";
     case SignatureState::kUnknown:
       return "NOT CHECKED: the signer's key " + key + " is not on your key ring.";
     case SignatureState::kError:
@@ -209,8 +239,7 @@ TForm1::TForm1(App& program)
       {"Decrypt", &TForm1::DecryptClick},        {"MailKey", &TForm1::MailKeyClick},
       {"Key_To_Ring", &TForm1::Key_To_RingClick}};
   for (const auto& [button, handler] : handlers)
-    window_->button(button).SetOnClick(
-        Reporting(program_.gui(), [this, handler = handler] { (this->*handler)(); }));
+    window_->button(button).SetOnClick([this, handler = handler] { (this->*handler)(); });
   window_->SetOnClose([this] { FormClose(); });
   FormCreate();
 }
@@ -225,10 +254,12 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
+  // The window goes once control is back in the event loop, after any operation of its own.
+  program_.Release(*this);
   // A running operation still uses the files; it removes them itself when it ends.
   if (program_.operation_lock().taken()) return;
-  DeleteFile(PGP.PGPPath + "temppgp");
-  DeleteFile(PGP.PGPPath + "temppgp.asc");
+  DeleteFile(PGP.Directory().MailText());
+  DeleteFile(pgp::PgpDirectory::Armoured(PGP.Directory().MailText()));
 }
 
 void TForm1::ReadConfiguration() {
@@ -305,9 +336,8 @@ std::optional<std::int32_t> TForm1::EncryptFromMainWindow(const std::string& fil
 void TForm1::EncryptClick() {
   OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
-  WPO.ExecuteToken("itemmessageidfromview()");
-  if (WPO.GetResult() != "X00") {
-    WPO.ExecuteToken("NewMail()");
+  if (WPO.ItemMessageIdFromView(channel::TWP::Spelling::kLower) != channel::kNewItem) {
+    WPO.NewMail();
     return;
   }
   EncryptNewItem(WPO, program_.platform(), PGP.PGPPath,
@@ -317,50 +347,44 @@ void TForm1::EncryptClick() {
 void TForm1::MailKeyIntoBody(const std::string& user_id) {
   OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
-  const std::string key = PGP.PGPPath + "temppgp.asc";
+  const std::string key = pgp::PgpDirectory::Armoured(PGP.Directory().MailText());
   pgp::ClearOutput(key);
-  const std::optional<std::int32_t> exit_code = PGP.ExtractKey(user_id, PGP.PGPPath + "temppgp");
+  const std::optional<std::int32_t> exit_code = PGP.ExtractKey(user_id, PGP.Directory().MailText());
   if (!exit_code) return;
   const std::optional<std::string> block =
       pgp::ReadArmouredOutput(*exit_code, key, "PUBLIC KEY BLOCK");
   DeleteFile(key);
   if (!block) {
-    program_.gui().Confirm(pgp::RemoveSplitArmour(key) ? pgp::kSplitArmourMessage : kKeyNotExtracted,
-                           gui::Buttons::kOk);
+    program_.gui().Confirm(
+        pgp::RemoveSplitArmour(key) ? pgp::kSplitArmourMessage : kKeyNotExtracted,
+        gui::Buttons::kOk);
     return;
   }
   // The mail client would cut what does not fit into the body.
-  WPO.ExecuteToken("ItemGetText(\"X00\";Message!)");
-  if (WPO.GetResult().size() + LengthAsSent(*block) > kBodyLimit) {
+  if (WPO.ItemGetText(channel::kNewItem, channel::TWP::Field::kMessage).size() +
+          channel::TWP::LengthInBody(*block) >
+      kBodyLimit) {
     program_.gui().Confirm(kKeyDoesNotFit, gui::Buttons::kOk);
     return;
   }
   try {
-    AppendTextToBody(WPO, *block);
+    WPO.AppendToBody(*block);
   } catch (const std::exception&) {
     program_.gui().Confirm(kKeyNotAdded, gui::Buttons::kOk);
   }
 }
 
 std::string TForm1::CurrentItemId() {
-  WPO.ExecuteToken("envcheckcurrentwindow(624)");
-  if (WPO.GetResult() == "TRUE") {
-    WPO.ExecuteToken("itemlistcreatefromcontrol(219;1;)");
-    const std::string list = WPO.GetResult();
-    WPO.ExecuteToken("itemlistgetitem(" + list + ";0)");
-    const std::string id = WPO.GetResult();
-    WPO.ExecuteToken("itemlistdelete");
-    return id;
-  }
-  WPO.ExecuteToken("ItemMessageIDFromView()");
-  return WPO.GetResult();
+  // A window of kind 624 shows an item list, whose control 219 holds the selection.
+  if (WPO.EnvCheckCurrentWindow(624)) return WPO.FirstSelectedItem(219);
+  return WPO.ItemMessageIdFromView(channel::TWP::Spelling::kMixed);
 }
 
 void TForm1::DecryptClick() {
   OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
   const std::string id = CurrentItemId();
-  if (id == "X00") {
+  if (id == channel::kNewItem) {
     program_.ShowResidentWindow();
     program_.gui().ShowMessage(
         {kOnlyIncoming, program_.gui().Title(), gui::Icon::kNone, gui::Buttons::kOk});
@@ -374,17 +398,17 @@ pgp::DecryptResult TForm1::DecryptWithPassword(const std::string& name) {
 }
 
 void TForm1::DecryptItem(const channel::GwMessage& message) {
-  const std::string base = PGP.PGPPath + "temppgp";
-  const std::string armoured = base + ".asc";
+  const std::string base = PGP.Directory().MailText();
+  const std::string armoured = pgp::PgpDirectory::Armoured(base);
   // Only this run's output may be delivered; the mail client takes its content at add.
   const PlainTextFile decrypted(program_.platform().system, base, PlainTextFile::WrittenBy::kPgp);
   const std::string id = message.MessageId();
   // Cipher text too long for a body came as the first attachment.
   const std::string body = message.BodyText();
-  const bool body_attached = std::string_view(body).substr(0, body.find_first_of("\r\n")) ==
-                             kBodyInAttachment;
+  const bool body_attached =
+      std::string_view(body).substr(0, body.find_first_of("\r\n")) == kBodyInAttachment;
   if (body_attached)
-    WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";0;\"" + armoured + "\")");
+    WPO.ItemAttachmentSaveAs(id, 0, armoured);
   else
     WriteWholeFile(armoured, body);
   const pgp::DecryptResult result = DecryptWithPassword(base);
@@ -397,18 +421,17 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
     try {
       channel::ObjectApi& api = program_.object_api();
       System& system = program_.platform().system;
+      const bool lost = result.signature && ShowInSystemText(system, base);
       channel::GwMessage note = api.AddMailMessage();
       note.AddRecipient(api.Owner());
-      WPO.ExecuteToken("itemgettext(\"" + id + "\";from!)");
-      note.SetFromText("PGP message from " + WPO.GetResult());
-      WPO.ExecuteToken("itemgettext(\"" + id + "\";Subject!)");
-      note.SetSubject(WPO.GetResult());
+      note.SetFromText("PGP message from " + WPO.ItemGetText(id, channel::TWP::Field::kFrom));
+      note.SetSubject(WPO.ItemGetText(id, channel::TWP::Field::kSubject));
       note.AssignBodyText("Signature: " + Verdict(system, result.signature, "mail") + "\r\n" +
-                          kNoteBody);
+                          kNoteBody + (lost ? kNotAllShown : ""));
       note.AddAttachment(base);
       DecryptAttachments(id, body_attached ? 1 : 0, note, result.signature);
       const channel::GwMessage sent = note.Send();
-      WPO.ExecuteToken("ItemOpen(" + sent.MessageId() + ")");
+      WPO.ItemOpen(sent.MessageId());
     } catch (const std::exception& e) {
       program_.gui().Confirm(kNotDelivered + std::string(e.what()), gui::Buttons::kOk);
     }
@@ -418,27 +441,23 @@ void TForm1::DecryptItem(const channel::GwMessage& message) {
 
 void TForm1::DecryptAttachments(const std::string& id, int first, channel::GwMessage& note,
                                 const std::optional<pgp::SignatureVerdict>& signature) {
-  WPO.ExecuteToken("ItemAttachmentGetCount(\"" + id + "\")");
-  const int count = ParseInteger(WPO.GetResult());
+  const int count = WPO.ItemAttachmentGetCount(id);
   for (int n = first; n < count; ++n) {
-    const std::string file = PGP.PGPPath + "doc" + std::to_string(n);
+    const std::string file = PGP.Directory().Document(n);
     const PlainTextFile decrypted(program_.platform().system, file, PlainTextFile::WrittenBy::kPgp);
-    WPO.ExecuteToken("ItemAttachmentSaveAs (\"" + id + "\";" + std::to_string(n) + ";\"" + file +
-                     ".asc\")");
+    WPO.ItemAttachmentSaveAs(id, n, pgp::PgpDirectory::Armoured(file));
     const pgp::DecryptResult result = DecryptWithPassword(file);
-    DeleteFile(file + ".asc");
+    DeleteFile(pgp::PgpDirectory::Armoured(file));
     if (const Decrypted outcome = Outcome(result, file); outcome != Decrypted::kText) {
-      note.SetBodyPlainText(note.BodyText() +
-                            (outcome == Decrypted::kNoText
-                                 ? "Attachment " + std::to_string(n + 1) +
-                                       ": PGP produced no decrypted text.\r\n"
-                                 : AttachmentNotDecrypted(n + 1, result)));
+      note.SetBodyPlainText(note.BodyText() + (outcome == Decrypted::kNoText
+                                                   ? "Attachment " + std::to_string(n + 1) +
+                                                         ": PGP produced no decrypted text.\r\n"
+                                                   : AttachmentNotDecrypted(n + 1, result)));
       continue;
     }
     std::string line = file + " attached";
     if (!SameVerdict(result.signature, signature))
-      line += "; signature: " +
-              Verdict(program_.platform().system, result.signature, "attachment");
+      line += "; signature: " + Verdict(program_.platform().system, result.signature, "attachment");
     try {
       note.AddAttachment(file);
       note.SetBodyPlainText(note.BodyText() + line + "\r\n");
@@ -449,9 +468,8 @@ void TForm1::DecryptAttachments(const std::string& id, int first, channel::GwMes
 }
 
 void TForm1::MailKeyClick() {
-  WPO.ExecuteToken("itemmessageidfromview()");
-  if (WPO.GetResult() != "X00") {
-    WPO.ExecuteToken("NewMail()");
+  if (WPO.ItemMessageIdFromView(channel::TWP::Spelling::kLower) != channel::kNewItem) {
+    WPO.NewMail();
     return;
   }
   const std::optional<std::string> key = FocusedKey();
@@ -465,9 +483,9 @@ void TForm1::MailKeyClick() {
 void TForm1::Key_To_RingClick() {
   OperationGuard operation(program_.operation_lock(), program_.gui(), PGP.PGPPath);
   if (!operation) return;
-  const std::string file = PGP.PGPPath + "temppgp.asc";
+  const std::string file = pgp::PgpDirectory::Armoured(PGP.Directory().MailText());
   const std::string id = CurrentItemId();
-  if (id == "X00") {
+  if (id == channel::kNewItem) {
     program_.gui().ShowMessage(
         {kOnlyIncoming, "Information", gui::Icon::kInformation, gui::Buttons::kOk});
     return;

@@ -121,6 +121,10 @@ TEST(Decryption, AcceptsTheRightPassPhraseOnlyAndLeavesNothingOtherwise) {
   EXPECT_EQ(wrong.exit_code, 31);
   EXPECT_NE(wrong.err.find("Bad pass phrase"), std::string::npos) << wrong.err;
   EXPECT_FALSE(fs::exists(file));
+  const RunResult none = home.Pgp({"+force", "-z", "", file});
+  EXPECT_EQ(none.exit_code, 31);
+  EXPECT_NE(none.err.find("No pass phrase given and no console to ask on."), std::string::npos)
+      << none.err;
 
   const RunResult right = home.Pgp({"+force", "-z", "bob pass", file});
   EXPECT_EQ(right.exit_code, 0) << right.err;
@@ -145,15 +149,34 @@ TEST(Decryption, AsksOnTheConsoleUpToThreeTimes) {
   EXPECT_FALSE(fs::exists(file));
 }
 
-// At a console (a terminal), the pass phrase is taken as typed and not shown.
+// At a console (a terminal), the pass phrase is taken as typed and not shown; a person there is
+// asked too when the one given with -z is empty or wrong, as PGP 2.6 did.
 TEST(Decryption, APassPhraseTypedAtAConsoleIsNotShown) {
   const TestHome home;
-  const std::string file = MessageToBob(home);
-  const ConsoleRun run = home.PgpAtConsole({"+force", file}, "bob pass");
-  EXPECT_EQ(run.exit_code, 0) << run.screen;
-  EXPECT_NE(run.screen.find("Enter pass phrase:"), std::string::npos) << run.screen;
-  EXPECT_EQ(run.screen.find("bob pass"), std::string::npos) << run.screen;
-  EXPECT_EQ(ReadFile(file), kText);
+  for (const std::string given : {"none", "", "bob?"}) {
+    SCOPED_TRACE("-z " + given);
+    const std::string file = MessageToBob(home);
+    std::vector<std::string> args = {"+force", file};
+    if (given != "none") args.insert(args.begin() + 1, {"-z", given});
+    const ConsoleRun run = home.PgpAtConsole(args, "bob pass");
+    EXPECT_EQ(run.exit_code, 0) << run.screen;
+    EXPECT_NE(run.screen.find("Enter pass phrase:"), std::string::npos) << run.screen;
+    EXPECT_EQ(run.screen.find("bob pass"), std::string::npos) << run.screen;
+    EXPECT_EQ(ReadFile(file), kText);
+    fs::remove(file);
+  }
+}
+
+// As PGP 2.6 did, a person at a console is asked before a message is encrypted to a key that is
+// not certified; runs without one encrypt to the key named (the other tests).
+TEST(Encryption, AskAPersonAtTheConsoleBeforeUsingAnUncertifiedKey) {
+  const TestHome home;
+  WriteFile(home.File("note"), kText);
+  const ConsoleRun run = home.PgpAtConsole({"-eaw", home.File("note"), "bob"}, "n",
+                                           "Are you sure you want to use this public key (y/N)?");
+  EXPECT_EQ(run.exit_code, 21) << run.screen;
+  EXPECT_EQ(Count(run.screen, "Key fingerprint = CAA3 FB61 5CC7 89FD 084B  7B18 8366"), 1);
+  EXPECT_FALSE(fs::exists(home.File("note.asc")));
 }
 
 TEST(Decryption, MissingOrForeignInputFails) {

@@ -84,11 +84,14 @@ RunResult TestHome::Pgp(const std::vector<std::string>& args, const std::string&
   return RunProcess(argv, input, environment);
 }
 
-ConsoleRun TestHome::PgpAtConsole(const std::vector<std::string>& args,
-                                  const std::string& typed) const {
+ConsoleRun TestHome::PgpAtConsole(const std::vector<std::string>& args, const std::string& typed,
+                                  const std::string& prompt,
+                                  const std::vector<std::string>& env) const {
   std::vector<std::string> argv = {Text(PgpProgram())};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunAtConsole(argv, {"PGPPATH=" + Text(path_)}, "Enter pass phrase:", typed);
+  std::vector<std::string> environment = {"PGPPATH=" + Text(path_)};
+  environment.insert(environment.end(), env.begin(), env.end());
+  return RunAtConsole(argv, environment, prompt, typed);
 }
 
 std::unique_ptr<Child> TestHome::StartPgp(const std::vector<std::string>& args) const {

@@ -160,8 +160,11 @@ class TestHome {
   // pgp with PGPPATH set to this home, and the entries of `env` (NAME=VALUE).
   RunResult Pgp(const std::vector<std::string>& args, const std::string& input = "",
                 const std::vector<std::string>& env = {}) const;
-  // pgp in this home at a console, where `typed` is typed at the pass-phrase prompt.
-  ConsoleRun PgpAtConsole(const std::vector<std::string>& args, const std::string& typed) const;
+  // pgp in this home at a console, with the entries of `env`, where `typed` is typed once
+  // `prompt` shows.
+  ConsoleRun PgpAtConsole(const std::vector<std::string>& args, const std::string& typed,
+                          const std::string& prompt = "Enter pass phrase:",
+                          const std::vector<std::string>& env = {}) const;
   // pgp in this home, not waited for.
   std::unique_ptr<Child> StartPgp(const std::vector<std::string>& args) const;
   // gpg in batch mode with loopback pass phrases in this home.

@@ -168,10 +168,10 @@ struct Scene {
   // in the PGP directory.
   Texts LeftInPgpDirectory() const {
     static const std::set<std::string> kKept = {
-        "pgp.exe", "config.txt", "quillet.key", "quillet.sec", "quillet.key.ids",
-        "quillet.sec.ids", "pgpkey.bat", "pubring.kbx", "pubring.kbx~",
-        "trustdb.gpg", "gpg-agent.conf", "private-keys-v1.d", "random_seed", "openpgp-revocs.d",
-        "S.gpg-agent", "S.gpg-agent.browser", "S.gpg-agent.extra", "S.gpg-agent.ssh",
+        "pgp.exe", "config.txt", "quillet.key", "quillet.sec", "quillet.key.ids", "quillet.sec.ids",
+        "pgpkey.bat", "pubring.kbx", "pubring.kbx~", "trustdb.gpg", "gpg-agent.conf",
+        "private-keys-v1.d", "random_seed", "openpgp-revocs.d", "S.gpg-agent",
+        "S.gpg-agent.browser", "S.gpg-agent.extra", "S.gpg-agent.ssh",
         // GnuPG's locks, which stay as files on Windows, and its backup of the key ring.
         "pubring.kbx.lock", "trustdb.gpg.lock", "gnupg_spawn_agent_sentinel.lock", "pubring.kb_"};
     Texts left;
@@ -331,9 +331,11 @@ TEST_F(ClientSteps, AMessageWindowGetsTheMenus) {
   scene->client.NewMail();
   const mailsim::HostWindow& window = scene->host->newest_window();
   EXPECT_EQ(window.context, "GW.MESSAGE.MAIL");
-  ASSERT_EQ(window.menu_bar.size(), 1u);
-  const mailsim::MenuEntry& pull_down = window.menu_bar.front();
-  EXPECT_EQ(pull_down.caption, "&PGP");
+  Texts menu_bar;
+  for (const mailsim::MenuEntry& entry : window.menu_bar) menu_bar.push_back(entry.caption);
+  EXPECT_EQ(menu_bar,
+            (Texts{"&File", "&Edit", "&View", "&Actions", "&Tools", "&PGP", "&Window", "&Help"}));
+  const mailsim::MenuEntry& pull_down = mailsim::C3POHost::Find(window.menu_bar, "&PGP");
   EXPECT_EQ(mailsim::C3POHost::LongPrompt(pull_down), "Access Quillet functions");
   Texts entries, prompts;
   for (const mailsim::MenuEntry& entry : pull_down.sub_menu) {
@@ -395,7 +397,7 @@ TEST_F(ClientSteps, RoundTripFromComposerToRecipient) {
   client.SwitchUser("bob@example.com");
   const std::string received = client.Mailbox("bob@example.com").back().id;
   client.ShowItemList({received});
-  EXPECT_TRUE(scene->host->newest_window().menu_bar.empty());
+  EXPECT_EQ(scene->host->newest_window().menu_bar.size(), mailsim::kClientMenus.size());
   scene->host->OpenContextMenu("GW.MESSAGE.MAIL");
   EXPECT_EQ(scene->host->PickFromContextMenu("&Decrypt this item").result, ole::hr::kOk);
   const mailsim::Item note = client.FindItem(client.view().item_id);
@@ -411,7 +413,8 @@ TEST_F(ClientSteps, RoundTripFromComposerToRecipient) {
   // The PGP runs, as the program logged them and as PGP received them.
   const std::string pgp = scene->pgp_dir.string() + "\\pgp";
   const std::string dir = scene->pgp_dir.string() + "\\";
-  const std::string encrypt = " +force -z \"********\" -seaw " + dir + "temppgp 0x11111111  -u 0x22222222";
+  const std::string encrypt =
+      " +force -z \"********\" -seaw " + dir + "temppgp 0x11111111  -u 0x22222222";
   EXPECT_TRUE(ReadFile(System::Default().RunLogPath())
                   .starts_with("Command line\r\n" + pgp + encrypt + "\r\nparameters\r\n" + pgp +
                                " " + encrypt + "\r\nExit Code\r\n0\r\n"));
@@ -419,8 +422,8 @@ TEST_F(ClientSteps, RoundTripFromComposerToRecipient) {
   const std::vector<Texts> runs = scene->PgpRuns();
   EXPECT_EQ(runs.size(), 6u);  // body and two attachments, each way
   if (!runs.empty()) {
-    EXPECT_EQ(runs.front(), (Texts{"+force", "-z", "secret", "-seaw", dir + "temppgp",
-                                   "0x11111111", "-u", "0x22222222"}));
+    EXPECT_EQ(runs.front(), (Texts{"+force", "-z", "secret", "-seaw", dir + "temppgp", "0x11111111",
+                                   "-u", "0x22222222"}));
   }
   // The armoured attachments of the composer's run may stay; no plain text does.
   for (const std::string& left : scene->LeftInPgpDirectory())
@@ -450,6 +453,58 @@ TEST_F(ClientSteps, ClosingTheResidentWindowAsksFirst) {
   EXPECT_EQ(seen.owner, resident);
   EXPECT_TRUE(IsWindow(resident));
   EXPECT_EQ(scene->host->Pick("&PGP", "&Quillet").result, ole::hr::kOk);  // still serving
+}
+
+// The server's windows, top-level and child; with `caption`, its visible top-level windows of
+// that caption only.
+struct WindowSearch {
+  DWORD process;
+  const char* caption;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM search) {
+  reinterpret_cast<WindowSearch*>(search)->found.push_back(child);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM data) {
+  auto& search = *reinterpret_cast<WindowSearch*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != search.process) return TRUE;
+  char text[256] = "";
+  GetWindowTextA(window, text, sizeof text);
+  if (search.caption && (!IsWindowVisible(window) || search.caption != std::string(text)))
+    return TRUE;
+  search.found.push_back(window);
+  if (!search.caption) EnumChildWindows(window, CollectChild, data);
+  return TRUE;
+}
+
+std::vector<HWND> ServerWindows(const char* caption = nullptr) {
+  WindowSearch search{ServerProcessId(), caption, {}};
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Fifty rounds of the menu leave the server the windows it had: a main window the user closed
+// and an Encrypt dialog picked in a received message's window go with their controls.
+TEST_F(ClientSteps, FiftyRoundsOfTheMenuLeaveTheServersWindowsAsTheyWere) {
+  mailsim::MailClient& client = scene->client;
+  const std::string received = client.Mailbox(client.user().address).back().id;
+  const std::string caption = ui::TForm1::Spec().caption;
+  const std::vector<HWND> open = ServerWindows(caption.c_str());
+  const std::size_t before = ServerWindows().size();
+  for (int round = 0; round < 50; ++round) {
+    client.OpenItem(received);
+    scene->Pick("&Encrypt");
+    scene->Pick("&Quillet");
+    for (HWND window : ServerWindows(caption.c_str()))
+      if (std::ranges::find(open, window) == open.end()) PostMessageA(window, WM_CLOSE, 0, 0);
+  }
+  EXPECT_TRUE(ServeUntil([&] { return ServerWindows().size() == before; }, 10))
+      << ServerWindows().size() << " windows, " << before << " before";
 }
 
 // The last step of either set: the client's closing event ends the server.
@@ -484,7 +539,8 @@ struct Console {
   std::string output;  // standard output and standard error
 };
 
-// Runs `command_line` without a window, with both outputs going to a file, and waits for it.
+// Runs `command_line` without a window, with both outputs going to a file and no input (not a
+// console, as for a script: nothing waits on a question), and waits for it.
 Console RunConsoleProgram(std::string command_line) {
   const fs::path output_file = scene->work / "console.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -493,7 +549,10 @@ Console RunConsoleProgram(std::string command_line) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
+  // Without an input handle of its own the program would find Wine's console there.
+  win32::UniqueFile input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  startup.hStdInput = input.get();
   startup.hStdOutput = startup.hStdError = output.get();
   PROCESS_INFORMATION info = {};
   Console result;
@@ -604,9 +663,9 @@ std::optional<fs::file_time_type> SecretListingWritten() {
 // True when no process holds the file open any longer, as the batch file's console does its
 // output file until the console has ended.
 bool Released(const fs::path& file) {
-  return static_cast<bool>(win32::UniqueFile(CreateFileA(
-      file.string().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-      nullptr)));
+  return static_cast<bool>(
+      win32::UniqueFile(CreateFileA(file.string().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 // Answers the `count` questions "Click OK after DOS program runs" as a user would: each once the
@@ -637,7 +696,8 @@ TEST_F(InstalledSteps, AKeyFromAMailGoesOntoTheRing) {
   mailsim::MailClient& client = scene->client;
   const std::string mail = client.Deliver(
       "alice@example.com",
-      {.sender = "Bob", .subject = "My key",
+      {.sender = "Bob",
+       .subject = "My key",
        .body = "Hi Alice, here is my key.\r\n\r\n" + ReadFile(scene->fixtures / "bob-public.asc")});
   client.OpenItem(mail);
   const std::size_t logged = ReadFile(System::Default().RunLogPath()).size();
@@ -653,13 +713,20 @@ TEST_F(InstalledSteps, AKeyFromAMailGoesOntoTheRing) {
 }
 
 std::string sent_body;  // the encrypted mail as Alice sent it
+// What Alice types, as the mail client keeps it in code page 1252; the mail carries it in UTF-8.
+constexpr char kTyped[] =
+    "Gr\xFC\xDF"
+    "e aus K\xF6ln \x96 5 \x80 f\xFCr Stra\xDF"
+    "e.\r\nMeet at noon.";
+constexpr char kSent[] =
+    "Gr\u00fc\u00dfe aus K\u00f6ln \u2013 5 \u20ac f\u00fcr Stra\u00dfe.\r\nMeet at noon.";
 
 // Alice encrypts a mail with two attachments to Bob and signs it, in the real Encrypt dialog.
 TEST_F(InstalledSteps, AMailIsEncryptedAndSigned) {
   mailsim::MailClient& client = scene->client;
   client.NewMail();
   client.TypeSubject("Plans");
-  client.TypeBody("Meet at noon.\nBring the plans.");
+  client.TypeBody(kTyped);
   client.Attach("plans.txt", "Room 4, first floor");
   client.Attach("map.bin", std::string("\x00\x01\x02\xff", 4));
   client.AddressTo("bob@example.org");
@@ -711,7 +778,8 @@ TEST_F(InstalledSteps, AMailIsEncryptedAndSigned) {
 
 // Bob, with his secret key on the ring, opens Quillet from the mail's context menu, sees the keys
 // in the main window, types his pass phrase and decrypts the mail into a note; the signature is
-// Alice's, as the installed PGP program tells at its console.
+// correct, by the key named as Alice's that Bob has not certified, as the installed PGP program
+// tells at its console.
 TEST_F(InstalledSteps, TheRecipientDecryptsIntoANote) {
   mailsim::MailClient& client = scene->client;
   AddKeysWithPgp(scene->pgp_dir / "pgp.exe", "bob.asc");
@@ -746,11 +814,12 @@ TEST_F(InstalledSteps, TheRecipientDecryptsIntoANote) {
   // The note begins with the installed PGP program's verdict; both attachments share it.
   const std::string verdict = note.body.substr(0, note.body.find("\r\n"));
   std::printf("  the note's first line: %s\n", verdict.c_str());
-  EXPECT_TRUE(
-      verdict.starts_with("Signature: good, from Alice Example <alice@example.com>, made "));
+  EXPECT_TRUE(verdict.starts_with(
+      "Signature: correct, but the key is NOT CERTIFIED: made by a key named \"Alice Example "
+      "<alice@example.com>\" (fingerprint 32DE 3555 422D FDA9 F6C6 F126 0DCF 3C53 DB75 4C09), "));
   EXPECT_EQ(Count(note.body, "Signature"), 1);
   EXPECT_EQ(note.attachments,
-            (std::vector<mailsim::Attachment>{{"temppgp", "Meet at noon.\r\nBring the plans."},
+            (std::vector<mailsim::Attachment>{{"temppgp", kTyped},
                                               {"doc0", "Room 4, first floor"},
                                               {"doc1", std::string("\x00\x01\x02\xff", 4)}}));
 
@@ -763,6 +832,7 @@ TEST_F(InstalledSteps, TheRecipientDecryptsIntoANote) {
   EXPECT_NE(check.output.find("Good signature from user \"Alice Example <alice@example.com>\""),
             std::string::npos)
       << check.output;
+  EXPECT_EQ(ReadFile(scene->work / "sent"), kSent);
 
   // The main window, closed, takes its plain text with it.
   AsUser([&] {
