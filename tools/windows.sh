@@ -59,27 +59,6 @@ if [[ ! -f "$WINEPREFIX/system.reg" || ! -d "$WINEPREFIX/drive_c/windows/syswow6
   wineserver 60 -w
 fi
 
-# Whether this machine runs 32-bit programs: a kernel without IA-32 emulation cannot, under any
-# Wine. The probe is a 32-bit hello program, started by the 32-bit loader.
-probe=build-win32/probe
-mkdir -p "$probe"
-printf '#include <stdio.h>\nint main(void) { puts("32-bit hello"); return 0; }\n' >"$probe/hello.c"
-i686-w64-mingw32-gcc-posix -o "$probe/hello.exe" "$probe/hello.c"
-said=$(wine 120 "$probe/hello.exe" </dev/null 2>/dev/null | tr -d '\r' || true)
-wineserver 60 -k >/dev/null 2>&1 || true
-if [[ $said != "32-bit hello" ]]; then
-  if [[ ${QUILLET_WIN32_TESTS:-} == skip ]]; then
-    echo "WARNING: this machine cannot run 32-bit programs, and QUILLET_WIN32_TESTS=skip: the" \
-      "Windows program that ships was NOT tested." >&2
-    exit 0
-  fi
-  echo "FAIL: this machine cannot run 32-bit programs (Wine's 32-bit loader could not start a" \
-    "32-bit hello program), so the Windows program that ships, which is 32-bit, cannot be tested" \
-    "here. Run the tests on a machine whose kernel runs 32-bit programs (IA-32 emulation), or" \
-    "set QUILLET_WIN32_TESTS=skip to leave the Windows tests out." >&2
-  exit 1
-fi
-
 # GnuPG and a static GPGME for the PGP program, as tools/thirdparty.sh builds them (it prints the
 # prefix that holds them).
 gpgme_i686=$(bash tools/thirdparty.sh i686 | tail -n 1)
@@ -94,6 +73,29 @@ if $bench_only; then
 else
   cmake --build build-win32
   bash tools/release.sh build-win32
+fi
+
+# Whether this machine runs 32-bit programs: a kernel without IA-32 emulation cannot, under any
+# Wine. The probe is a 32-bit hello program, started by the 32-bit loader. It comes after the
+# build, so that a machine that cannot run the programs still compiles them with warnings as errors
+# and leaves the tree that tools/lint.sh checks.
+probe=build-win32/probe
+mkdir -p "$probe"
+printf '#include <stdio.h>\nint main(void) { puts("32-bit hello"); return 0; }\n' >"$probe/hello.c"
+i686-w64-mingw32-gcc-posix -o "$probe/hello.exe" "$probe/hello.c"
+said=$(wine 120 "$probe/hello.exe" </dev/null 2>/dev/null | tr -d '\r' || true)
+wineserver 60 -k >/dev/null 2>&1 || true
+if [[ $said != "32-bit hello" ]]; then
+  if [[ ${QUILLET_WIN32_TESTS:-} == skip ]]; then
+    echo "WARNING: this machine cannot run 32-bit programs, and QUILLET_WIN32_TESTS=skip: the" \
+      "Windows program that ships was built but NOT tested." >&2
+    exit 0
+  fi
+  echo "FAIL: this machine cannot run 32-bit programs (Wine's 32-bit loader could not start a" \
+    "32-bit hello program), so the Windows program that ships, which is 32-bit, cannot be tested" \
+    "here. Run the tests on a machine whose kernel runs 32-bit programs (IA-32 emulation), or" \
+    "set QUILLET_WIN32_TESTS=skip to leave the Windows tests out." >&2
+  exit 1
 fi
 
 status=0
