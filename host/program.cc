@@ -1,5 +1,9 @@
 #include "host/program.h"
 
+#include <algorithm>
+#include <memory>
+#include <utility>
+
 #include "base/text.h"
 #include "ui/form.h"
 
@@ -133,15 +137,22 @@ void Program::ShowResidentWindow() {
   if (resident_) resident_->ShowInForeground();
 }
 
+// A window goes out of the list before it is destroyed: its end releases its references into
+// the mail client, and while such a call waits, COM lets the mail client call in, which may open
+// new windows and so change the list.
 void Program::Release(ui::Form& form) {
   form.window().Hide();
   gui().PostToIdle([this, released = &form] {
-    std::erase_if(forms_, [released](const auto& kept) { return kept.get() == released; });
+    const auto kept = std::ranges::find_if(
+        forms_, [released](const auto& kept) { return kept.get() == released; });
+    if (kept == forms_.end()) return;
+    const std::unique_ptr<ui::Form> gone = std::move(*kept);
+    forms_.erase(kept);
   });
 }
 
 void Program::Exit() {
-  forms_.clear();
+  std::exchange(forms_, {}).clear();  // out of the list first, as in Release
   if (resident_) gui().SetMainWindow(nullptr);
   resident_.reset();
   object_api_.Release();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_platform.h"
+#include "ui/form.h"
 
 namespace quillet::host {
 namespace {
@@ -309,6 +310,37 @@ TEST_F(ProgramTest, ExitReleasesTheSharedObjects) {
   program_.Exit();
   EXPECT_EQ(ole::LiveObjects::Count(), before);
   EXPECT_EQ(program_.resident_window(), nullptr);
+}
+
+// A window whose end calls the program back, as the mail client may call in while a released
+// window gives up its references into it.
+class CallingBackForm : public ui::Form {
+ public:
+  CallingBackForm(Program& program, int windows_to_open)
+      : program_(program),
+        window_(program.gui().NewWindow(Spec())),
+        windows_to_open_(windows_to_open) {}
+  ~CallingBackForm() override {
+    for (int i = 0; i < windows_to_open_; ++i)
+      program_.Own(std::make_unique<CallingBackForm>(program_, 0));
+  }
+  gui::Window& window() override { return *window_; }
+
+ private:
+  static gui::FormSpec Spec() {
+    gui::FormSpec spec;
+    spec.name = "Form";
+    return spec;
+  }
+  Program& program_;
+  std::unique_ptr<gui::Window> window_;
+  int windows_to_open_;
+};
+
+TEST_F(ProgramTest, AWindowThatGoesMayOpenOthers) {
+  program_.Release(program_.Own(std::make_unique<CallingBackForm>(program_, 64)));
+  tp_.gui.Settle();
+  EXPECT_EQ(tp_.gui.windows().size(), 64u);
 }
 
 }  // namespace
