@@ -198,9 +198,9 @@ void C3POHost::Close() {
         ole::Call(server_, "DeInit");
       }
     } catch (const ole::OleError& e) {
-      // A server in a process of its own may end on the closing event before it is asked; the
-      // client closes all the same.
-      if (e.code() != ole::hr::kDisconnected && e.code() != ole::hr::kServerUnavailable) throw;
+      // A server in a process of its own may end on the closing event before it is asked, or
+      // while it answers; the client closes all the same.
+      if (!ole::hr::ServerGone(e.code())) throw;
     }
   }
   windows_.clear();

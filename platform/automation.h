@@ -41,12 +41,16 @@ inline constexpr HResult kParamNotOptional = static_cast<HResult>(0x8002000F);
 inline constexpr HResult kNoAggregation = static_cast<HResult>(0x80040110);
 inline constexpr HResult kClassNotRegistered = static_cast<HResult>(0x80040154);
 inline constexpr HResult kInvalidClassString = static_cast<HResult>(0x800401F3);
-// A call to an object whose server process has ended.
+// A call to an object whose server process has ended, before the call or while it was under way.
 inline constexpr HResult kDisconnected = static_cast<HResult>(0x80010108);
 inline constexpr HResult kServerUnavailable = static_cast<HResult>(0x800706BA);
+inline constexpr HResult kCallFailed = static_cast<HResult>(0x800706BE);
 
 inline bool Failed(HResult code) {
   return code < 0;
+}
+inline bool ServerGone(HResult code) {
+  return code == kDisconnected || code == kServerUnavailable || code == kCallFailed;
 }
 }  // namespace hr
 
