@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows parts of GnuPG and GPGME that the pgp program needs, from Debian's own source
 # packages and Debian's MinGW libraries, statically, on Debian 12, as root:
-#   tools/thirdparty.sh i686
+#   tools/thirdparty.sh i686|x86_64
 # The last line on stdout is the absolute path of a finished prefix:
 #   bin/gpg.exe bin/gpg-agent.exe bin/gpgconf.exe bin/gpgme-w32spawn.exe (stripped)
 #   include/gpgme.h include/gpg-error.h include/gpgrt.h include/assuan.h
@@ -24,7 +24,8 @@ cd "$(dirname "$self")/.."
 arch=${1:-}
 case $arch in
   i686) debarch=i686 ;;
-  *) echo "usage: $0 i686" >&2; exit 2 ;;
+  x86_64) debarch=x86-64 ;;
+  *) echo "usage: $0 i686|x86_64" >&2; exit 2 ;;
 esac
 host=$arch-w64-mingw32
 sysroot=/usr/$host

@@ -3,13 +3,15 @@
 # compiler into build-win32/ (Release, warnings as errors: the product, the PGP program with
 # GnuPG for Windows, the test programs), makes the installer dist/quillet-setup.exe from it as
 # tools/release.sh does, and runs every test group under Wine, on Debian 12, as root. The programs
-# run under Wine's 32-bit loader (wine32:i386 beside wine64); a probe first checks that this
-# machine can run 32-bit programs at all, and the run fails if it cannot, unless
-# QUILLET_WIN32_TESTS=skip, which leaves the tests out with a warning. The Wine prefix stays in
-# build-win32/wineprefix for the next run; set QUILLET_WINEPREFIX to use another. After the tests,
-# the token-command benchmark runs as a report. `bash tools/windows.sh bench` builds and runs that
-# benchmark alone and writes nothing but its Markdown table to standard output (everything else
-# goes to standard error).
+# run under Wine's 32-bit loader (wine32:i386 beside wine64). A kernel without IA-32 emulation
+# runs no 32-bit program under any Wine, so a probe checks first; on such a machine the groups run
+# against a 64-bit build of the same code (build-win64/) instead, the installer's groups are left
+# out (the installer is a 32-bit program), and the run says so. QUILLET_WIN32_TESTS=require makes
+# such a machine fail the run instead (for a release), QUILLET_WIN32_TESTS=skip leaves every
+# test out with a warning. The Wine prefix stays in build-win32/wineprefix for the next run; set
+# QUILLET_WINEPREFIX to use another. After the tests, the token-command benchmark runs as a
+# report. `bash tools/windows.sh bench` builds and runs that benchmark alone and writes nothing
+# but its Markdown table to standard output (everything else goes to standard error).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bench_only=false
@@ -59,43 +61,61 @@ if [[ ! -f "$WINEPREFIX/system.reg" || ! -d "$WINEPREFIX/drive_c/windows/syswow6
   wineserver 60 -w
 fi
 
-# GnuPG and a static GPGME for the PGP program, as tools/thirdparty.sh builds them (it prints the
-# prefix that holds them).
-gpgme_i686=$(bash tools/thirdparty.sh i686 | tail -n 1)
-# The toolchain is given on the first configuration only; CMake keeps it. Release, as the product
-# ships: the test programs run against the code the installer holds.
-toolchain=()
-[[ -f build-win32/CMakeCache.txt ]] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake)
-cmake -S . -B build-win32 -G Ninja "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
-  -DQUILLET_GPGME_PREFIX="$gpgme_i686" -DQUILLET_WERROR=ON
-if $bench_only; then
-  cmake --build build-win32 --target win32_token_bench
-else
-  cmake --build build-win32
-  bash tools/release.sh build-win32
-fi
-
 # Whether this machine runs 32-bit programs: a kernel without IA-32 emulation cannot, under any
-# Wine. The probe is a 32-bit hello program, started by the 32-bit loader. It comes after the
-# build, so that a machine that cannot run the programs still compiles them with warnings as errors
-# and leaves the tree that tools/lint.sh checks.
+# Wine. The probe is a 32-bit hello program, started by the 32-bit loader.
 probe=build-win32/probe
 mkdir -p "$probe"
 printf '#include <stdio.h>\nint main(void) { puts("32-bit hello"); return 0; }\n' >"$probe/hello.c"
 i686-w64-mingw32-gcc-posix -o "$probe/hello.exe" "$probe/hello.c"
 said=$(wine 120 "$probe/hello.exe" </dev/null 2>/dev/null | tr -d '\r' || true)
 wineserver 60 -k >/dev/null 2>&1 || true
-if [[ $said != "32-bit hello" ]]; then
-  if [[ ${QUILLET_WIN32_TESTS:-} == skip ]]; then
-    echo "WARNING: this machine cannot run 32-bit programs, and QUILLET_WIN32_TESTS=skip: the" \
-      "Windows program that ships was built but NOT tested." >&2
-    exit 0
-  fi
+runs_32_bit=false
+[[ $said == "32-bit hello" ]] && runs_32_bit=true
+if ! $runs_32_bit && [[ ${QUILLET_WIN32_TESTS:-} == require ]]; then
   echo "FAIL: this machine cannot run 32-bit programs (Wine's 32-bit loader could not start a" \
-    "32-bit hello program), so the Windows program that ships, which is 32-bit, cannot be tested" \
-    "here. Run the tests on a machine whose kernel runs 32-bit programs (IA-32 emulation), or" \
-    "set QUILLET_WIN32_TESTS=skip to leave the Windows tests out." >&2
+    "32-bit hello program), and QUILLET_WIN32_TESTS=require: run the tests on a machine whose" \
+    "kernel runs 32-bit programs (IA-32 emulation)." >&2
   exit 1
+fi
+
+# Configures and builds tree $1 for processor $2 (i686 or x86_64) with GnuPG and a static GPGME for
+# the PGP program, as tools/thirdparty.sh builds them (it prints the prefix that holds them); the
+# rest of the arguments go to the build. The toolchain is given on the first configuration only;
+# CMake keeps it. Release, as the product ships: the test programs run against the code the
+# installer holds.
+build_tree() {
+  local dir=$1 arch=$2 gpgme toolchain=()
+  gpgme=$(bash tools/thirdparty.sh "$arch" | tail -n 1)
+  [[ -f $dir/CMakeCache.txt ]] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$arch.cmake)
+  cmake -S . -B "$dir" -G Ninja "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DQUILLET_GPGME_PREFIX="$gpgme" -DQUILLET_WERROR=ON
+  cmake --build "$dir" "${@:3}"
+}
+# The tree whose programs the groups run, and the folder of programs that such programs go to.
+tree=build-win32
+program_files='Program Files (x86)'
+targets=()
+$bench_only && targets=(--target win32_token_bench)
+if $runs_32_bit || [[ ${QUILLET_WIN32_TESTS:-} == skip ]]; then
+  # Everything, with warnings as errors, also where nothing runs: tools/lint.sh checks the tree.
+  build_tree build-win32 i686 "${targets[@]}"
+else
+  echo "WARNING: this machine cannot run 32-bit programs (Wine's 32-bit loader could not start a" \
+    "32-bit hello program). The Windows tests run against a 64-bit build of the same code" \
+    "(build-win64/); the 32-bit programs and the installer that ship were built, but NOT run, and" \
+    "the installer's groups are left out. QUILLET_WIN32_TESTS=require fails such a run." >&2
+  # Of the 32-bit tree, what ships (tools/release.sh builds it); tools/lint.sh needs only its
+  # configuration.
+  $bench_only || build_tree build-win32 i686 --target quillet pgp
+  build_tree build-win64 x86_64 "${targets[@]}"
+  tree=build-win64
+  program_files='Program Files'
+fi
+$bench_only || bash tools/release.sh build-win32
+if ! $runs_32_bit && [[ ${QUILLET_WIN32_TESTS:-} == skip ]]; then
+  echo "WARNING: this machine cannot run 32-bit programs, and QUILLET_WIN32_TESTS=skip: the" \
+    "Windows program that ships was built but NOT tested." >&2
+  exit 0
 fi
 
 status=0
@@ -117,7 +137,7 @@ group() {
 # never changes the exit status; run alone, a failure ends the script with 1.
 token_bench() {
   $bench_only || echo "Token commands under Wine (a report, not a test):"
-  wine 900 build-win32/win32_token_bench.exe </dev/null >&3 && return
+  wine 900 "$tree/win32_token_bench.exe" </dev/null >&3 && return
   echo "the token-command benchmark failed"
   ! $bench_only
 }
@@ -126,21 +146,22 @@ if $bench_only; then
   exit "$status"
 fi
 
-group ports 'wine 300 build-win32/tests/win32/win32_contract_tests.exe'
-group bridge 'wine 300 build-win32/tests/win32/win32_bridge_tests.exe'
-group gui 'wine 300 build-win32/tests/win32/win32_gui_tests.exe'
+group ports 'wine 300 "$tree/tests/win32/win32_contract_tests.exe"'
+group bridge 'wine 300 "$tree/tests/win32/win32_bridge_tests.exe"'
+group gui 'wine 300 "$tree/tests/win32/win32_gui_tests.exe"'
 
 # quillet.exe's version information, icon and manifest.
-group resources 'wine 60 build-win32/tests/win32/win32_resource_tests.exe build-win32/quillet.exe'
+group resources 'wine 60 "$tree/tests/win32/win32_resource_tests.exe" "$tree/quillet.exe"'
 
-# The program as the mail client meets it, from the folder of 32-bit programs, whose name holds a
-# blank: registered by /regserver without a window, started by COM for the simulated client's
-# extension host (a 32-bit program too, as GroupWise is), and unregistered at the end.
+# The program as the mail client meets it, from the folder of programs of its kind (32-bit ones
+# on 64-bit Windows), whose name holds a blank: registered by /regserver without a window, started
+# by COM for the simulated client's extension host (a program of the same kind, as GroupWise and
+# the product are 32-bit), and unregistered at the end.
 client_steps() {
-  local dir="$WINEPREFIX/drive_c/Program Files (x86)/Quillet Test"
-  mkdir -p "$dir" && cp build-win32/quillet.exe "$dir/" &&
-    wine 300 build-win32/tests/win32/win32_client_e2e.exe \
-      'C:\Program Files (x86)\Quillet Test\quillet.exe' </dev/null
+  local dir="$WINEPREFIX/drive_c/$program_files/Quillet Test"
+  mkdir -p "$dir" && cp "$tree/quillet.exe" "$dir/" &&
+    wine 300 "$tree/tests/win32/win32_client_e2e.exe" "C:\\$program_files\\Quillet Test\\quillet.exe" \
+      </dev/null
 }
 group client client_steps
 
@@ -160,7 +181,22 @@ pgp_tests+=':AgentLifetime.*:DamagedMessage.*:OutputFiles.*:ConsoleText.*'
 pgp_tests+=':SignatureRecord.OneLine*:SignatureRecord.IsWritten*:SignatureRecord.AnOldRecord*'
 pgp_tests+=':KeyLookup.*:KeyListing.SelectsExactly*:Config.*'
 [[ ${QUILLET_PGP_TESTS:-} == all ]] && pgp_tests='*'
-group pgp26 'wine 3600 build-win32/pgp26/pgp26_tests.exe --gtest_filter="$pgp_tests" </dev/null'
+# Two halves at once, each in a prefix of its own, since the tests mostly wait for Wine; each
+# half's output goes to a file, shown when both have ended.
+pgp26_half() {
+  GTEST_TOTAL_SHARDS=2 GTEST_SHARD_INDEX=$1 wine 3600 "$tree/pgp26/pgp26_tests.exe" \
+    --gtest_filter="$pgp_tests" </dev/null
+}
+halves=()
+for half in 0 1; do
+  (group "pgp26-$half" "pgp26_half $half" >"$groups-pgp26-$half.log" 2>&1; exit "$status") &
+  halves+=($!)
+done
+for half in 0 1; do
+  wait "${halves[half]}" || status=1
+  cat "$groups-pgp26-$half.log"
+  rm -f "$groups-pgp26-$half.log"
+done
 
 # The installer that ships, made above from this build's programs, installed silently and removed
 # again (checks: tests/installer/check_install.sh). In between, the simulated mail client drives
@@ -198,7 +234,6 @@ installer_steps() {
   check_install removed unconfigured || failed=1
   return "$failed"
 }
-group installer installer_steps
 
 # A machine where Quillet's settings and GroupWise's entries were there before: all stay.
 installer_keeps_steps() {
@@ -221,7 +256,6 @@ installer_keeps_steps() {
   check_install removed earlier-choice-kept || failed=1
   return "$failed"
 }
-group installer-keeps installer_keeps_steps
 
 # An earlier version's shared PGP folder is left behind, its keys kept for administrators alone;
 # a link in its place stops the installation before it changes anything.
@@ -238,6 +272,11 @@ installer_upgrade_steps() {
   check_install shared-link-untouched || failed=1
   return "$failed"
 }
-group installer-upgrade installer_upgrade_steps
+# The installer is a 32-bit program: its groups need a machine that runs those.
+if [[ $tree == build-win32 ]]; then
+  group installer installer_steps
+  group installer-keeps installer_keeps_steps
+  group installer-upgrade installer_upgrade_steps
+fi
 group token-bench token_bench
 exit "$status"

@@ -270,7 +270,8 @@ DWORD ServerProcessId() {
   return id;
 }
 
-// True for a 32-bit program on 64-bit Windows (WoW64), as the test prefix is.
+// True for a 32-bit program on 64-bit Windows (WoW64).
+constexpr bool kBuiltFor32Bit = sizeof(void*) == 4;
 bool RunsAs32Bit(HANDLE process) {
   BOOL wow64 = FALSE;
   return IsWow64Process(process, &wow64) && wow64;
@@ -313,9 +314,10 @@ TEST_F(ClientSteps, ComStartsTheRegisteredServer) {
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ServerProcessId()));
   EXPECT_NE(server.get(), nullptr);
   EXPECT_NE(ServerProcessId(), GetCurrentProcessId());
-  // Both ends are 32-bit programs, as GroupWise and the product are.
-  EXPECT_TRUE(RunsAs32Bit(server.get()));
-  EXPECT_TRUE(RunsAs32Bit(GetCurrentProcess()));
+  // Both ends are 32-bit programs, as GroupWise and the product are (or both 64-bit where the
+  // tests run a 64-bit build).
+  EXPECT_EQ(RunsAs32Bit(server.get()), kBuiltFor32Bit);
+  EXPECT_EQ(RunsAs32Bit(GetCurrentProcess()), kBuiltFor32Bit);
   char image[MAX_PATH] = {};
   DWORD size = sizeof image;
   if (server.get()) QueryFullProcessImageNameA(server.get(), 0, image, &size);

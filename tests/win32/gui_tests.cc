@@ -879,7 +879,8 @@ int ShowCommandOfChild(std::optional<WORD> show) {
     startup.wShowWindow = *show;
   }
   PROCESS_INFORMATION process = {};
-  std::string command = "\"" + ThisProgram() + "\" --show-command";
+  std::string command = "\"";
+  command.append(ThisProgram()).append("\" --show-command");
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process))
     return -1;
