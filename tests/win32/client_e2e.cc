@@ -270,8 +270,11 @@ DWORD ServerProcessId() {
   return id;
 }
 
-// True for a 32-bit program on 64-bit Windows (WoW64).
+// Whether this build is the 32-bit one that ships, or the 64-bit one that machines without 32-bit
+// support test.
 constexpr bool kBuiltFor32Bit = sizeof(void*) == 4;
+
+// True for a 32-bit program on 64-bit Windows (WoW64).
 bool RunsAs32Bit(HANDLE process) {
   BOOL wow64 = FALSE;
   return IsWow64Process(process, &wow64) && wow64;
